@@ -1,0 +1,3 @@
+#include "app/InstallerState.h"
+
+InstallerState gInstallerState;

@@ -1,0 +1,282 @@
+#include <stdlib.h>
+#include <string.h>
+
+#include "package/PackageArchive.h"
+#include "package/Text.h"
+
+using platform::GetOs;
+using platform::PrintDiagnostic;
+using platform::SeekFrom;
+
+int32_t ReadLe32(const unsigned char* bytes) {
+  const uint32_t value = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+                         static_cast<uint32_t>(bytes[2]) << 16 |
+                         static_cast<uint32_t>(bytes[3]) << 24;
+  return static_cast<int32_t>(value);
+}
+
+void WriteLe32(unsigned char* bytes, int32_t value) {
+  const uint32_t bits = static_cast<uint32_t>(value);
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(bits >> (8 * i));
+}
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+char ToUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool SameUpper(const char* text, size_t length, const char* upper) {
+  if (strlen(upper) != length) return false;
+  for (size_t i = 0; i < length; ++i) {
+    if (ToUpper(text[i]) != upper[i]) return false;
+  }
+  return true;
+}
+
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$, with or without an
+// extension and trailing spaces or dots: Windows opens the device instead.
+bool IsDeviceName(const char* component, size_t length) {
+  size_t base = 0;
+  while (base < length && component[base] != '.') ++base;
+  while (base > 0 && component[base - 1] == ' ') --base;
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* device : kDevices) {
+    if (SameUpper(component, base, device)) return true;
+  }
+  if (base == 4 && (SameUpper(component, 3, "COM") || SameUpper(component, 3, "LPT")) &&
+      component[3] >= '1' && component[3] <= '9') {
+    return true;
+  }
+  return false;
+}
+
+// A component of dots and spaces only, other than ".": Windows strips
+// trailing dots and spaces, so "..", "..." and ".. " all climb.
+bool IsDotsComponent(const char* component, size_t length) {
+  if (length == 1 && component[0] == '.') return false;
+  for (size_t i = 0; i < length; ++i) {
+    if (component[i] != '.' && component[i] != ' ') return false;
+  }
+  return true;
+}
+
+// Reads exactly size bytes or reports how many came.
+bool ReadExactly(platform::File file, void* buffer, int32_t size) {
+  return GetOs().Read(file, buffer, size) == size;
+}
+
+// The not-found message, with the archive name cut to what the 128-byte
+// buffer holds beside the text.
+void ShowNotFound(const char* archiveName) {
+  char message[kNotFoundMessageSize];
+  message[0] = '\0';
+  const size_t room = sizeof message - sizeof kNotFoundTemplate;  // 87 characters
+  AppendTextN(message, sizeof message, archiveName, room);
+  AppendText(message, sizeof message, kNotFoundTemplate);
+  GetOs().ShowMessage(message);
+}
+
+// The whole-archive shape, checked before anything is created.
+bool CheckShape(const PackageArchive& archive, int64_t headerEnd) {
+  if (archive.entryCount < 0) {
+    PrintDiagnostic("%s: negative entry count %d\n", archive.name, archive.entryCount);
+    return false;
+  }
+  if (archive.fileSectionLength < 0) {
+    PrintDiagnostic("%s: negative file-section length %d\n", archive.name,
+                    archive.fileSectionLength);
+    return false;
+  }
+  if (headerEnd + archive.fileSectionLength > archive.size) {
+    PrintDiagnostic("%s: file section of %d bytes runs past the end of the archive\n",
+                    archive.name, archive.fileSectionLength);
+    return false;
+  }
+  // A trailing partial directory record is refused outright: the bytes it
+  // lacks are not in the archive, and a directory made from half a name
+  // is not what the package meant.
+  const int64_t tableLength = archive.size - (headerEnd + archive.fileSectionLength);
+  if (tableLength % kRecordSize != 0) {
+    PrintDiagnostic("%s: directory table ends in a partial record of %d bytes\n", archive.name,
+                    static_cast<int>(tableLength % kRecordSize));
+    return false;
+  }
+  return true;
+}
+
+// Checks a 256-byte name field: zero-terminated within it, and a name the
+// destination can hold.
+bool CheckNameField(const PackageArchive& archive, const char* field, const char* what) {
+  if (memchr(field, '\0', kRecordSize) == nullptr) {
+    PrintDiagnostic("%s: %s has no terminating zero in its %d bytes\n", archive.name, what,
+                    kRecordSize);
+    return false;
+  }
+  const char* reason = CheckEntryName(field);
+  if (reason != nullptr) {
+    PrintDiagnostic("%s: %s \"%s\" refused: %s\n", archive.name, what, field, reason);
+    return false;
+  }
+  return true;
+}
+
+// Copies one entry's content into a new file. -1 when the archive ends
+// early (what was copied so far stays); sets *writeFailed when a chunk
+// could not be written whole.
+int CopyEntry(PackageArchive* archive, const char* name, int32_t contentLength, char* buffer,
+              bool* writeFailed) {
+  platform::Os& os = GetOs();
+  platform::File output = os.OpenWrite(name);
+  if (output == nullptr) {
+    PrintDiagnostic("open file %s fail\n", name);
+    return -1;
+  }
+  int32_t remaining = contentLength;
+  while (remaining > 0) {
+    const int32_t n = remaining < kCopyChunk ? remaining : kCopyChunk;
+    if (!ReadExactly(archive->file, buffer, n)) {
+      PrintDiagnostic("%s: content of %s cut short\n", archive->name, name);
+      os.Close(output);
+      return -1;
+    }
+    if (os.Write(output, buffer, n) < n) {
+      PrintDiagnostic("?\n");
+      *writeFailed = true;
+    }
+    remaining -= n;
+  }
+  os.Close(output);
+  return 0;
+}
+
+// Extracts the file entries in archive order. 0, or -1 at the first entry
+// that is refused, cut short or cannot be opened.
+int ExtractFiles(PackageArchive* archive, char* buffer, bool* writeFailed) {
+  int64_t position = kArchiveHeaderSize;
+  for (int32_t entry = 0; entry < archive->entryCount; ++entry) {
+    unsigned char header[kEntryHeaderSize];
+    if (position + kEntryHeaderSize > archive->fileSectionEnd) {
+      PrintDiagnostic("%s: entry %d lies past the end of the file section\n", archive->name,
+                      entry + 1);
+      return -1;
+    }
+    if (!ReadExactly(archive->file, header, kEntryHeaderSize)) {
+      PrintDiagnostic("%s: header of entry %d cut short\n", archive->name, entry + 1);
+      return -1;
+    }
+    const char* name = reinterpret_cast<const char*>(header);
+    if (!CheckNameField(*archive, name, "file name")) return -1;
+    const int32_t contentLength = ReadLe32(header + kContentLengthOffset);
+    if (contentLength < 0) {
+      PrintDiagnostic("%s: %s has a negative content length %d\n", archive->name, name,
+                      contentLength);
+      return -1;
+    }
+    position += kEntryHeaderSize;
+    if (position + contentLength > archive->fileSectionEnd) {
+      PrintDiagnostic("%s: content of %s runs past the end of the file section\n", archive->name,
+                      name);
+      return -1;
+    }
+    if (CopyEntry(archive, name, contentLength, buffer, writeFailed) != 0) return -1;
+    position += contentLength;
+  }
+  return 0;
+}
+
+int Extract(PackageArchive* archive, const char* destination, char* buffer) {
+  platform::Os& os = GetOs();
+  archive->size = os.Seek(archive->file, 0, SeekFrom::kEnd);
+  if (archive->size < 0 || os.Seek(archive->file, 0, SeekFrom::kStart) != 0) {
+    PrintDiagnostic("%s: cannot read the archive\n", archive->name);
+    return -1;
+  }
+
+  // A header cut short leaves the missing high-order bytes zero.
+  unsigned char count[4] = {0, 0, 0, 0};
+  unsigned char length[4] = {0, 0, 0, 0};
+  const int32_t countBytes = os.Read(archive->file, count, 4);
+  const int32_t lengthBytes = os.Read(archive->file, length, 4);
+  archive->entryCount = ReadLe32(count);
+  archive->fileSectionLength = ReadLe32(length);
+  const int64_t headerEnd = (countBytes > 0 ? countBytes : 0) + (lengthBytes > 0 ? lengthBytes : 0);
+  if (!CheckShape(*archive, headerEnd)) return -1;
+  archive->fileSectionEnd = headerEnd + archive->fileSectionLength;
+
+  // Only the installer itself may write into a directory it creates.
+  os.MakePrivateDirectory(destination);
+  if (os.ChangeDirectory(destination) != 0) {
+    // Everything below works on names relative to the current directory:
+    // going on would unpack into whatever directory that is.
+    PrintDiagnostic("%s: cannot enter the destination %s\n", archive->name, destination);
+    return -1;
+  }
+
+  // The directory table first, so that every directory exists before the
+  // first file is written.
+  if (os.Seek(archive->file, archive->fileSectionLength, SeekFrom::kCurrent) < 0 ||
+      CreateDirectoryTable(archive) != 0) {
+    return -1;
+  }
+  if (os.Seek(archive->file, kArchiveHeaderSize, SeekFrom::kStart) < 0) return -1;
+  bool writeFailed = false;
+  if (ExtractFiles(archive, buffer, &writeFailed) != 0) return -1;
+  // Every chunk was attempted, but a file that was not written whole is a
+  // failed extraction, not a success.
+  return writeFailed ? -1 : 0;
+}
+
+}  // namespace
+
+const char* CheckEntryName(const char* name) {
+  if (IsSeparator(name[0])) return "absolute path";
+  if (strchr(name, ':') != nullptr) return "drive or stream name (\":\")";
+  const char* component = name;
+  for (;;) {
+    size_t length = 0;
+    while (component[length] != '\0' && !IsSeparator(component[length])) ++length;
+    if (IsDotsComponent(component, length) && length > 0) return "\"..\" component";
+    if (IsDeviceName(component, length)) return "device name";
+    if (component[length] == '\0') break;
+    component += length + 1;
+  }
+  return nullptr;
+}
+
+int CreateDirectoryTable(PackageArchive* archive) {
+  platform::Os& os = GetOs();
+  char record[kRecordSize];
+  for (;;) {
+    const int32_t got = os.Read(archive->file, record, kRecordSize);
+    if (got <= 0) return 0;
+    if (got < kRecordSize) {
+      PrintDiagnostic("%s: directory table ends in a partial record of %d bytes\n", archive->name,
+                      got);
+      return -1;
+    }
+    if (!CheckNameField(*archive, record, "directory")) return -1;
+    os.MakeDirectory(record);  // it may exist already
+  }
+}
+
+int ExtractPackage(const char* archiveName, const char* destination) {
+  char* buffer = static_cast<char*>(malloc(kCopyBufferSize));
+  if (buffer == nullptr) {
+    PrintDiagnostic("%s: out of memory\n", archiveName);
+    return -1;
+  }
+  PackageArchive archive;
+  memset(&archive, 0, sizeof archive);
+  archive.name = archiveName;
+  archive.file = GetOs().OpenRead(archiveName);
+  if (archive.file == nullptr) {
+    ShowNotFound(archiveName);
+    free(buffer);
+    return -1;
+  }
+  const int result = Extract(&archive, destination, buffer);
+  GetOs().Close(archive.file);
+  free(buffer);
+  return result;
+}

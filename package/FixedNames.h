@@ -1,0 +1,13 @@
+// The installer's fixed names, in one place for app/ and package/.
+#pragma once
+
+// Where the package is unpacked, and where the tree removal goes to before
+// removing it.
+inline constexpr char kExtractDirectory[] = "c:\\ZUV_tmp";
+inline constexpr char kDriveRoot[] = "c:\\";
+// The package archive, looked up in the directory the installer started in.
+inline constexpr char kArchiveName[] = "data.sec";
+// Appended to kExtractDirectory to name the vendor's setup program.
+inline constexpr char kSetupProgram[] = "\\Setup.exe";
+// The modem driver's device; it can be opened once the driver is loaded.
+inline constexpr char kDeviceName[] = "\\\\.\\ADSLUSB";

@@ -1,0 +1,63 @@
+// The package archive "data.sec" and its extraction.
+//
+// Layout (all integers 32-bit signed, little-endian; no compression,
+// checksum, signature or version):
+//
+//   offset 0   entry count          number of file entries
+//   offset 4   file-section length  bytes from offset 8 to the directory table
+//   offset 8   file section         entry count file entries, back to back
+//   then       directory table      256-byte directory records up to the end
+//
+//   file entry: name[256] (zero-terminated path relative to the destination),
+//               content length, reserved (4 bytes, not interpreted), content.
+//   directory record: 256 bytes, a zero-terminated relative directory path.
+//
+// Directories are listed parents first; all of them are created before the
+// first file is written, and files are written in archive order.
+#pragma once
+
+#include <stdint.h>
+
+#include "platform/Os.h"
+
+inline constexpr int32_t kCopyChunk = 16384;          // largest piece copied at once
+inline constexpr int32_t kCopyBufferSize = kCopyChunk + 1;
+inline constexpr int32_t kArchiveHeaderSize = 8;
+inline constexpr int32_t kRecordSize = 256;           // names and directory records
+inline constexpr int32_t kEntryHeaderSize = 264;      // name, content length, reserved
+inline constexpr int32_t kContentLengthOffset = 256;
+inline constexpr int kNotFoundMessageSize = 128;
+inline constexpr char kNotFoundTemplate[] = " file not found, please contact your ISP";
+
+// An archive open for reading.
+struct PackageArchive {
+  const char* name;             // as given to ExtractPackage, for diagnostics
+  platform::File file;
+  int64_t size;                 // bytes in the archive file
+  int32_t entryCount;
+  int32_t fileSectionLength;
+  int64_t fileSectionEnd;       // offset of the directory table
+};
+
+// Unpacks the archive (a path relative to the current directory) into the
+// destination directory, creating it if needed. 0 on success, -1 when the
+// archive is missing or refused or a file could not be fully written. Once
+// the archive could be opened and checked, the current directory is left
+// at the destination.
+int ExtractPackage(const char* archiveName, const char* destination);
+
+// Creates the directories of the table, from the archive's read position to
+// its end, relative to the current directory. 0, or -1 when a record is
+// refused (nothing after it is created).
+int CreateDirectoryTable(PackageArchive* archive);
+
+// Why an archive name (file or directory) may not be used, or nullptr when
+// it is a plain path inside the destination. Refused: absolute, drive,
+// UNC and device paths; ".." (and any component of dots and spaces only,
+// which Windows may read as ".."); ":" (drives and NTFS streams); DOS
+// device names (CON, NUL, COM1, ...), which open a device in any directory.
+const char* CheckEntryName(const char* name);
+
+// Little-endian 32-bit signed integer at bytes[0..3].
+int32_t ReadLe32(const unsigned char* bytes);
+void WriteLe32(unsigned char* bytes, int32_t value);

@@ -1,0 +1,64 @@
+// The POSIX backend: runs the installer's file handling natively, for the
+// provider's tool, the tests and the fuzzers.
+//
+// Windows paths are mapped onto a directory that stands for drive "c:\"
+// (the drive root, chosen by whoever creates the backend). "c:\a\b" and
+// "\a\b" become <root>/a/b, relative names are taken relative to the
+// current directory, backslashes become slashes, and names are otherwise
+// used unchanged. Other drives, UNC and "\\?\" paths do not exist here.
+// Device names "\\.\NAME" stand for <root>/dev/NAME.
+//
+// Windows semantics are kept where the logic depends on them: a file
+// without write permission can be neither truncated nor deleted (not even
+// by root), removing a link to a directory removes the link, and the
+// attributes of a link describe the link.
+#pragma once
+
+#include <stddef.h>
+
+#include "platform/Os.h"
+
+namespace platform {
+
+class PosixOs final : public Os {
+ public:
+  // driveRoot: an existing directory, given as a POSIX path.
+  explicit PosixOs(const char* driveRoot);
+
+  // Maps a Windows path to the POSIX path it stands for. False when the
+  // path has no counterpart here or does not fit.
+  bool MapPath(const char* windowsPath, char* out, size_t size) const;
+  const char* DriveRoot() const { return root_[0] != '\0' ? root_ : "/"; }
+
+  File OpenRead(const char* path) override;
+  File OpenWrite(const char* path) override;
+  int32_t Read(File file, void* buffer, int32_t size) override;
+  int32_t Write(File file, const void* data, int32_t size) override;
+  int64_t Seek(File file, int64_t offset, SeekFrom from) override;
+  void Close(File file) override;
+  int MakeDirectory(const char* path) override;
+  int MakePrivateDirectory(const char* path) override;
+  int ChangeDirectory(const char* path) override;
+  int CurrentDirectory(char* buffer, uint32_t size) override;
+  int RemoveEmptyDirectory(const char* path) override;
+  int RemoveFile(const char* path) override;
+  Dir OpenDirectory(const char* path) override;
+  int NextEntry(Dir dir, char* name, uint32_t size) override;
+  void CloseDirectory(Dir dir) override;
+  int GetAttributes(const char* path, Attributes* attributes) override;
+  int ErrorNumber() override;
+  int Launch(const char* commandLine) override;
+  int OpenDevice(const char* name) override;
+  void Sleep(uint32_t milliseconds) override;
+  void ShowMessage(const char* text) override;
+  void Print(const char* format, va_list args) override;
+
+ private:
+  int Fail();  // records errno, returns -1
+  bool Map(const char* windowsPath, char* out, size_t size);
+
+  char root_[4096];  // without trailing slash; "" is "/"
+  int lastError_ = 0;
+};
+
+}  // namespace platform

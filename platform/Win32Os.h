@@ -1,0 +1,43 @@
+// The Win32 backend: the product's own file system, process launch, device
+// open, sleep, message box and standard output, on the ANSI Win32 calls.
+#pragma once
+
+#include "platform/Os.h"
+
+namespace platform {
+
+class Win32Os final : public Os {
+ public:
+  File OpenRead(const char* path) override;
+  File OpenWrite(const char* path) override;
+  int32_t Read(File file, void* buffer, int32_t size) override;
+  int32_t Write(File file, const void* data, int32_t size) override;
+  int64_t Seek(File file, int64_t offset, SeekFrom from) override;
+  void Close(File file) override;
+  int MakeDirectory(const char* path) override;
+  int MakePrivateDirectory(const char* path) override;
+  int ChangeDirectory(const char* path) override;
+  int CurrentDirectory(char* buffer, uint32_t size) override;
+  int RemoveEmptyDirectory(const char* path) override;
+  int RemoveFile(const char* path) override;
+  Dir OpenDirectory(const char* path) override;
+  int NextEntry(Dir dir, char* name, uint32_t size) override;
+  void CloseDirectory(Dir dir) override;
+  int GetAttributes(const char* path, Attributes* attributes) override;
+  int ErrorNumber() override;
+  int Launch(const char* commandLine) override;
+  int OpenDevice(const char* name) override;
+  void Sleep(uint32_t milliseconds) override;
+  void ShowMessage(const char* text) override;
+  void Print(const char* format, va_list args) override;
+
+ private:
+  int Fail();  // records the last Win32 error as an errno value, returns -1
+
+  int lastError_ = 0;
+};
+
+// The one Win32 backend of the process.
+Win32Os& TheWin32Os();
+
+}  // namespace platform

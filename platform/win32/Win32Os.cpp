@@ -1,0 +1,251 @@
+#include "platform/Win32Os.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+#include "platform/win32/Win32Title.h"
+
+namespace platform {
+namespace {
+
+HANDLE ToHandle(File file) { return reinterpret_cast<HANDLE>(file); }
+File ToFile(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<File>(handle);
+}
+
+struct FindState {
+  HANDLE handle;
+  bool pending;  // FindFirstFileA already delivered the first entry
+  WIN32_FIND_DATAA data;
+};
+
+int ErrnoFromWin32(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_INVALID_NAME:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_CURRENT_DIRECTORY:
+      return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_DIR_NOT_EMPTY:
+      return ENOTEMPTY;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENAMETOOLONG;
+    case ERROR_DIRECTORY:
+      return ENOTDIR;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    default:
+      return EINVAL;
+  }
+}
+
+}  // namespace
+
+Win32Os& TheWin32Os() {
+  static Win32Os os;
+  return os;
+}
+
+int Win32Os::Fail() {
+  lastError_ = ErrnoFromWin32(GetLastError());
+  return -1;
+}
+
+File Win32Os::OpenRead(const char* path) {
+  HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) Fail();
+  return ToFile(handle);
+}
+
+File Win32Os::OpenWrite(const char* path) {
+  HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) Fail();
+  return ToFile(handle);
+}
+
+int32_t Win32Os::Read(File file, void* buffer, int32_t size) {
+  if (file == nullptr || size < 0) return -1;
+  int32_t total = 0;
+  while (total < size) {
+    DWORD got = 0;
+    if (!ReadFile(ToHandle(file), static_cast<char*>(buffer) + total,
+                  static_cast<DWORD>(size - total), &got, nullptr)) {
+      Fail();
+      return total > 0 ? total : -1;
+    }
+    if (got == 0) break;
+    total += static_cast<int32_t>(got);
+  }
+  return total;
+}
+
+int32_t Win32Os::Write(File file, const void* data, int32_t size) {
+  if (file == nullptr || size < 0) return 0;
+  DWORD put = 0;
+  if (!WriteFile(ToHandle(file), data, static_cast<DWORD>(size), &put, nullptr)) Fail();
+  return static_cast<int32_t>(put);
+}
+
+int64_t Win32Os::Seek(File file, int64_t offset, SeekFrom from) {
+  if (file == nullptr) return -1;
+  const DWORD method =
+      from == SeekFrom::kStart ? FILE_BEGIN : from == SeekFrom::kCurrent ? FILE_CURRENT : FILE_END;
+  LARGE_INTEGER distance;
+  LARGE_INTEGER position;
+  distance.QuadPart = offset;
+  // Fails without moving (ERROR_NEGATIVE_SEEK) for a target before the start.
+  if (!SetFilePointerEx(ToHandle(file), distance, &position, method)) return Fail();
+  return position.QuadPart;
+}
+
+void Win32Os::Close(File file) {
+  if (file != nullptr) CloseHandle(ToHandle(file));
+}
+
+int Win32Os::MakeDirectory(const char* path) {
+  return CreateDirectoryA(path, nullptr) ? 0 : Fail();
+}
+
+int Win32Os::MakePrivateDirectory(const char* path) {
+  return CreateDirectoryA(path, nullptr) ? 0 : Fail();
+}
+
+int Win32Os::ChangeDirectory(const char* path) {
+  return SetCurrentDirectoryA(path) ? 0 : Fail();
+}
+
+int Win32Os::CurrentDirectory(char* buffer, uint32_t size) {
+  if (size == 0) return -1;
+  const DWORD length = GetCurrentDirectoryA(size, buffer);
+  // On success the length excludes the zero; too small a buffer returns the
+  // size needed, zero included.
+  if (length == 0 || length >= size) {
+    buffer[0] = '\0';
+    if (length == 0) return Fail();
+    lastError_ = ERANGE;
+    return -1;
+  }
+  return 0;
+}
+
+int Win32Os::RemoveEmptyDirectory(const char* path) {
+  return RemoveDirectoryA(path) ? 0 : Fail();
+}
+
+int Win32Os::RemoveFile(const char* path) { return DeleteFileA(path) ? 0 : Fail(); }
+
+Dir Win32Os::OpenDirectory(const char* path) {
+  char pattern[MAX_PATH + 3];
+  const size_t length = strlen(path);
+  if (length + 3 > sizeof pattern) {
+    lastError_ = ENAMETOOLONG;
+    return nullptr;
+  }
+  memcpy(pattern, path, length);
+  size_t end = length;
+  if (end > 0 && pattern[end - 1] != '\\' && pattern[end - 1] != '/') pattern[end++] = '\\';
+  pattern[end++] = '*';
+  pattern[end] = '\0';
+  FindState* state = static_cast<FindState*>(malloc(sizeof(FindState)));
+  if (state == nullptr) {
+    lastError_ = ENOMEM;
+    return nullptr;
+  }
+  state->handle = FindFirstFileA(pattern, &state->data);
+  if (state->handle == INVALID_HANDLE_VALUE) {
+    Fail();
+    free(state);
+    return nullptr;
+  }
+  state->pending = true;
+  return reinterpret_cast<Dir>(state);
+}
+
+int Win32Os::NextEntry(Dir dir, char* name, uint32_t size) {
+  if (dir == nullptr || size == 0) return 0;
+  FindState* state = reinterpret_cast<FindState*>(dir);
+  for (;;) {
+    if (!state->pending && !FindNextFileA(state->handle, &state->data)) {
+      if (GetLastError() != ERROR_NO_MORE_FILES) Fail();
+      return 0;
+    }
+    state->pending = false;
+    const size_t length = strnlen(state->data.cFileName, sizeof state->data.cFileName);
+    if (length < size && length < sizeof state->data.cFileName) {
+      memcpy(name, state->data.cFileName, length + 1);
+      return 1;
+    }
+  }
+}
+
+void Win32Os::CloseDirectory(Dir dir) {
+  if (dir == nullptr) return;
+  FindState* state = reinterpret_cast<FindState*>(dir);
+  FindClose(state->handle);
+  free(state);
+}
+
+int Win32Os::GetAttributes(const char* path, Attributes* attributes) {
+  const DWORD value = GetFileAttributesA(path);
+  if (value == INVALID_FILE_ATTRIBUTES) return Fail();
+  attributes->directory = (value & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  attributes->link = (value & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  attributes->readOnly = (value & FILE_ATTRIBUTE_READONLY) != 0;
+  return 0;
+}
+
+int Win32Os::ErrorNumber() { return lastError_; }
+
+int Win32Os::Launch(const char* commandLine) {
+  // WinExec documents values above 31 as success.
+  return WinExec(commandLine, SW_SHOWNORMAL) > 31 ? 0 : -1;
+}
+
+int Win32Os::OpenDevice(const char* name) {
+  HANDLE device = CreateFileA(name, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
+  if (device == INVALID_HANDLE_VALUE) {
+    Fail();
+    return 0;
+  }
+  CloseHandle(device);
+  return 1;
+}
+
+void Win32Os::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+void Win32Os::ShowMessage(const char* text) {
+  char title[MAX_PATH];
+  ApplicationTitle(title, sizeof title);
+  // The window is hidden when this is shown: make sure it comes to the front.
+  MessageBoxA(nullptr, text, title, MB_OK | MB_SETFOREGROUND | MB_TOPMOST);
+}
+
+void Win32Os::Print(const char* format, va_list args) {
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
+  char text[1025];  // wvsprintfA writes at most 1024 characters
+  const int length = wvsprintfA(text, format, args);
+  if (length <= 0) return;
+  DWORD written = 0;
+  WriteFile(output, text, static_cast<DWORD>(length), &written, nullptr);
+}
+
+}  // namespace platform

@@ -1,0 +1,19 @@
+#include "platform/win32/Win32Title.h"
+
+#include <windows.h>
+
+#include "platform/Title.h"
+
+namespace platform {
+
+void ApplicationTitle(char* title, size_t size) {
+  if (size == 0) return;
+  char module[MAX_PATH + 1];
+  const DWORD length = GetModuleFileNameA(nullptr, module, MAX_PATH);
+  module[length < MAX_PATH ? length : MAX_PATH] = '\0';
+  TitleFromFileName(module, title, size);
+  // Lower-case with the system's own mapping, which knows the code page.
+  if (title[0] != '\0' && title[1] != '\0') CharLowerA(title + 1);
+}
+
+}  // namespace platform

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds the native, sanitizer and Windows configurations and runs every
+# test: natively, and the Windows programs under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup-debian.sh
+jobs=$(nproc)
+
+step() { printf '\n=== %s (%s)\n' "$1" "$(date +%T)"; }
+
+for preset in linux linux-asan; do
+  step "build $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  step "test $preset"
+  ctest --preset "$preset" -j "$jobs"
+done
+
+step "build windows"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs"
+
+step "test windows (Wine)"
+source scripts/wine-env.sh
+trap wine_env_stop EXIT
+wine_env_start
+ctest --preset windows -j "$jobs"
+
+step "all tests passed"
