@@ -11,6 +11,13 @@
 #include <stdarg.h>
 #include <stdint.h>
 
+#if defined(__GNUC__)
+#define PLATFORM_PRINTF(format_index, args_index) \
+  __attribute__((format(printf, format_index, args_index)))
+#else
+#define PLATFORM_PRINTF(format_index, args_index)
+#endif
+
 namespace platform {
 
 struct FileTag;
@@ -100,7 +107,7 @@ class Os {
   // The modal message box for the installer's own messages to the user.
   virtual void ShowMessage(const char* text) = 0;
   // Formatted output to standard output (the diagnostics).
-  virtual void Print(const char* format, va_list args) = 0;
+  virtual void Print(const char* format, va_list args) PLATFORM_PRINTF(2, 0) = 0;
 
  protected:
   ~Os() = default;
@@ -112,10 +119,6 @@ Os& GetOs();
 Os* SetOs(Os* os);
 
 // printf-style front end for Os::Print.
-void PrintDiagnostic(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+void PrintDiagnostic(const char* format, ...) PLATFORM_PRINTF(1, 2);
 
 }  // namespace platform

@@ -51,7 +51,7 @@ class PosixOs final : public Os {
   int OpenDevice(const char* name) override;
   void Sleep(uint32_t milliseconds) override;
   void ShowMessage(const char* text) override;
-  void Print(const char* format, va_list args) override;
+  void Print(const char* format, va_list args) override PLATFORM_PRINTF(2, 0);
 
  private:
   int Fail();  // records errno, returns -1

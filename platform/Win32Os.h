@@ -29,7 +29,7 @@ class Win32Os final : public Os {
   int OpenDevice(const char* name) override;
   void Sleep(uint32_t milliseconds) override;
   void ShowMessage(const char* text) override;
-  void Print(const char* format, va_list args) override;
+  void Print(const char* format, va_list args) override PLATFORM_PRINTF(2, 0);
 
  private:
   int Fail();  // records the last Win32 error as an errno value, returns -1

@@ -72,7 +72,7 @@ class RecordingOs final : public Os {
   int OpenDevice(const char* name) override;
   void Sleep(uint32_t milliseconds) override;
   void ShowMessage(const char* text) override;
-  void Print(const char* format, va_list args) override;
+  void Print(const char* format, va_list args) override PLATFORM_PRINTF(2, 0);
 
  private:
   // Logs the call and tells whether it is to fail.

@@ -34,7 +34,7 @@ void PatchLe32(std::string* archive, size_t offset, int32_t value) {
 TEST(VerifyArchive, AcceptsWellFormedArchivesAndListsThem) {
   EXPECT_EQ("valid", Verify(EncodeArchive({}, {})));
   const std::string archive =
-      EncodeArchive({"d", "d\\e", "f"}, {{"top", "1"}, {"d\\e\\x", std::string(70000, 'x')}, {"D\\y", ""}});
+      EncodeArchive({"d", "d\\e", "f"}, {{"top", "1"}, {"d\\e\\x", std::string(70000, 'x')}, {"d\\y", ""}});
   EXPECT_EQ("valid", Verify(archive));
   secpack::Listing listing;
   std::string reason;
@@ -78,8 +78,12 @@ TEST(VerifyArchive, NamesTheFirstBrokenRule) {
       {EncodeArchive({"d", "c:\\x"}, {}), "directory record 2 \"c:\\x\" refused: drive or stream name (\":\")"},
       {EncodeArchive({"d\\e"}, {}), "directory \"d\\e\" comes before its parent"},
       {EncodeArchive({}, {{"d\\x", "x"}}), "directory of file \"d\\x\" is not in the directory table"},
+      {EncodeArchive({"d"}, {{"D\\x", "x"}}), "directory of file \"D\\x\" is not in the directory table"},
       {EncodeArchive({"d"}, {{"D", "x"}}), "file \"D\" is also a directory of the table"},
       {EncodeArchive({}, {{"a", "x"}, {"A", "y"}}), "file \"A\" is stored twice"},
+      {EncodeArchive({}, {{"a\x01", "x"}}), "file entry 1 name holds a character Windows does not allow in names"},
+      {EncodeArchive({"d*"}, {}), "directory record 1 holds a character Windows does not allow in names"},
+      {EncodeArchive({"d"}, {{"d\\", "x"}}), "file name \"d\\\" ends with a separator"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.reason, Verify(c.archive));
 }

@@ -26,9 +26,9 @@ void PutRecord(std::string* out, const std::string& name) {
   *out += record;
 }
 
-// The name as Windows sees it, for comparisons: components joined by '\',
-// empty and "." components dropped, ASCII letters in lower case.
-std::string Normalize(const std::string& name) {
+// The name's components joined by '\', empty and "." components dropped;
+// with fold, ASCII letters in lower case, as Windows compares names.
+std::string Normalize(const std::string& name, bool fold) {
   std::string result;
   std::string component;
   auto flush = [&]() {
@@ -42,7 +42,7 @@ std::string Normalize(const std::string& name) {
     if (c == '\\' || c == '/') {
       flush();
     } else {
-      component += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+      component += (fold && c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
     }
   }
   flush();
@@ -70,6 +70,13 @@ bool CheckName(const unsigned char* field, const char* what, std::string* name,
   if (const char* why = CheckEntryName(name->c_str())) {
     *reason = std::string(what) + " \"" + *name + "\" refused: " + why;
     return false;
+  }
+  // Windows accepts none of these in a name: such an entry cannot unpack.
+  for (unsigned char c : *name) {
+    if (c < 32 || strchr("<>\"|?*", c) != nullptr) {
+      *reason = std::string(what) + " holds a character Windows does not allow in names";
+      return false;
+    }
   }
   return true;
 }
@@ -124,18 +131,23 @@ bool VerifyArchive(const unsigned char* data, size_t size, Listing* listing,
               std::to_string(tableLength % kRecordSize) + " bytes";
     return false;
   }
+  // Parents must be named exactly as their records (case included, so the
+  // package unpacks the same on a case-sensitive system); collisions are
+  // judged as Windows sees names, without case.
   std::set<std::string> known;
+  std::set<std::string> knownFolded;
   for (uint64_t at = sectionEnd; at < size; at += kRecordSize) {
     const std::string what = "directory record " + std::to_string((at - sectionEnd) / kRecordSize + 1);
     std::string name;
     if (!CheckName(data + at, what.c_str(), &name, reason)) return false;
-    const std::string normalized = Normalize(name);
+    const std::string normalized = Normalize(name, false);
     const std::string parent = Parent(normalized);
     if (!parent.empty() && known.count(parent) == 0) {
       *reason = "directory \"" + name + "\" comes before its parent";
       return false;
     }
     known.insert(normalized);
+    knownFolded.insert(Normalize(name, true));
     listing->directories.push_back(name);
   }
 
@@ -150,6 +162,10 @@ bool VerifyArchive(const unsigned char* data, size_t size, Listing* listing,
     }
     std::string name;
     if (!CheckName(data + at, (what + " name").c_str(), &name, reason)) return false;
+    if (name.back() == '\\' || name.back() == '/') {
+      *reason = "file name \"" + name + "\" ends with a separator";
+      return false;
+    }
     const int32_t length = ReadLe32(data + at + kContentLengthOffset);
     if (length < 0) {
       *reason = "file \"" + name + "\" has a negative content length " + std::to_string(length);
@@ -160,17 +176,17 @@ bool VerifyArchive(const unsigned char* data, size_t size, Listing* listing,
       *reason = "content of \"" + name + "\" runs past the end of the file section";
       return false;
     }
-    const std::string normalized = Normalize(name);
-    const std::string parent = Parent(normalized);
+    const std::string parent = Parent(Normalize(name, false));
     if (!parent.empty() && known.count(parent) == 0) {
       *reason = "directory of file \"" + name + "\" is not in the directory table";
       return false;
     }
-    if (known.count(normalized) != 0) {
+    const std::string folded = Normalize(name, true);
+    if (knownFolded.count(folded) != 0) {
       *reason = "file \"" + name + "\" is also a directory of the table";
       return false;
     }
-    if (!files.insert(normalized).second) {
+    if (!files.insert(folded).second) {
       *reason = "file \"" + name + "\" is stored twice";
       return false;
     }

@@ -1,0 +1,30 @@
+// A scratch drive for fuzz targets: one directory per process, emptied
+// between inputs, on tmpfs when there is one.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <functional>
+#include <string>
+
+namespace fuzz_drive {
+
+[[noreturn]] void Die(const char* what, const std::string& name);
+bool ReadAll(const std::string& path, std::string* content);
+
+class Drive {
+ public:
+  Drive();   // empty, and the current directory is restored on destruction
+  ~Drive();
+  const std::string& Root() const { return root_; }
+  void Write(const char* name, const uint8_t* data, size_t size) const;
+  // Every entry below the root (links not followed), with its path and
+  // its name relative to the root ('/' separators).
+  void Walk(const std::function<void(const std::string&, const std::string&, bool)>& visit) const;
+
+ private:
+  std::string root_;
+};
+
+}  // namespace fuzz_drive

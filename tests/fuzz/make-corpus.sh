@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Rebuilds the fuzzers' seed corpus with secpack create: a few small,
+# well-formed archives. Usage: make-corpus.sh SECPACK OUTDIR
+set -euo pipefail
+secpack=$1 out=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$out"
+
+mkdir "$work/empty"
+"$secpack" create "$out/empty.sec" "$work/empty" >/dev/null
+
+mkdir "$work/one"
+printf 'setup' > "$work/one/Setup.exe"
+"$secpack" create "$out/one-file.sec" "$work/one" >/dev/null
+
+mkdir -p "$work/tree/drivers/x86/inf" "$work/tree/docs"
+printf 'MZ stand-in' > "$work/tree/Setup.exe"
+printf '[Version]\r\nSignature="$Windows NT$"\r\n' > "$work/tree/drivers/x86/inf/modem.inf"
+printf '\0\1\2\3' > "$work/tree/drivers/x86/modem.sys"
+: > "$work/tree/docs/empty.txt"
+"$secpack" create "$out/tree.sec" "$work/tree" >/dev/null
+
+mkdir "$work/chunks"
+head -c 16385 /dev/zero | tr '\0' 'c' > "$work/chunks/two-chunks.bin"
+"$secpack" create "$out/two-chunks.sec" "$work/chunks" >/dev/null
