@@ -66,13 +66,18 @@ Drive::Drive() {
     if (mkdtemp(&pattern[0]) == nullptr) Die("mkdtemp", pattern);
     gBase = pattern;
   }
+  char cwd[4096];
+  if (getcwd(cwd, sizeof cwd) == nullptr) Die("getcwd", "");
+  cwd_ = cwd;
   root_ = gBase + "/c";
   Empty(root_);
   if (mkdir(root_.c_str(), 0700) != 0) Die("mkdir", root_);
 }
 
 Drive::~Drive() {
-  if (chdir(gBase.c_str()) != 0) Die("chdir", gBase);
+  // Back to where the fuzzer was started: it reads and writes its corpus
+  // by relative paths.
+  if (chdir(cwd_.c_str()) != 0) Die("chdir", cwd_);
   Empty(root_);
 }
 

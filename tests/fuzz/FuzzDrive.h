@@ -15,7 +15,7 @@ bool ReadAll(const std::string& path, std::string* content);
 
 class Drive {
  public:
-  Drive();   // empty, and the current directory is restored on destruction
+  Drive();   // empty; the current directory is restored on destruction
   ~Drive();
   const std::string& Root() const { return root_; }
   void Write(const char* name, const uint8_t* data, size_t size) const;
@@ -25,6 +25,7 @@ class Drive {
 
  private:
   std::string root_;
+  std::string cwd_;
 };
 
 }  // namespace fuzz_drive
