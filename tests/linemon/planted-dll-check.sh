@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Checks that a Windows program never loads a DLL planted beside it.
+#
+#   planted-dll-check.sh [--expect-loaded] [--timeout SECONDS] RUNNER DLL PROGRAM [ARGS...]
+#
+# Copies PROGRAM and the planted DLL (see PlantedDll.c) into a fresh
+# directory, runs the copy there through RUNNER (wine, or ctest's emulator)
+# and looks for the marker the DLL leaves when it is loaded. Also checks
+# that PROGRAM does not import the DLL statically. With --timeout, a program
+# still running after SECONDS (a window waiting for the user) is ended and
+# counts as having run. --expect-loaded turns the check round, to show that
+# the planting itself works. Exits 0 when the expectation holds.
+set -euo pipefail
+
+expect=absent
+timeout=
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --expect-loaded) expect=loaded; shift ;;
+    --timeout) timeout=$2; shift 2 ;;
+    *) break ;;
+  esac
+done
+[ $# -ge 3 ] || { echo "usage: $0 [--expect-loaded] [--timeout S] RUNNER DLL PROGRAM [ARGS...]" >&2; exit 2; }
+runner=$1 dll=$2 program=$3
+shift 3
+dll_name=$(basename "$dll")
+
+if [ "$expect" = absent ] && command -v i686-w64-mingw32-objdump >/dev/null; then
+  if i686-w64-mingw32-objdump -p "$program" | grep -iq "DLL Name: ${dll_name}\$"; then
+    echo "FAIL: $(basename "$program") imports $dll_name statically" >&2
+    exit 1
+  fi
+fi
+
+dir=$(mktemp -d "${TMPDIR:-/tmp}/planted-XXXXXX")
+trap 'rm -rf "$dir"' EXIT
+cp "$program" "$dir/"
+cp "$dll" "$dir/$dll_name"
+copy="$dir/$(basename "$program")"
+# Wine prefers its own builtin DLLs; Windows looks in the program's
+# directory first. Make Wine take a DLL found there, as Windows would.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}${dll_name%.*}=n,b"
+
+status=0
+if [ -n "$timeout" ]; then
+  (cd "$dir" && timeout -k 5 "$timeout" "$runner" "$copy" "$@") || status=$?
+  [ "$status" -eq 124 ] && status=0   # still running: ended by us
+else
+  (cd "$dir" && "$runner" "$copy" "$@") || status=$?
+fi
+if [ "$status" -ne 0 ]; then
+  echo "FAIL: $(basename "$program") exited with $status" >&2
+  exit 1
+fi
+
+marker="$dir/$dll_name.loaded"
+if [ -e "$marker" ]; then
+  echo "$dll_name planted beside $(basename "$program") was loaded (by $(cat "$marker"))"
+  [ "$expect" = loaded ] && exit 0
+  exit 1
+fi
+echo "$dll_name planted beside $(basename "$program") was not loaded"
+[ "$expect" = absent ] && exit 0
+exit 1
