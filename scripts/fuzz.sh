@@ -17,7 +17,7 @@ for target in extract verify; do
   cp tests/fuzz/corpus/* "$corpus/"
   echo "fuzz_$target for ${seconds}s"
   build/linux-fuzz/tests/fuzz/fuzz_$target -max_total_time="$seconds" -print_final_stats=1 \
-    -artifact_prefix="$findings/$target-" "$corpus" 2>&1 |
+    -artifact_prefix="$findings/$target-" "$corpus" 2>&1 >/dev/null |
     grep -E '^(stat::number_of_executed_units|stat::average_exec_per_sec|==[0-9]+==|invariant|SUMMARY)' || true
   rm -rf "$corpus"
 done
