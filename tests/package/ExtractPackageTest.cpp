@@ -234,7 +234,7 @@ TEST_F(Extraction, BrokenCountsAndLengthsAreRefusedAtTheirField) {
     EXPECT_EQ(c.createsDestination, drive.Exists("ZUV_tmp"));
     for (const platform::Call& call : drive.os().CallsOf(Op::kSeek)) EXPECT_GE(call.value, 0);
     EXPECT_EQ(0, drive.os().OpenFiles());
-    testing_support::ForceRemoveTree(drive.Native("ZUV_tmp"));
+    drive.Remove("ZUV_tmp");
   }
 }
 
@@ -275,7 +275,7 @@ TEST_F(Extraction, NamesThatLeaveTheDestinationAreRefused) {
   drive.MakeDirectories("a");
   for (const char* name : refused) {
     SCOPED_TRACE(name);
-    testing_support::ForceRemoveTree(drive.Native("ZUV_tmp"));
+    drive.Remove("ZUV_tmp");
     // As a file name.
     EXPECT_EQ(-1, Extract(EncodeArchive({}, {{"ok", "1"}, {name, "2"}})));
     EXPECT_NE(std::string::npos, drive.os().Output().find("refused")) << drive.os().Output();

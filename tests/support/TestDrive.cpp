@@ -121,6 +121,11 @@ void TestDrive::MakeDirectories(const std::string& relative) const {
   fs::create_directories(Native(relative));
 }
 
+void TestDrive::Remove(const std::string& relative) {
+  backend().ChangeDirectory(Path("").c_str());
+  ForceRemoveTree(Native(relative));
+}
+
 std::vector<std::string> TestDrive::Tree(const std::string& relative) const {
   std::vector<std::string> result;
   const fs::path base = Native(relative);

@@ -37,6 +37,9 @@ class TestDrive {
   bool ReadFile(const std::string& relative, std::string* content) const;
   bool Exists(const std::string& relative) const;
   void MakeDirectories(const std::string& relative) const;
+  // Removes a tree below the drive, after leaving it: Windows cannot
+  // remove a directory that is current.
+  void Remove(const std::string& relative);
   // Every file and directory below relative, as "name" for directories and
   // "name=<size>" for files, with '\' separators, sorted.
   std::vector<std::string> Tree(const std::string& relative = "") const;

@@ -1,0 +1,79 @@
+// An archive cut short at every byte offset: the reader never crashes,
+// never writes bytes the archive did not hold where they belong, never
+// writes a file twice, and fails wherever the cut breaks an entry.
+//
+// The only cuts that leave a well-formed shorter archive are at offset 0
+// (an empty file: entry count and file-section length read as 0) and at the
+// record boundaries of the directory table (fewer directories; files whose
+// directory is gone then fail to open). A cut inside the 8-byte header
+// leaves the missing high-order bytes zero: cuts 1 to 4 read three entries
+// in an empty file section, so the destination is made before the first
+// entry is found missing. Every other cut breaks a header, an entry or a
+// record, and the archive is refused before anything is created.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "package/PackageArchive.h"
+#include "tests/support/TestDrive.h"
+#include "tools/secpack/SecFormat.h"
+
+using platform::Op;
+using testing_support::TestDrive;
+
+namespace {
+
+std::string Bytes(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 29 + seed + (i >> 9));
+  return bytes;
+}
+
+TEST(Truncation, EveryCutIsRefusedOrExtractsWholeFilesOnly) {
+  const std::vector<std::string> directories = {"drivers", "drivers\\inf"};
+  const std::vector<secpack::FileEntry> files = {{"Setup.exe", Bytes(17000, 1)},
+                                                 {"drivers\\modem.sys", Bytes(300, 2)},
+                                                 {"drivers\\inf\\modem.inf", Bytes(40, 3)}};
+  const std::string archive = secpack::EncodeArchive(directories, files);
+  size_t tableStart = kArchiveHeaderSize;
+  for (const secpack::FileEntry& file : files) tableStart += kEntryHeaderSize + file.content.size();
+  std::map<std::string, std::string> expected;
+  for (const secpack::FileEntry& file : files) expected[file.name] = file.content;
+
+  TestDrive drive;
+  const std::string destination = drive.Path("ZUV_tmp");
+  std::set<size_t> succeeded;
+  for (size_t cut = 0; cut <= archive.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    drive.Remove("ZUV_tmp");
+    drive.WriteFile("data.sec", archive.substr(0, cut));
+    drive.os().ClearLog();
+
+    if (ExtractPackage("data.sec", destination.c_str()) == 0) succeeded.insert(cut);
+
+    EXPECT_EQ(0, drive.os().OpenFiles());
+    std::set<std::string> opened;
+    for (const platform::Call& call : drive.os().CallsOf(Op::kOpenWrite)) {
+      EXPECT_TRUE(opened.insert(call.path).second) << "written twice: " << call.path;
+    }
+    for (const std::string& entry : drive.Tree()) {
+      ASSERT_TRUE(entry.rfind("data.sec=", 0) == 0 || entry.rfind("ZUV_tmp", 0) == 0) << entry;
+    }
+    for (const auto& [name, content] : expected) {
+      std::string written;
+      if (drive.ReadFile("ZUV_tmp\\" + name, &written)) {
+        EXPECT_TRUE(written == content) << name;
+      }
+    }
+    const bool boundary = cut >= tableStart && (cut - tableStart) % kRecordSize == 0;
+    if (cut > 4 && !boundary) {
+      EXPECT_FALSE(drive.Exists("ZUV_tmp"));
+    }
+  }
+  EXPECT_EQ((std::set<size_t>{0, archive.size()}), succeeded);
+}
+
+}  // namespace
