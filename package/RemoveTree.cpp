@@ -22,10 +22,10 @@ bool IsDotName(const char* name) {
 }
 
 // Whether a bare name reaches the entry the enumeration yielded, and only
-// that entry. Windows drops trailing dots and spaces ("..." or ".. " would
-// climb out of the directory), and separators, drive colons or wildcards
-// only appear in a name that is not the entry's own (a lossy code-page
-// conversion, or a POSIX name the path mapping would split).
+// that entry. Windows drops trailing dots and spaces (so "..." or ".. "
+// names this directory or its parent), and separators, drive colons or
+// wildcards only appear in a name that is not the entry's own (a lossy
+// code-page conversion, or a POSIX name the path mapping would split).
 bool IsPlainName(const char* name) {
   const size_t length = strlen(name);
   if (length == 0 || name[length - 1] == '.' || name[length - 1] == ' ') return false;

@@ -366,8 +366,9 @@ TEST_F(RemoveTreeTest, ChildPathPast255CharactersIsLeftInPlace) {
 }
 
 // Names a bare-name call would not reach as themselves: Windows drops
-// trailing dots and spaces ("..." and ".. " climb), and a POSIX name with a
-// backslash or a drive colon maps to another path.
+// trailing dots and spaces ("..." and ".. " name the directory or its
+// parent), and a POSIX name with a backslash or a drive colon maps to
+// another path.
 TEST_F(RemoveTreeTest, NamesThatWouldReachElsewhereAreLeftInPlace) {
   MakeTreeWithDecoys(drive);
   drive.WriteFile("victim", "precious");
