@@ -1,0 +1,23 @@
+// Removal of the unpacked package: a directory tree emptied depth first by
+// walking the process's current directory through it.
+#pragma once
+
+#include <stddef.h>
+
+// One level's child path: the parent path, a backslash and the entry name.
+inline constexpr size_t kChildPathSize = 256;
+// Room for any name a directory enumeration yields (MAX_PATH on Windows).
+inline constexpr size_t kEntryNameSize = 260;
+
+// Deletes everything below the absolute directory path; the directory
+// itself stays. 0: the walk went through and the current directory is the
+// path. -1: the root is missing, a link, or could not be enumerated or
+// entered (current directory unchanged), or the walk stopped early (the
+// current directory is the path, or somewhere inside the tree if the walk
+// lost its place). Links are removed, never followed; entries whose names
+// or paths the walk cannot address safely stay, with a line on stdout.
+int RemoveTree(const char* path);
+
+// Empties and removes "c:\ZUV_tmp", leaving "c:\" the current directory.
+// Whatever cannot be removed stays; nothing is reported to the user.
+void CleanUpTempDir();
