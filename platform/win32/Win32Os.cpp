@@ -5,7 +5,7 @@
 #include <string.h>
 #include <windows.h>
 
-#include "platform/win32/Win32Title.h"
+#include "platform/win32/Win32MessageBox.h"
 
 namespace platform {
 namespace {
@@ -231,12 +231,7 @@ int Win32Os::OpenDevice(const char* name) {
 
 void Win32Os::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
-void Win32Os::ShowMessage(const char* text) {
-  char title[MAX_PATH];
-  ApplicationTitle(title, sizeof title);
-  // The window is hidden when this is shown: make sure it comes to the front.
-  MessageBoxA(nullptr, text, title, MB_OK | MB_SETFOREGROUND | MB_TOPMOST);
-}
+void Win32Os::ShowMessage(const char* text) { ShowModalMessage(text, 0); }
 
 void Win32Os::Print(const char* format, va_list args) {
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);

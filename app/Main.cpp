@@ -1,0 +1,10 @@
+// Install.exe: the installer on the Win32 backends.
+#include "app/InstallerMain.h"
+#include "platform/Win32Os.h"
+#include "platform/Win32Toolkit.h"
+
+int main() {
+  platform::SetOs(&platform::TheWin32Os());
+  platform::SetToolkit(&platform::TheWin32Toolkit());
+  return InstallerMain();
+}
