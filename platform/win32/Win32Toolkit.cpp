@@ -74,6 +74,7 @@ class Win32Toolkit final : public Toolkit {
   int dpi_ = kBaseDpi;
   bool timerEnabled_ = false;
   bool running_ = false;
+  bool hiddenByMinimise_ = false;
   GetDpiForWindowFunction getDpiForWindow_ = nullptr;
 };
 
@@ -111,6 +112,7 @@ bool Win32Toolkit::RegisterWindowClass(const char* name, WNDPROC procedure) {
 bool Win32Toolkit::Initialize() {
   instance_ = GetModuleHandleA(nullptr);
   timerEnabled_ = false;
+  hiddenByMinimise_ = false;
   FARPROC lookup = GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow");
   getDpiForWindow_ = reinterpret_cast<GetDpiForWindowFunction>(reinterpret_cast<void*>(lookup));
   if (!RegisterWindowClass(kTaskBarWindowClass, TaskBarProc)) return Fail();
@@ -265,6 +267,7 @@ void Win32Toolkit::Run() {
 }
 
 void Win32Toolkit::HideForm() {
+  hiddenByMinimise_ = false;  // hidden for good
   if (form_ != nullptr) ShowWindow(form_, SW_HIDE);
   if (taskBar_ != nullptr) ShowWindow(taskBar_, SW_HIDE);
 }
@@ -355,6 +358,16 @@ LRESULT Win32Toolkit::TaskBarMessage(HWND window, UINT message, WPARAM wParam, L
     case WM_CLOSE:  // the task-bar entry's close command closes the window
       if (form_ != nullptr) SendMessageA(form_, WM_CLOSE, 0, 0);
       return 0;
+    case WM_SIZE:
+      // Not every system hides owned windows with their minimised owner.
+      if (wParam == SIZE_MINIMIZED && form_ != nullptr && IsWindowVisible(form_)) {
+        hiddenByMinimise_ = true;
+        ShowWindow(form_, SW_HIDE);
+      } else if (wParam != SIZE_MINIMIZED && hiddenByMinimise_) {
+        hiddenByMinimise_ = false;
+        if (form_ != nullptr) ShowWindow(form_, SW_SHOW);
+      }
+      break;
     case WM_SETFOCUS:  // restored from the task bar: the window takes over
       if (form_ != nullptr && IsWindowVisible(form_) && IsWindowEnabled(form_)) {
         SetActiveWindow(form_);
