@@ -265,6 +265,30 @@ TEST_F(RealWindow, MinimisingGoesThroughTheTaskBarEntryAndRestoringBringsTheWind
   });
 }
 
+// On a monitor of 192 DPI the 96-DPI layout doubles, fonts included.
+TEST_F(RealWindow, DpiChangeScalesTheLayoutAndTheFonts) {
+  Run([&] {
+    RECT suggested = {100, 50, 100 + 640, 50 + 430};
+    SendMessageA(form, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(192, 192),
+                 reinterpret_cast<LPARAM>(&suggested));
+    RECT outer;
+    GetWindowRect(form, &outer);
+    EXPECT_EQ(640, outer.right - outer.left);
+    EXPECT_EQ(430, outer.bottom - outer.top);
+    HWND button = Control("Button", "Setup Now");
+    const RECT buttonRect = ClientRect(button);
+    EXPECT_EQ((std::vector<LONG>{128, 258, 150, 50}),
+              (std::vector<LONG>{buttonRect.left, buttonRect.top, buttonRect.right - buttonRect.left,
+                                 buttonRect.bottom - buttonRect.top}));
+    HWND label = Control("Static", "USB ADSL Modem Installer");
+    const RECT labelRect = ClientRect(label);
+    EXPECT_EQ(126, labelRect.left);
+    EXPECT_EQ(52, labelRect.top);
+    EXPECT_EQ(-22, FontOf(button).lfHeight);
+    EXPECT_EQ(-26, FontOf(label).lfHeight);
+  });
+}
+
 TEST_F(RealWindow, ClosingTheWindowEndsTheRun) {
   bool closedInside = false;
   Run([&] {
@@ -323,6 +347,36 @@ TEST_F(RealWindow, NotFoundMessageComesToTheForegroundOnTopCaptionedWithTheTitle
   EXPECT_TRUE(watch.ownerHidden);
   EXPECT_TRUE(watch.foreground);  // (Wine does not show MB_TOPMOST in the box's style)
   EXPECT_FALSE(watch.icon);
+}
+
+// The toolkit on its own, with handlers that only count.
+struct CountingEvents final : platform::FormEvents {
+  int creates = 0, closes = 0, clicks = 0, ticks = 0;
+  void OnCreate() override { ++creates; }
+  void OnClose() override { ++closes; }
+  void OnClick(int) override { ++clicks; }
+  void OnTimer() override { ++ticks; }
+};
+
+void CALLBACK ClickThenTerminate(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  HWND form = FindWindowA("TForm1", nullptr);
+  PostMessageA(FindWindowExA(form, nullptr, "Button", nullptr), BM_CLICK, 0, 0);
+  platform::TheWin32Toolkit().Terminate();
+}
+
+TEST(Win32Toolkit, TerminateEndsTheLoopAfterTheWaitingMessagesWithoutTheCloseHandler) {
+  platform::Toolkit& toolkit = platform::TheWin32Toolkit();
+  CountingEvents events;
+  ASSERT_TRUE(toolkit.Initialize());
+  ASSERT_TRUE(toolkit.CreateForm(kForm1Description, &events));
+  EXPECT_EQ(1, events.creates);
+  HWND form = FindWindowA("TForm1", nullptr);
+  SetTimer(nullptr, 0, 50, ClickThenTerminate);
+  toolkit.Run();
+  EXPECT_EQ(1, events.clicks);  // queued before the terminate request
+  EXPECT_EQ(0, events.closes);
+  EXPECT_FALSE(IsWindow(form));
 }
 
 TEST(ExceptionDisplay, ShowsTheStopIconTheTitleAndTheMessageWithItsFullStop) {
