@@ -28,24 +28,6 @@ TEST_F(Entry, CreatesTheWindowRecordsTheStartDirectoryShowsItAndEndsWhenItIsClos
   EXPECT_FALSE(toolkit.timerEnabled);
 }
 
-TEST_F(Entry, ShowsTheWindowByTheStartShowState) {
-  const std::pair<int, const char*> cases[] = {
-      {1, "Show normal"}, {3, "Show maximized"}, {7, "Show minimized"},
-      {2, "Show normal"}, {6, "Show normal"},    {0, "Show normal"}};
-  for (const auto& [state, shown] : cases) {
-    SCOPED_TRACE(state);
-    platform::HeadlessToolkit headless;
-    headless.startShowState = state;
-    headless.whileRunning = [](platform::HeadlessToolkit& tk) { tk.Close(); };
-    platform::Toolkit* previous = platform::SetToolkit(&headless);
-    EXPECT_EQ(0, InstallerMain());
-    platform::SetToolkit(previous);
-    const std::vector<std::string> events = headless.What();
-    ASSERT_GE(events.size(), 3u);
-    EXPECT_EQ(shown, events[2]);
-  }
-}
-
 TEST_F(Entry, WindowThatCannotBeCreatedIsReportedAndTheEntryReturns0) {
   toolkit.failCreate = true;
   EXPECT_EQ(0, InstallerMain());
@@ -54,15 +36,6 @@ TEST_F(Entry, WindowThatCannotBeCreatedIsReportedAndTheEntryReturns0) {
   EXPECT_EQ((std::vector<std::string>{"Initialize", "CreateForm",
                                       "Exception: Cannot create the installer window."}),
             toolkit.What());
-}
-
-TEST_F(Entry, TerminateEndsTheLoop) {
-  toolkit.whileRunning = [](platform::HeadlessToolkit& tk) {
-    tk.Terminate();
-    EXPECT_FALSE(tk.Close());  // the loop has ended: no close handler
-  };
-  EXPECT_EQ(0, InstallerMain());
-  EXPECT_FALSE(toolkit.closed);
 }
 
 }  // namespace

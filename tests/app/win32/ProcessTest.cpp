@@ -244,7 +244,8 @@ TEST_F(InstallExe, MissingArchiveShowsTheMessageInFrontAndLaunchesNothingStale) 
   installer.ClickSetupNow();
   HWND box = installer.Find("#32770", 10000);
   ASSERT_NE(nullptr, box);
-  Pause(200);
+  for (int i = 0; i < 100 && Text(box).empty(); ++i) Pause(50);  // until it is set up
+  Pause(100);
   EXPECT_EQ("Install", Text(box));
   EXPECT_EQ("data.sec file not found, please contact your ISP", Text(GetDlgItem(box, 0xFFFF)));
   EXPECT_EQ(box, GetForegroundWindow());
