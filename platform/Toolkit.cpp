@@ -1,0 +1,69 @@
+#include "platform/Toolkit.h"
+
+namespace platform {
+namespace {
+
+// Stands in until a host installs a toolkit: nothing can be created, so a
+// missing SetToolkit shows up as the creation failure, not as a crash.
+class NoToolkit final : public Toolkit {
+ public:
+  bool Initialize() override { return true; }
+  bool CreateForm(const FormDescription&, FormEvents*) override {
+    Raise(kNoWindowMessage);
+    return false;
+  }
+  void Run() override {}
+  void Terminate() override {}
+  void HideForm() override {}
+  bool SetTimerEnabled(bool) override { return false; }
+  void ShowException(const char*) override {}
+};
+
+NoToolkit gNoToolkit;
+Toolkit* gToolkit = &gNoToolkit;
+
+}  // namespace
+
+ShowCommand ShowCommandFor(int startShowState) {
+  switch (startShowState) {
+    case 3:  // SW_SHOWMAXIMIZED
+      return ShowCommand::kMaximized;
+    case 7:  // SW_SHOWMINNOACTIVE
+      return ShowCommand::kMinimized;
+    default:
+      return ShowCommand::kNormal;
+  }
+}
+
+void ExceptionText(const char* message, char* text, size_t size) {
+  if (size == 0) return;
+  size_t length = 0;
+  while (message[length] != '\0' && length + 1 < size) {
+    text[length] = message[length];
+    ++length;
+  }
+  // Compared as a byte value: characters above 127 get the full stop too.
+  if (length > 0 && message[length] == '\0' && length + 1 < size &&
+      static_cast<unsigned char>(text[length - 1]) > static_cast<unsigned char>('.')) {
+    text[length++] = '.';
+  }
+  text[length] = '\0';
+}
+
+bool Toolkit::HandleException() {
+  const char* message = raised_;
+  if (message == nullptr) return false;
+  raised_ = nullptr;
+  ShowException(message);
+  return true;
+}
+
+Toolkit& GetToolkit() { return *gToolkit; }
+
+Toolkit* SetToolkit(Toolkit* toolkit) {
+  Toolkit* previous = gToolkit;
+  gToolkit = toolkit != nullptr ? toolkit : &gNoToolkit;
+  return previous;
+}
+
+}  // namespace platform

@@ -1,0 +1,77 @@
+// Form1's creation and close handlers: the start directory, the line
+// monitor started last, and the clean-up when the window is closed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/InstallerMain.h"
+#include "linemon/LineMonitor.h"
+#include "platform/testing/ScriptedTelephony.h"
+#include "tests/app/InstallerTestSupport.h"
+
+namespace {
+
+using FormHandlers = InstallerTest;
+
+void MakeLeftover(const std::string& root) {
+  std::filesystem::create_directories(root + "/drivers/inf");
+  for (const char* file : {"/Setup.exe", "/drivers/modem.sys", "/drivers/inf/modem.inf"}) {
+    std::ofstream(root + file) << "left by an earlier run";
+  }
+}
+
+TEST_F(FormHandlers, CreationRecordsTheStartDirectoryAndOpensTheDataLine) {
+  platform::ScriptedTelephony telephony;
+  telephony.devices = {{platform::kBearerModeVoice, 400}, {platform::kBearerModeData, 400}};
+  platform::Telephony* previous = platform::SetTelephony(&telephony);
+  StartIn("package");
+
+  CreateForm1();
+
+  EXPECT_EQ(drive.Path("package"), gInstallerState.startDirectory);
+  ASSERT_FALSE(telephony.Calls().empty());
+  EXPECT_EQ("RMO CPL Icon", telephony.Calls().front().appName);
+  EXPECT_EQ(1u, gInstallerState.lineMonitor.deviceId);
+  EXPECT_EQ(1u, telephony.CallsOf(platform::TelOp::kLineOpen).size());
+  platform::SetTelephony(previous);
+}
+
+TEST_F(FormHandlers, WithoutTelephonyTheWindowComesUpAndWorks) {
+  // The default service fails every call, as a system without one does.
+  StartIn("package");
+  toolkit.whileRunning = [](platform::HeadlessToolkit& window) { window.Close(); };
+  EXPECT_EQ(0, InstallerMain());
+  EXPECT_EQ(0u, gInstallerState.lineMonitor.deviceId);
+  EXPECT_EQ(drive.Path("package"), gInstallerState.startDirectory);
+  const std::vector<std::string> what = toolkit.What();
+  EXPECT_NE(what.end(), std::find(what.begin(), what.end(), "Show normal"));
+  EXPECT_TRUE(toolkit.closed);
+}
+
+TEST_F(FormHandlers, ClosingTheWindowRemovesWhatAnEarlierRunLeft) {
+  MakeLeftover(ExtractDirectory());
+  StartIn("package");
+  toolkit.whileRunning = [](platform::HeadlessToolkit& window) { window.Close(); };
+
+  EXPECT_EQ(0, InstallerMain());
+
+  EXPECT_FALSE(std::filesystem::exists(ExtractDirectory()));
+  EXPECT_EQ("c:\\", drive.CurrentDirectory().substr(0, 3));
+  EXPECT_EQ(0u, drive.os().CallsOf(platform::Op::kLaunch).size());
+}
+
+TEST_F(FormHandlers, ClosingWithNothingLeftChangesNothingButTheCurrentDirectory) {
+  StartIn("package");
+  toolkit.whileRunning = [](platform::HeadlessToolkit& window) { window.Close(); };
+  EXPECT_EQ(0, InstallerMain());
+  EXPECT_TRUE(toolkit.closed);
+  EXPECT_FALSE(std::filesystem::exists(ExtractDirectory()));
+  EXPECT_TRUE(drive.os().Messages().empty());
+  EXPECT_TRUE(drive.os().Output().empty());
+}
+
+}  // namespace

@@ -1,0 +1,193 @@
+// "Setup Now": the install sequence of Button1Click, on the headless
+// toolkit and the recording OS over the real file system.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/InstallerMain.h"
+#include "tests/app/InstallerTestSupport.h"
+#include "tools/secpack/SecFormat.h"
+
+using platform::Op;
+
+namespace {
+
+const char kNotFound[] = "data.sec file not found, please contact your ISP";
+
+std::string Package(const std::string& setupContent = "MZ setup") {
+  return secpack::EncodeArchive({"drivers"},
+                                {{"Setup.exe", setupContent}, {"drivers\\modem.inf", "[Version]"}});
+}
+
+const std::vector<Op> kSequenceOps = {Op::kChangeDirectory, Op::kOpenRead, Op::kOpenWrite,
+                                      Op::kLaunch, Op::kSleep, Op::kShowMessage};
+
+using InstallSequence = InstallerTest;
+
+TEST_F(InstallSequence, RunsItsStepsInOrderAndLaunchesTheUnpackedSetupOnce) {
+  StartIn("package");
+  drive.WriteFile("package/data.sec", Package());
+  CreateForm1();
+  const std::string start = drive.Path("package");
+  EXPECT_EQ(start, gInstallerState.startDirectory);
+
+  Form1.Button1Click();
+
+  EXPECT_EQ((std::vector<std::string>{
+                "Hide",
+                "ChangeDirectory " + start,
+                "OpenRead data.sec",
+                "ChangeDirectory c:\\ZUV_tmp",  // the extraction enters its destination
+                "OpenWrite Setup.exe",
+                "OpenWrite drivers\\modem.inf",
+                "ChangeDirectory c:\\ZUV_tmp",
+                "Launch c:\\ZUV_tmp\\Setup.exe",
+                "Sleep 30000",
+                "Timer on",
+            }),
+            Timeline(kSequenceOps));
+  EXPECT_STREQ("c:\\ZUV_tmp\\Setup.exe", gInstallerState.launchPath);
+  EXPECT_EQ((std::vector<std::string>{"Setup.exe=8", "drivers", "drivers\\modem.inf=9"}),
+            ExtractedTree());
+  EXPECT_FALSE(toolkit.visible);
+  EXPECT_TRUE(toolkit.timerEnabled);
+  EXPECT_EQ(2000u, toolkit.timerInterval);
+  EXPECT_TRUE(drive.os().Messages().empty());
+  EXPECT_TRUE(toolkit.exceptionBoxes.empty());
+}
+
+TEST_F(InstallSequence, LooksUpTheArchiveInTheStartDirectoryWhateverIsCurrentAtTheClick) {
+  StartIn("start");
+  drive.WriteFile("start/data.sec", Package("from the start directory"));
+  CreateForm1();
+  StartIn("elsewhere");
+  drive.WriteFile("elsewhere/data.sec", Package("decoy"));
+
+  Form1.Button1Click();
+
+  EXPECT_EQ(1u, drive.os().CallsOf(Op::kLaunch).size());
+  std::ifstream in(ExtractDirectory() + "/Setup.exe", std::ios::binary);
+  std::string setup;
+  std::getline(in, setup);
+  EXPECT_EQ("from the start directory", setup);
+}
+
+TEST_F(InstallSequence, MissingArchiveIsReportedOnceAndNothingIsLaunched) {
+  StartIn("empty");
+  CreateForm1();
+  Form1.Button1Click();
+
+  EXPECT_EQ(std::vector<std::string>{kNotFound}, drive.os().Messages());
+  EXPECT_EQ((std::vector<std::string>{"Hide", "ChangeDirectory " + drive.Path("empty"),
+                                      "OpenRead data.sec", std::string("ShowMessage ") + kNotFound,
+                                      "Sleep 30000", "Timer on"}),
+            Timeline(kSequenceOps));
+  EXPECT_FALSE(std::filesystem::exists(ExtractDirectory()));
+  EXPECT_TRUE(toolkit.timerEnabled);
+}
+
+// An elevated installer must not start what an earlier run, or another
+// user, left in the shared extraction directory.
+TEST_F(InstallSequence, StaleSetupProgramIsNeverLaunched) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"no archive", ""},
+      {"damaged archive", secpack::EncodeArchive({}, {{"..\\outside.exe", "x"}})},
+      {"archive cut short", Package().substr(0, 300)},
+  };
+  for (const auto& [what, archive] : cases) {
+    SCOPED_TRACE(what);
+    gInstallerState = InstallerState{};
+    Form1 = TForm1{};
+    toolkit.timerEnabled = false;
+    drive.os().ClearLog();
+    std::filesystem::create_directories(ExtractDirectory());
+    std::ofstream(ExtractDirectory() + "/Setup.exe") << "left behind";
+    StartIn(what);
+    if (!archive.empty()) drive.WriteFile(what + "/data.sec", archive);
+    CreateForm1();
+
+    Form1.Button1Click();
+
+    EXPECT_TRUE(drive.os().CallsOf(Op::kLaunch).empty());
+    EXPECT_EQ(1u, drive.os().CallsOf(Op::kSleep).size());
+    EXPECT_TRUE(toolkit.timerEnabled);
+    testing_support::ForceRemoveTree(ExtractDirectory());
+  }
+}
+
+// A click queued before the window was hidden reaches the button inside
+// the not-found message's nested loop.
+TEST_F(InstallSequence, ClickDeliveredWhileTheMessageIsOpenDoesNothing) {
+  StartIn("empty");
+  CreateForm1();
+  int nested = 0;
+  drive.os().whileMessageShown = [&](const std::string&) {
+    if (nested++ == 0) toolkit.DeliverQueuedClick(kButton1);
+  };
+
+  Form1.Button1Click();
+  toolkit.DeliverQueuedClick(kButton1);  // and once more after the sequence
+
+  EXPECT_EQ(1, nested);
+  EXPECT_EQ(1u, drive.os().CallsOf(Op::kOpenRead).size());
+  EXPECT_EQ(1u, drive.os().CallsOf(Op::kSleep).size());
+  const std::vector<std::string> events = toolkit.What();
+  EXPECT_EQ(1, std::count(events.begin(), events.end(), "Hide"));
+  EXPECT_EQ(1, std::count(events.begin(), events.end(), "Timer on"));
+}
+
+TEST_F(InstallSequence, TimerFailureIsShownByTheLoopWithItsFullStopAndTheLoopGoesOn) {
+  StartIn("package");
+  drive.WriteFile("package/data.sec", Package());
+  toolkit.timersLeft = 0;
+  bool clicked = false;
+  bool loopWentOn = false;
+  toolkit.whileRunning = [&](platform::HeadlessToolkit& tk) {
+    clicked = tk.Click(kButton1);
+    loopWentOn = tk.exceptionBoxes.size() == 1;  // shown when the handler returned
+    tk.Terminate();
+  };
+
+  EXPECT_EQ(0, InstallerMain());
+
+  EXPECT_TRUE(clicked);
+  EXPECT_TRUE(loopWentOn);
+  ASSERT_EQ(1u, toolkit.exceptionBoxes.size());  // not shown a second time by the entry
+  EXPECT_EQ("Install", toolkit.exceptionBoxes[0].caption);
+  EXPECT_EQ("Not enough timers available.", toolkit.exceptionBoxes[0].text);
+  EXPECT_FALSE(toolkit.timerEnabled);
+  EXPECT_FALSE(toolkit.visible);
+  EXPECT_EQ(1u, drive.os().CallsOf(Op::kLaunch).size());
+}
+
+// The start directory buffer holds 128 bytes: 127 characters and the zero.
+TEST_F(InstallSequence, StartDirectoryOf127CharactersIsRecordedAnd128IsNot) {
+  const size_t root = drive.Path("").size();
+  const std::string fits(127 - root, 'a');
+  const std::string tooLong(128 - root, 'b');
+  ASSERT_EQ(127u, drive.Path(fits).size());
+
+  StartIn(fits);
+  CreateForm1();
+  EXPECT_EQ(drive.Path(fits), gInstallerState.startDirectory);
+
+  gInstallerState = InstallerState{};
+  StartIn(tooLong);
+  drive.WriteFile(tooLong + "/data.sec", Package());
+  CreateForm1();
+  EXPECT_STREQ("", gInstallerState.startDirectory);
+
+  // The sequence then stays in the directory that is current, silently.
+  Form1.Button1Click();
+  const auto changes = drive.os().CallsOf(Op::kChangeDirectory);
+  ASSERT_FALSE(changes.empty());
+  EXPECT_EQ("", changes[0].path);
+  EXPECT_TRUE(drive.os().Messages().empty());
+  EXPECT_EQ(1u, drive.os().CallsOf(Op::kLaunch).size());
+}
+
+}  // namespace

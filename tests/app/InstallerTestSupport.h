@@ -1,0 +1,40 @@
+// A test drive, the headless toolkit and a fresh Form1 and InstallerState
+// for each test of the installer's logic.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/InstallerState.h"
+#include "app/Setupwizard.h"
+#include "platform/testing/HeadlessToolkit.h"
+#include "tests/support/TestDrive.h"
+
+class InstallerTest : public ::testing::Test {
+ protected:
+  InstallerTest();
+  ~InstallerTest() override;
+
+  // The extraction directory "c:\ZUV_tmp" as a host path: inside the test
+  // drive natively, the prefix's real one under Wine.
+  std::string ExtractDirectory() const;
+  // What it holds, as TestDrive::Tree lists it.
+  std::vector<std::string> ExtractedTree() const;
+  // Creates Form1 through the toolkit, which runs FormCreate; the
+  // toolkit's events start after it.
+  void CreateForm1();
+  // Makes a directory of the drive current, as a user starting the
+  // installer there would.
+  void StartIn(const std::string& relative);
+  // The toolkit's events and the OS calls of the given kinds, in the order
+  // they happened, as "Hide", "ChangeDirectory c:\x", "Sleep 30000", ...
+  std::vector<std::string> Timeline(const std::vector<platform::Op>& ops);
+
+  testing_support::TestDrive drive;
+  platform::HeadlessToolkit toolkit;
+
+ private:
+  platform::Toolkit* previousToolkit_;
+};

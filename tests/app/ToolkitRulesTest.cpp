@@ -1,0 +1,61 @@
+// The toolkit's portable rules: the exception display's text, the start
+// show state and the application title's name part.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/Title.h"
+#include "platform/Toolkit.h"
+
+namespace {
+
+std::string Exception(const std::string& message, size_t size = 256) {
+  std::string text(size, '#');
+  platform::ExceptionText(message.c_str(), text.data(), size);
+  return text.c_str();
+}
+
+TEST(ExceptionText, FullStopFollowsALastByteAboveTheFullStop) {
+  EXPECT_EQ("Not enough timers available.", Exception("Not enough timers available"));
+  EXPECT_EQ("", Exception(""));
+  EXPECT_EQ("Done.", Exception("Done."));
+  EXPECT_EQ("Stop!", Exception("Stop!"));      // '!' is below '.'
+  EXPECT_EQ("a-", Exception("a-"));            // 0x2D
+  EXPECT_EQ("a/.", Exception("a/"));           // 0x2F
+  EXPECT_EQ("Why?.", Exception("Why?"));       // '?' is above '.'
+  EXPECT_EQ("caf\xE9.", Exception("caf\xE9"));  // compared as a byte, not a signed char
+}
+
+TEST(ExceptionText, LongMessageIsCutToTheBufferWithoutAFullStop) {
+  EXPECT_EQ("abcd", Exception("abcdef", 5));
+  EXPECT_EQ("abcd", Exception("abcd", 5));  // no room left for the full stop
+  EXPECT_EQ("abcd.", Exception("abcd", 6));
+  EXPECT_EQ("", Exception("abc", 1));
+}
+
+TEST(ShowCommandFor, MaximisedFor3MinimisedFor7NormalForEveryOtherState) {
+  for (int state = -1; state <= 12; ++state) {
+    SCOPED_TRACE(state);
+    const platform::ShowCommand expected = state == 3   ? platform::ShowCommand::kMaximized
+                                           : state == 7 ? platform::ShowCommand::kMinimized
+                                                        : platform::ShowCommand::kNormal;
+    EXPECT_EQ(expected, platform::ShowCommandFor(state));
+  }
+}
+
+std::string Title(const char* fileName, size_t size = 64) {
+  char title[64];
+  platform::TitleFromFileName(fileName, title, size);
+  return title;
+}
+
+TEST(TitleFromFileName, FileNameWithoutDirectoryCutAtTheFirstDot) {
+  EXPECT_EQ("INSTALL", Title("C:\\Users\\me\\Downloads\\INSTALL.EXE"));
+  EXPECT_EQ("setup", Title("c:\\dir.with.dots\\setup.tar.exe"));
+  EXPECT_EQ("noext", Title("d:/x/noext"));
+  EXPECT_EQ("file", Title("c:file.exe"));
+  EXPECT_EQ("", Title("c:\\x\\.hidden"));
+  EXPECT_EQ("Ins", Title("c:\\Install.exe", 4));
+}
+
+}  // namespace

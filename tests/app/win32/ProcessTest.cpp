@@ -1,0 +1,288 @@
+// Install.exe itself, started as a user or a launcher would start it: a
+// copy named INSTALL.EXE, in a start directory of the test's drive, with a
+// chosen show state. Its windows are read from this process.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/Win32Toolkit.h"
+#include "tests/support/TestDrive.h"
+#include "tools/secpack/SecFormat.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kExtractDirectory[] = "c:\\ZUV_tmp";
+const char kStandinLog[] = "c:\\standin-log.txt";
+
+// The build's programs, named by their Unix paths: Wine's drive Z: is "/".
+std::string FromUnix(const char* path) {
+  std::string windows = std::string("Z:") + path;
+  std::replace(windows.begin(), windows.end(), '/', '\\');
+  return windows;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+std::string Text(HWND window) {
+  char text[256] = "";
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+void Pause(DWORD milliseconds) { Sleep(milliseconds); }
+
+// One run of INSTALL.EXE.
+class Installer {
+ public:
+  // showState < 0: started without STARTF_USESHOWWINDOW.
+  Installer(const std::string& startDirectory, int showState = -1) {
+    CreateDirectoryA(startDirectory.c_str(), nullptr);
+    const std::string program = startDirectory + "\\INSTALL.EXE";
+    EXPECT_TRUE(CopyFileA(FromUnix(INSTALL_EXE).c_str(), program.c_str(), FALSE));
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    if (showState >= 0) {
+      startup.dwFlags = STARTF_USESHOWWINDOW;
+      startup.wShowWindow = static_cast<WORD>(showState);
+    }
+    std::string commandLine = "\"" + program + "\"";
+    started_ = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                              nullptr, startDirectory.c_str(), &startup, &process_);
+    EXPECT_TRUE(started_) << "CreateProcess: " << GetLastError();
+    if (!started_) return;
+    WaitForInputIdle(process_.hProcess, 10000);
+    form = Find("TForm1", 10000);
+    taskBar = Find(platform::kTaskBarWindowClass, 1000);
+    EXPECT_NE(nullptr, form);
+    EXPECT_NE(nullptr, taskBar);
+  }
+  ~Installer() {
+    if (!started_) return;
+    if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+      TerminateProcess(process_.hProcess, 99);
+      WaitForSingleObject(process_.hProcess, 5000);
+    }
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+  }
+
+  // A top-level window of this run by class, waiting for it up to timeout ms.
+  HWND Find(const std::string& windowClass, DWORD timeout) const {
+    const DWORD start = GetTickCount();
+    do {
+      Search search = {process_.dwProcessId, &windowClass, nullptr};
+      EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
+      if (search.found != nullptr) return search.found;
+      Pause(50);
+    } while (GetTickCount() - start < timeout);
+    return nullptr;
+  }
+
+  void ClickSetupNow() const {
+    // Posted: the click runs the whole install sequence, pause included.
+    PostMessageA(FindWindowExA(form, nullptr, "Button", "Setup Now"), BM_CLICK, 0, 0);
+  }
+
+  // Closes the window as a user would; the exit code, or -1 if it did not end.
+  int Close() const {
+    PostMessageA(form, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(process_.hProcess, 10000) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(process_.hProcess, &code);
+    return static_cast<int>(code);
+  }
+
+  bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+
+  HWND form = nullptr;
+  HWND taskBar = nullptr;
+
+ private:
+  struct Search {
+    DWORD pid;
+    const std::string* windowClass;
+    HWND found;
+  };
+  static BOOL CALLBACK Match(HWND window, LPARAM data) {
+    Search& search = *reinterpret_cast<Search*>(data);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char name[64] = "";
+    GetClassNameA(window, name, sizeof name);
+    if (pid != search.pid || *search.windowClass != name) return TRUE;
+    search.found = window;
+    return FALSE;
+  }
+
+  bool started_ = false;
+  PROCESS_INFORMATION process_ = {};
+};
+
+bool Centred(HWND window) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  return rect.left == (GetSystemMetrics(SM_CXSCREEN) - (rect.right - rect.left)) / 2 &&
+         rect.top == (GetSystemMetrics(SM_CYSCREEN) - (rect.bottom - rect.top)) / 2;
+}
+
+// Each test starts and ends without the shared extraction directory and
+// the stand-in's log.
+class InstallExe : public ::testing::Test {
+ protected:
+  InstallExe() { Clean(); }
+  ~InstallExe() override { Clean(); }
+  static void Clean() {
+    testing_support::ForceRemoveTree(kExtractDirectory);
+    DeleteFileA(kStandinLog);
+  }
+  testing_support::TestDrive drive;
+};
+
+TEST_F(InstallExe, ShowStateMaximisedOpensTheWindowMaximised) {
+  Installer installer(drive.Path("start"), SW_SHOWMAXIMIZED);
+  ASSERT_NE(nullptr, installer.form);
+  EXPECT_TRUE(IsWindowVisible(installer.form));
+  EXPECT_TRUE(IsZoomed(installer.form));
+  EXPECT_TRUE(IsWindowVisible(installer.taskBar));
+  EXPECT_FALSE(IsIconic(installer.taskBar));
+  EXPECT_EQ(0, installer.Close());
+}
+
+TEST_F(InstallExe, ShowStateMinNoActiveOpensMinimisedAndRestoresCentred) {
+  Installer installer(drive.Path("start"), SW_SHOWMINNOACTIVE);
+  ASSERT_NE(nullptr, installer.form);
+  EXPECT_TRUE(IsIconic(installer.taskBar));
+  EXPECT_FALSE(IsWindowVisible(installer.form));
+  SendMessageA(installer.taskBar, WM_SYSCOMMAND, SC_RESTORE, 0);
+  EXPECT_TRUE(IsWindowVisible(installer.form));
+  EXPECT_FALSE(IsZoomed(installer.form));
+  EXPECT_TRUE(Centred(installer.form));
+  EXPECT_EQ(0, installer.Close());
+}
+
+TEST_F(InstallExe, ShowStateMinimisedOpensTheWindowNormallyCentred) {
+  Installer installer(drive.Path("start"), SW_SHOWMINIMIZED);
+  ASSERT_NE(nullptr, installer.form);
+  EXPECT_TRUE(IsWindowVisible(installer.form));
+  EXPECT_FALSE(IsZoomed(installer.form));
+  EXPECT_FALSE(IsIconic(installer.form));
+  EXPECT_FALSE(IsIconic(installer.taskBar));
+  EXPECT_TRUE(Centred(installer.form));
+  EXPECT_EQ(0, installer.Close());
+}
+
+TEST_F(InstallExe, CopyNamedINSTALL_EXE_IsTitledInstallOnTheTaskBar) {
+  Installer installer(drive.Path("start"));
+  ASSERT_NE(nullptr, installer.form);
+  EXPECT_EQ("Install", Text(installer.taskBar));
+  EXPECT_EQ("USB ADSL Modem Installer", Text(installer.form));
+  EXPECT_EQ(0, installer.Close());
+}
+
+std::string Resource(HMODULE module, const char* name, const char* type) {
+  HRSRC found = FindResourceA(module, name, type);
+  if (found == nullptr) return "";
+  const char* bytes = static_cast<const char*>(LockResource(LoadResource(module, found)));
+  return std::string(bytes, SizeofResource(module, found));
+}
+
+TEST(InstallExeResources, IconManifestAndVersion) {
+  HMODULE module = LoadLibraryExA(FromUnix(INSTALL_EXE).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(nullptr, module);
+
+  // MAINICON: 32x32 and 16x16, 16 colours each.
+  const std::string group = Resource(module, "MAINICON", MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+  ASSERT_GE(group.size(), 6u);
+  const int count = static_cast<unsigned char>(group[4]);
+  ASSERT_EQ(2, count);
+  ASSERT_EQ(6u + 14u * count, group.size());
+  std::vector<std::string> images;
+  for (int i = 0; i < count; ++i) {
+    const unsigned char* entry = reinterpret_cast<const unsigned char*>(group.data()) + 6 + 14 * i;
+    images.push_back(std::to_string(entry[0]) + "x" + std::to_string(entry[1]) + "/" +
+                     std::to_string(entry[2]) + " colours");
+  }
+  std::sort(images.begin(), images.end());
+  EXPECT_EQ((std::vector<std::string>{"16x16/16 colours", "32x32/16 colours"}), images);
+
+  const std::string manifest = Resource(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+  EXPECT_NE(std::string::npos, manifest.find("level=\"requireAdministrator\""));
+  EXPECT_NE(std::string::npos, manifest.find("<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>"));
+  EXPECT_NE(std::string::npos, manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"));
+  EXPECT_NE(std::string::npos, manifest.find(">true/pm</dpiAware>"));
+
+  const std::string version = Resource(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16));
+  const std::string description = "USB ADSL Modem Installer";
+  std::wstring wide(description.begin(), description.end());
+  EXPECT_NE(std::string::npos,
+            version.find(std::string(reinterpret_cast<const char*>(wide.c_str()), wide.size() * 2)));
+  FreeLibrary(module);
+}
+
+// Without "data.sec": the message, captioned with the title, in front of
+// everything, and a stale setup program in "c:\ZUV_tmp" is not started.
+TEST_F(InstallExe, MissingArchiveShowsTheMessageInFrontAndLaunchesNothingStale) {
+  fs::create_directories(kExtractDirectory);
+  ASSERT_TRUE(CopyFileA(FromUnix(STANDIN_EXE).c_str(), "c:\\ZUV_tmp\\Setup.exe", FALSE));
+  Installer installer(drive.Path("start"));
+  ASSERT_NE(nullptr, installer.form);
+
+  installer.ClickSetupNow();
+  HWND box = installer.Find("#32770", 10000);
+  ASSERT_NE(nullptr, box);
+  for (int i = 0; i < 100 && Text(box).empty(); ++i) Pause(50);  // until it is set up
+  Pause(100);
+  EXPECT_EQ("Install", Text(box));
+  EXPECT_EQ("data.sec file not found, please contact your ISP", Text(GetDlgItem(box, 0xFFFF)));
+  EXPECT_EQ(box, GetForegroundWindow());
+  EXPECT_FALSE(IsWindowVisible(installer.form));
+  EXPECT_FALSE(IsWindowVisible(installer.taskBar));
+
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  Pause(1500);
+  EXPECT_FALSE(fs::exists(kStandinLog)) << ReadAll(kStandinLog);
+  EXPECT_TRUE(installer.Running());  // pausing, then watching for the driver
+}
+
+TEST_F(InstallExe, SetupNowUnpacksThePackageAndLaunchesItsSetupOnce) {
+  const std::string standin = ReadAll(FromUnix(STANDIN_EXE));
+  ASSERT_FALSE(standin.empty());
+  drive.MakeDirectories("start");
+  drive.WriteFile("start/data.sec",
+                  secpack::EncodeArchive({"drivers", "drivers\\x86"},
+                                         {{"Setup.exe", standin},
+                                          {"drivers\\modem.inf", "[Version]\r\n"},
+                                          {"drivers\\x86\\modem.sys", std::string(20000, 'S')}}));
+  Installer installer(drive.Path("start"));
+  ASSERT_NE(nullptr, installer.form);
+
+  installer.ClickSetupNow();
+  const DWORD start = GetTickCount();
+  while (!fs::exists(kStandinLog) && GetTickCount() - start < 15000) Pause(100);
+  Pause(1000);  // time for a second launch, which must not come
+
+  std::string log = ReadAll(kStandinLog);
+  std::transform(log.begin(), log.end(), log.begin(), [](char c) { return static_cast<char>(tolower(c)); });
+  EXPECT_EQ("ran\r\ncommand line: c:\\zuv_tmp\\setup.exe\r\ncurrent directory: c:\\zuv_tmp\r\n", log);
+  EXPECT_EQ(standin.size(), fs::file_size("c:\\ZUV_tmp\\Setup.exe"));
+  EXPECT_EQ(11u, fs::file_size("c:\\ZUV_tmp\\drivers\\modem.inf"));
+  EXPECT_EQ(20000u, fs::file_size("c:\\ZUV_tmp\\drivers\\x86\\modem.sys"));
+  EXPECT_FALSE(IsWindowVisible(installer.form));
+  EXPECT_TRUE(installer.Running());
+}
+
+}  // namespace
