@@ -5,6 +5,7 @@
 #include "platform/Win32Toolkit.h"
 
 int main() {
+  platform::RestrictDllSearchToSystem();
   platform::SetOs(&platform::TheWin32Os());
   platform::SetTelephony(&platform::TheWin32Telephony());
   platform::SetToolkit(&platform::TheWin32Toolkit());

@@ -21,6 +21,30 @@ const platform::ControlDescription kForm1Controls[kForm1ControlCount] = {
     {ControlKind::kButton, 64, 129, 75, 25, "Setup Now", nullptr},    // Button1
 };
 
+// "c:\ZUV_tmp" is shared by everyone on the machine, and what lands there is
+// run with this installer's rights: it must be this run's own directory,
+// made afresh with its private protection. A link (or a junction) there
+// is never unpacked through; whatever an earlier run, or another user, left
+// there is removed first, and if that is not possible nothing is unpacked.
+bool ClaimExtractDirectory() {
+  platform::Os& os = platform::GetOs();
+  platform::Attributes attributes;
+  if (os.GetAttributes(kExtractDirectory, &attributes) == 0) {
+    if (attributes.link || !attributes.directory) {
+      platform::PrintDiagnostic("%s is not a plain directory: nothing is unpacked\n",
+                                kExtractDirectory);
+      return false;
+    }
+    CleanUpTempDir();
+  }
+  if (os.MakePrivateDirectory(kExtractDirectory) != 0) {
+    platform::PrintDiagnostic("%s cannot be made afresh: nothing is unpacked\n",
+                              kExtractDirectory);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 const platform::FormDescription kForm1Description = {
@@ -48,15 +72,19 @@ void TForm1::Button1Click() {
   platform::Toolkit& toolkit = platform::GetToolkit();
   platform::Os& os = platform::GetOs();
   toolkit.HideForm();
+  const bool claimed = ClaimExtractDirectory();
   os.ChangeDirectory(gInstallerState.startDirectory);  // failure ignored
   // Only a package unpacked whole is launched: a "\Setup.exe" left in the
   // extraction directory by an earlier run or by another user is never
   // started with this installer's rights.
-  if (ExtractPackage(kArchiveName, kExtractDirectory) == 0) {
+  if (claimed && ExtractPackage(kArchiveName, kExtractDirectory) == 0) {
     os.ChangeDirectory(kExtractDirectory);
     CopyText(gInstallerState.launchPath, sizeof gInstallerState.launchPath, kExtractDirectory);
     AppendText(gInstallerState.launchPath, sizeof gInstallerState.launchPath, kSetupProgram);
     os.Launch(gInstallerState.launchPath);  // not waited for, result not used
+  } else if (claimed) {
+    // Without an archive nothing was unpacked: leave no empty directory.
+    os.RemoveEmptyDirectory(kExtractDirectory);
   }
   os.Sleep(kSetupSettle);
   toolkit.SetTimerEnabled(true);  // a failure is raised and shown by the loop

@@ -1,6 +1,9 @@
 #!/bin/sh
 # Install.exe stays within its size budget and imports only DLLs that every
-# Windows has. Usage: check-install-exe.sh INSTALL_EXE OBJDUMP
+# Windows has and always loads from the system directory (Known DLLs): a
+# DLL of any other name could be planted beside it, in a downloads folder,
+# and would be loaded before the program's first instruction.
+# Usage: check-install-exe.sh INSTALL_EXE OBJDUMP
 set -eu
 exe=$1
 objdump=$2
@@ -12,7 +15,7 @@ echo "imports:" $imports
 [ -n "$imports" ] || { echo "no import table found"; exit 1; }
 for dll in $imports; do
   case "$dll" in
-    kernel32.dll | user32.dll | gdi32.dll | msvcrt.dll | advapi32.dll | comctl32.dll) ;;
+    kernel32.dll | user32.dll | gdi32.dll | msvcrt.dll | advapi32.dll) ;;
     *) echo "Install.exe imports $dll"; exit 1 ;;
   esac
 done

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "package/TempDir.h"
+#include "tests/support/HostLinks.h"
 #include "tests/support/TestDrive.h"
 
 #ifdef _WIN32
@@ -17,6 +18,8 @@
 namespace fs = std::filesystem;
 using platform::Op;
 using testing_support::ForceRemoveTree;
+using testing_support::HostCleanup;
+using testing_support::MakeDirectoryLink;
 using testing_support::TestDrive;
 
 namespace {
@@ -89,82 +92,6 @@ void MakeReadOnly(const TestDrive& drive, const std::string& relative) {
                   fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
 }
-
-#ifdef _WIN32
-// Under Wine, the host's side of the drive: Unix links made there show up
-// as directory reparse points (Wine's CreateSymbolicLinkA makes nothing),
-// and host programs start like any other.
-std::string UnixPath(const std::string& windowsPath) {
-  using UnixName = char*(__cdecl*)(const wchar_t*);
-  const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
-  if (unixName == nullptr) return "";
-  char* name = unixName(fs::absolute(windowsPath).wstring().c_str());
-  const std::string result = name != nullptr ? name : "";
-  HeapFree(GetProcessHeap(), 0, name);
-  return result;
-}
-
-// Starts a host program and waits until done() holds (the handle of a Unix
-// process is not waitable).
-template <typename Done>
-bool RunOnHost(std::string command, Done done) {
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process;
-  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return false;
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  for (int i = 0; i < 250 && !done(); ++i) ::Sleep(20);
-  return done();
-}
-#endif
-
-// A link to a directory at relative, pointing at target (both relative to
-// the drive). False when this system cannot make one.
-bool MakeDirectoryLink(const TestDrive& drive, const std::string& relative,
-                       const std::string& target) {
-#ifdef _WIN32
-  const std::string link = drive.Native(relative);
-  const std::string unixTarget = UnixPath(drive.Native(target));
-  const std::string unixParent = UnixPath(fs::path(link).parent_path().string());
-  if (unixTarget.empty() || unixParent.empty()) return false;
-  auto isLink = [&] {
-    const DWORD attributes = GetFileAttributesA(link.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  };
-  return RunOnHost("z:\\bin\\ln -s \"" + unixTarget + "\" \"" + unixParent + "/" +
-                       fs::path(link).filename().string() + "\"",
-                   isLink);
-#else
-  std::error_code error;
-  fs::create_directory_symlink(drive.Native(target), drive.Native(relative), error);
-  return !error;
-#endif
-}
-
-// Removes the drive from the host's side before the drive itself goes:
-// Wine's deletions act on a Unix link's target, and names such as "..."
-// cannot be reached through Windows names at all. Declare it after the drive.
-class HostCleanup {
- public:
-  explicit HostCleanup(const TestDrive& drive) : root_(drive.Native("")) {}
-  ~HostCleanup() {
-#ifdef _WIN32
-    const std::string unixRoot = UnixPath(root_);
-    if (!unixRoot.empty()) {
-      RunOnHost("z:\\bin\\rm -rf \"" + unixRoot + "\"",
-                [&] { return GetFileAttributesA(root_.c_str()) == INVALID_FILE_ATTRIBUTES; });
-    }
-#endif
-  }
-
- private:
-  std::string root_;
-};
 
 // CleanUpTempDir works on the fixed "c:\ZUV_tmp"; on Windows that is the
 // prefix's real one, so these tests hold a ctest resource lock.

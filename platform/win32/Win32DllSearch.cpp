@@ -1,0 +1,18 @@
+#include <windows.h>
+
+#include "platform/Win32Os.h"
+
+namespace platform {
+
+void RestrictDllSearchToSystem() {
+  // Looked up: systems before Windows 7 with KB2533623 do not have it.
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+  // There, at least take the current directory out of the search.
+  SetDllDirectoryA("");
+}
+
+}  // namespace platform
