@@ -16,6 +16,9 @@ for preset in linux linux-asan; do
   ctest --preset "$preset" -j "$jobs"
 done
 
+step "fuzz smoke (libFuzzer, ASan + UBSan)"
+bash scripts/fuzz.sh 60 30
+
 step "build windows"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Rebuilds the fuzzers' seed corpus with secpack create: a few small,
 # well-formed archives. Usage: make-corpus.sh SECPACK OUTDIR
+# (regress-*.sec beside them are inputs the fuzzers once failed on, kept so
+# every run tries them again; this script leaves them alone.)
 set -euo pipefail
 secpack=$1 out=$2
 work=$(mktemp -d)
