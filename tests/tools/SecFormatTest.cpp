@@ -84,6 +84,8 @@ TEST(VerifyArchive, NamesTheFirstBrokenRule) {
       {EncodeArchive({}, {{"a\x01", "x"}}), "file entry 1 name holds a character Windows does not allow in names"},
       {EncodeArchive({"d*"}, {}), "directory record 1 holds a character Windows does not allow in names"},
       {EncodeArchive({"d"}, {{"d\\", "x"}}), "file name \"d\\\" ends with a separator"},
+      {EncodeArchive({"d"}, {{"d\\.", "x"}}), "file entry 1 name has a component ending in a dot or a space"},
+      {EncodeArchive({"d "}, {}), "directory record 1 has a component ending in a dot or a space"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.reason, Verify(c.archive));
 }
@@ -122,7 +124,7 @@ TEST_F(TreePlanning, ListsParentsFirstWithWindowsNames) {
 #ifndef _WIN32
 // Names a POSIX host can hold but the installer would refuse.
 TEST_F(TreePlanning, RefusesWhatTheInstallerWouldRefuse) {
-  const char* const names[] = {"CON", "nul.txt", "a:b", "com3.sys", "..."};
+  const char* const names[] = {"CON", "nul.txt", "a:b", "com3.sys", "...", "trailing.", "space ", "star*"};
   for (const char* name : names) {
     SCOPED_TRACE(name);
     testing_support::ForceRemoveTree(drive.Native("tree"));

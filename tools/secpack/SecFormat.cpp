@@ -55,6 +55,24 @@ std::string Parent(const std::string& normalized) {
   return slash == std::string::npos ? std::string() : normalized.substr(0, slash);
 }
 
+// Why Windows would not store the name as given, or nullptr. It accepts no
+// control characters or wildcards, and drops trailing dots and spaces from
+// each component ("x." becomes "x", "a\." names "a" itself), so such a name
+// unpacks differently, or not at all, on one system or another.
+const char* WindowsNameProblem(const std::string& name) {
+  for (unsigned char c : name) {
+    if (c < 32 || strchr("<>\"|?*", c) != nullptr) return "holds a character Windows does not allow in names";
+  }
+  for (size_t end = 0; end <= name.size(); ++end) {
+    if (end == name.size() || name[end] == '\\' || name[end] == '/') {
+      if (end > 0 && (name[end - 1] == '.' || name[end - 1] == ' ')) {
+        return "has a component ending in a dot or a space";
+      }
+    }
+  }
+  return nullptr;
+}
+
 bool CheckName(const unsigned char* field, const char* what, std::string* name,
                std::string* reason) {
   const void* zero = memchr(field, 0, kRecordSize);
@@ -71,12 +89,9 @@ bool CheckName(const unsigned char* field, const char* what, std::string* name,
     *reason = std::string(what) + " \"" + *name + "\" refused: " + why;
     return false;
   }
-  // Windows accepts none of these in a name: such an entry cannot unpack.
-  for (unsigned char c : *name) {
-    if (c < 32 || strchr("<>\"|?*", c) != nullptr) {
-      *reason = std::string(what) + " holds a character Windows does not allow in names";
-      return false;
-    }
+  if (const char* problem = WindowsNameProblem(*name)) {
+    *reason = std::string(what) + " " + problem;
+    return false;
   }
   return true;
 }
@@ -239,6 +254,10 @@ bool PlanTree(const std::string& root, const std::string& skip, TreePlan* plan,
     }
     if (const char* why = CheckEntryName(name.c_str())) {
       *reason = "name \"" + name + "\" refused: " + why;
+      return false;
+    }
+    if (const char* problem = WindowsNameProblem(name)) {
+      *reason = "name \"" + name + "\" " + problem;
       return false;
     }
     const fs::file_status status = it->symlink_status();
