@@ -65,16 +65,17 @@ TEST_F(DriverWatch, DeviceStopsTheTimerThenRemovesTheTreeThenTerminates) {
 
   EXPECT_TRUE(toolkit.Tick());
 
-  EXPECT_EQ((std::vector<std::string>{
-                "OpenDevice \\\\.\\ADSLUSB",
-                "Timer off",
-                "RemoveFile Setup.exe",
-                "RemoveFile modem.sys",
-                "RemoveEmptyDirectory drivers",
-                "RemoveEmptyDirectory c:\\ZUV_tmp",
-                "Terminate",
-            }),
-            Timeline(kWatchOps));
+  std::vector<std::string> timeline = Timeline(kWatchOps);
+  ASSERT_EQ(7u, timeline.size());
+  EXPECT_EQ("OpenDevice \\\\.\\ADSLUSB", timeline[0]);
+  EXPECT_EQ("Timer off", timeline[1]);
+  EXPECT_EQ("RemoveEmptyDirectory c:\\ZUV_tmp", timeline[5]);
+  EXPECT_EQ("Terminate", timeline[6]);
+  // In between the tree's contents, in the order the directory lists them.
+  std::sort(timeline.begin() + 2, timeline.begin() + 5);
+  EXPECT_EQ((std::vector<std::string>{"RemoveEmptyDirectory drivers", "RemoveFile Setup.exe",
+                                      "RemoveFile modem.sys"}),
+            std::vector<std::string>(timeline.begin() + 2, timeline.begin() + 5));
   EXPECT_FALSE(std::filesystem::exists(ExtractDirectory()));
   EXPECT_EQ("c:\\", drive.CurrentDirectory().substr(0, 3));
   EXPECT_FALSE(toolkit.Tick());  // nothing more once the timer is off
