@@ -84,11 +84,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   char directory[MAX_PATH + 1] = "?";
   const DWORD length = GetCurrentDirectoryA(sizeof directory, directory);
   if (length == 0 || length >= sizeof directory) lstrcpyA(directory, "?");
-  Record("ran\r\ncommand line: ");
-  Record(GetCommandLineA());
-  Record("\r\ncurrent directory: ");
-  Record(directory);
-  Record("\r\n");
+  // One write, so that a reader never sees half of it.
+  char record[1024];
+  wsprintfA(record, "ran\r\ncommand line: %.600s\r\ncurrent directory: %s\r\n", GetCommandLineA(),
+            directory);
+  Record(record);
 
   // The knobs, beside the program itself.
   char ini[MAX_PATH + 16];
