@@ -92,8 +92,8 @@ fi
 shown=yes unpacked= launched= device= ended= removed=
 follow() {
   if [ -n "$shown" ] && ! xdotool search --onlyvisible --name "$title" >/dev/null 2>&1; then
-    sleep 0.3  # closed rather than hidden: the installer is ending
-    [ -e "$work/rc" ] && return
+    # A hidden window still exists; a closed one is gone.
+    xdotool getwindowname "$window" >/dev/null 2>&1 || return 0
     shown=
     say "the window is hidden: the installer is at work"
   fi
