@@ -214,8 +214,11 @@ case_close_before_setup() {
   start_installer
   sleep 0.3
   xdotool mousemove --window "$window" 30 60 click 1 key alt+F4
+  local t_close
+  t_close=$(now)
   note "Alt+F4 pressed"
   check "the installer ends within 5 s" wait_exit 5
+  ended_note "$t_close" "Alt+F4"
   check "... with exit code 0" [ "$(exit_code)" = 0 ]
   check "c:\\ZUV_tmp is gone" gone "$drive_c/ZUV_tmp"
   check "the close handler ran" close_handler_ran
