@@ -89,7 +89,7 @@ fi
 
 # Follows the run from outside: the window, the stand-in's record, the
 # device, the extraction directory and the installer's exit.
-shown=yes unpacked= launched= device= ended= removed=
+shown=yes unpacked='' launched='' device='' ended='' removed=''
 follow() {
   if [ -n "$shown" ] && ! xdotool search --onlyvisible --name "$title" >/dev/null 2>&1; then
     # A hidden window still exists; a closed one is gone.

@@ -129,8 +129,7 @@ close_handler_ran() { grep -q 'spy_enter_message.*"USB ADSL Modem.*WM_CLOSE' "$d
 launches() { grep -c '^ran' 2>/dev/null <"$log" || true; }
 logged() { tr -d '\r' 2>/dev/null <"$log" | grep -qiFx "$1"; }
 wait_logged() {  # wait_logged LINE SECONDS
-  local i
-  for i in $(seq $(($2 * 10))); do logged "$1" && return 0; sleep 0.1; done
+  for _ in $(seq $(($2 * 10))); do logged "$1" && return 0; sleep 0.1; done
   return 1
 }
 gone() { [ ! -e "$1" ]; }
