@@ -1,6 +1,7 @@
 #include "app/Setupwizard.h"
 
 #include "app/InstallerState.h"
+#include "app/ProbeDevice.h"
 #include "linemon/LineMonitor.h"
 #include "package/FixedNames.h"
 #include "package/PackageArchive.h"
@@ -91,6 +92,11 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::OpenDriverTimerTimer() {
-  // Driver watch: probes the device on every tick, and on the first success
-  // stops the timer, cleans up and terminates the application.
+  // Not there yet: the driver may load at any time, so no limit, no report.
+  if (ProbeDevice(kDeviceName) == 0) return;
+  platform::Toolkit& toolkit = platform::GetToolkit();
+  // Off first: no tick may come while the clean-up runs.
+  toolkit.SetTimerEnabled(false);
+  CleanUpTempDir();
+  toolkit.Terminate();
 }

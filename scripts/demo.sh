@@ -1,25 +1,30 @@
 #!/usr/bin/env bash
-# Runs Install.exe under Wine on the bundled demo package.
+# Runs Install.exe under Wine on the bundled demo package, from the window
+# to the end of the run, and tells each stage with its time.
 #
 # With $DISPLAY set, the window opens on your display: press "Setup Now".
 # Without one, it runs on a virtual display (Xvfb), where this script
-# presses the button itself and saves screenshots in build/demo/.
-# Either way it then tells what happened: the files unpacked into
-# "c:\ZUV_tmp" of a throw-away Wine prefix, and how often the package's
-# setup program (a stand-in that records its start) was launched.
+# presses the button itself and saves a screenshot in build/demo/.
+# The package's "Setup.exe" is a stand-in for the vendor's setup program:
+# it records its start and, 3 s later, makes the modem's device
+# "\\.\ADSLUSB" appear, as a loaded driver would. The installer pauses
+# 30 s after launching it, then finds the device on its first probe,
+# removes "c:\ZUV_tmp" and exits. All of it happens in a throw-away prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-say() { printf '[demo %s] %s\n' "$(date +%T)" "$*"; }
+t0=$(date +%s.%N)
+say() {
+  printf '[demo %s +%5.1fs] %s\n' "$(date +%T)" \
+    "$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')" "$*"
+}
 
 bash scripts/setup-debian.sh
 
-say "building Install.exe, the stand-in setup program and secpack"
+say "building Install.exe and the demo package (secpack packs it, the stand-in as Setup.exe)"
 cmake --preset windows >/dev/null
-cmake --build build/windows -j 2 --target Install setup_standin >/dev/null
-cmake --preset linux >/dev/null
-cmake --build build/linux -j 2 --target secpack >/dev/null
+cmake --build build/windows -j 2 --target Install demo_package >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/adsl-demo-XXXXXX")
 xvfb_pid=
@@ -32,20 +37,6 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-# The demo package: a few directories and files, and the stand-in as the
-# vendor's "Setup.exe".
-say "packing the demo package"
-tree="$work/package"
-mkdir -p "$tree/drivers/x86" "$tree/docs"
-cp build/windows/tests/standin/Setup.exe "$tree/Setup.exe"
-printf '[Version]\r\nSignature="$Windows NT$"\r\nClass=Net\r\n' >"$tree/drivers/adslusb.inf"
-head -c 40000 /dev/zero | tr '\0' 'D' >"$tree/drivers/x86/adslusb.sys"
-printf 'USB ADSL modem driver package (demo).\r\n' >"$tree/docs/readme.txt"
-start="$work/Downloads"
-mkdir -p "$start"
-build/linux/tools/secpack/secpack create "$start/data.sec" "$tree"
-cp build/windows/app/Install.exe "$start/Install.exe"
 
 say "making a throw-away Wine prefix"
 export WINEPREFIX="$work/pfx" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -73,17 +64,19 @@ else
   interactive=yes
 fi
 
-say "starting Install.exe in $start (it holds data.sec)"
-(cd "$start" && exec wine Install.exe >"$work/wine.log" 2>&1) &
-installer_pid=$!
+start="$work/Downloads"
+mkdir -p "$start"
+cp build/windows/demo/data.sec build/windows/app/Install.exe "$start/"
+say "starting Install.exe in $start, beside data.sec"
+(cd "$start" && wine Install.exe >"$work/wine.log" 2>&1; echo $? >"$work/rc") &
 
-window=$(timeout 60 xdotool search --sync --onlyvisible --name '^USB ADSL Modem Installer$' | head -n1 || true)
+title='^USB ADSL Modem Installer$'
+window=$(timeout 60 xdotool search --sync --onlyvisible --name "$title" | head -n1 || true)
 [ -n "$window" ] || { say "the window did not appear"; exit 1; }
 say "the window \"USB ADSL Modem Installer\" is up"
 
 if [ -n "$interactive" ]; then
   say "press \"Setup Now\" in the window (or close it to stop)"
-  while [ ! -s "$log" ] && kill -0 "$installer_pid" 2>/dev/null; do sleep 0.5; done
 else
   mkdir -p "$shots"
   sleep 0.5
@@ -92,27 +85,60 @@ else
   # The button's centre: client (101, 141) plus Wine's frame and caption (4, 23).
   xdotool mousemove --window "$window" 105 164 click 1
   say "pressed \"Setup Now\""
-  for _ in $(seq 300); do [ -s "$log" ] && break; sleep 0.1; done
 fi
 
-if [ ! -s "$log" ]; then
-  if kill -0 "$installer_pid" 2>/dev/null; then
-    say "the setup program was not launched"
-    exit 1
+# Follows the run from outside: the window, the stand-in's record, the
+# device, the extraction directory and the installer's exit.
+shown=yes unpacked='' launched='' device='' ended='' removed=''
+follow() {
+  if [ -n "$shown" ] && ! xdotool search --onlyvisible --name "$title" >/dev/null 2>&1; then
+    # A hidden window still exists; a closed one is gone.
+    xdotool getwindowname "$window" >/dev/null 2>&1 || return 0
+    shown=
+    say "the window is hidden: the installer is at work"
   fi
-  say "the window was closed before \"Setup Now\": nothing was installed"
-  exit 0
-fi
-sleep 2  # a second launch would show by now
-[ -n "$interactive" ] || { import -window root "$shots/after-click.png"; say "screenshot after the click: build/demo/after-click.png"; }
+  if [ -z "$unpacked" ] && [ -s "$log" ]; then
+    unpacked=yes
+    say "c:\\ZUV_tmp holds the unpacked package:"
+    (cd "$drive_c/ZUV_tmp" && find . -mindepth 1 | sort | sed 's|^\./|      |; s|/|\\|g')
+  fi
+  if [ -z "$launched" ] && grep -q '^current directory' "$log" 2>/dev/null; then
+    launched=yes
+    say "the setup program (the stand-in) started; it recorded:"
+    sed -n '2,3{s/^/      /;s/\r$//;p}' "$log"
+    say "the installer pauses 30 s, then probes for \\\\.\\ADSLUSB every 2 s"
+  fi
+  if [ -z "$device" ] && grep -q '^device' "$log" 2>/dev/null; then
+    device=yes
+    if grep -q '^device made' "$log"; then
+      say "the stand-in made the device \\\\.\\ADSLUSB, as a loaded driver would"
+    else
+      say "the stand-in could not make the device: $(sed -n 's/\r$//; /^device/p' "$log")"
+    fi
+  fi
+  if [ -z "$ended" ] && grep -q '^ended' "$log" 2>/dev/null; then
+    ended=yes
+    say "the setup program ended"
+  fi
+  if [ -n "$unpacked" ] && [ -z "$removed" ] && [ ! -e "$drive_c/ZUV_tmp" ]; then
+    removed=yes
+    say "the installer found the device and removed c:\\ZUV_tmp"
+  fi
+}
+while [ ! -e "$work/rc" ]; do
+  follow
+  sleep 0.1
+done
+follow
 
-echo
-say "unpacked into c:\\ZUV_tmp:"
-(cd "$drive_c/ZUV_tmp" && find . -mindepth 1 | sort | sed 's|^\./|    |')
-launches=$(grep -c '^ran' "$log" || true)
-say "the setup program was launched $launches time(s); it recorded:"
-sed 's/^/    /; s/\r$//' "$log"
-echo
-say "the installer now pauses 30 s, then arms its driver watch and waits for the modem;"
-say "the demo ends it here."
-[ "$launches" -eq 1 ]
+code=$(cat "$work/rc")
+[ -n "$shown" ] && say "the window was closed before \"Setup Now\""
+say "Install.exe exited with code $code"
+launches=$(grep -c '^ran' "$log" 2>/dev/null || true)
+say "the setup program was launched ${launches:-0} time(s)"
+if [ -e "$drive_c/ZUV_tmp" ]; then
+  say "c:\\ZUV_tmp is still there"
+  exit 1
+fi
+say "no c:\\ZUV_tmp left behind"
+[ "$code" = 0 ]

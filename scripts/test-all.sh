@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the native, sanitizer and Windows configurations and runs every
-# test: natively, and the Windows programs under Wine.
+# test: natively, the Windows programs under Wine, and the whole install
+# flow end to end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup-debian.sh
@@ -28,5 +29,8 @@ source scripts/wine-env.sh
 trap wine_env_stop EXIT
 wine_env_start
 ctest --preset windows -j "$jobs"
+
+step "end-to-end: Install.exe under Wine on virtual displays"
+bash tests/e2e/run.sh build/windows
 
 step "all tests passed"

@@ -265,6 +265,8 @@ TEST_F(InstallExe, SetupNowUnpacksThePackageAndLaunchesItsSetupOnce) {
   drive.WriteFile("start/data.sec",
                   secpack::EncodeArchive({"drivers", "drivers\\x86"},
                                          {{"Setup.exe", standin},
+                                          // no device: it would outlive the test
+                                          {"standin.ini", "[standin]\r\ndevice=0\r\n"},
                                           {"drivers\\modem.inf", "[Version]\r\n"},
                                           {"drivers\\x86\\modem.sys", std::string(20000, 'S')}}));
   Installer installer(drive.Path("start"));
@@ -277,7 +279,8 @@ TEST_F(InstallExe, SetupNowUnpacksThePackageAndLaunchesItsSetupOnce) {
 
   std::string log = ReadAll(kStandinLog);
   std::transform(log.begin(), log.end(), log.begin(), [](char c) { return static_cast<char>(tolower(c)); });
-  EXPECT_EQ("ran\r\ncommand line: c:\\zuv_tmp\\setup.exe\r\ncurrent directory: c:\\zuv_tmp\r\n", log);
+  EXPECT_EQ("ran\r\ncommand line: c:\\zuv_tmp\\setup.exe\r\ncurrent directory: c:\\zuv_tmp\r\nended\r\n",
+            log);
   EXPECT_EQ(standin.size(), fs::file_size("c:\\ZUV_tmp\\Setup.exe"));
   EXPECT_EQ(11u, fs::file_size("c:\\ZUV_tmp\\drivers\\modem.inf"));
   EXPECT_EQ(20000u, fs::file_size("c:\\ZUV_tmp\\drivers\\x86\\modem.sys"));

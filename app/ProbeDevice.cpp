@@ -1,0 +1,5 @@
+#include "app/ProbeDevice.h"
+
+#include "platform/Os.h"
+
+int ProbeDevice(const char* name) { return platform::GetOs().OpenDevice(name) == 1 ? 1 : 0; }

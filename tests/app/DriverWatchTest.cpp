@@ -1,0 +1,157 @@
+// The driver watch: OpenDriverTimerTimer's probe on every tick, and the end
+// of the run once the device opens. On the headless toolkit, with devices
+// simulated by the recording OS; ProbeDevice also on the real backends.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/InstallerMain.h"
+#include "app/ProbeDevice.h"
+#include "package/FixedNames.h"
+#include "tests/app/InstallerTestSupport.h"
+#include "tools/secpack/SecFormat.h"
+
+using platform::Op;
+
+namespace {
+
+void MakeUnpackedPackage(const std::string& root) {
+  std::filesystem::create_directories(root + "/drivers");
+  for (const char* file : {"/Setup.exe", "/drivers/modem.sys"}) std::ofstream(root + file) << "x";
+}
+
+// The clean-up's changes to the file system, in the toolkit's timeline.
+const std::vector<Op> kWatchOps = {Op::kOpenDevice, Op::kRemoveFile, Op::kRemoveEmptyDirectory};
+
+class DriverWatch : public InstallerTest {
+ protected:
+  // Form1 created, "Setup Now" clicked: the timer is armed.
+  void Arm() {
+    CreateForm1();
+    Form1.Button1Click();
+    ASSERT_TRUE(toolkit.timerEnabled);
+    toolkit.events.clear();
+    drive.os().ClearLog();
+  }
+};
+
+TEST_F(DriverWatch, WithoutTheDeviceATickOnlyProbesAndTheNextTickProbesAgain) {
+  MakeUnpackedPackage(ExtractDirectory());
+  Arm();
+
+  EXPECT_TRUE(toolkit.Tick());
+  EXPECT_TRUE(toolkit.Tick());
+
+  EXPECT_EQ((std::vector<std::string>{"OpenDevice \\\\.\\ADSLUSB", "OpenDevice \\\\.\\ADSLUSB"}),
+            Timeline(kWatchOps));
+  EXPECT_EQ(2u, drive.os().CallCount());  // the probes and nothing else
+  EXPECT_TRUE(toolkit.events.empty());
+  EXPECT_TRUE(toolkit.timerEnabled);
+  EXPECT_FALSE(toolkit.terminateRequested);
+  EXPECT_EQ((std::vector<std::string>{"Setup.exe=1", "drivers", "drivers\\modem.sys=1"}),
+            ExtractedTree());
+}
+
+// The timer goes off before the clean-up starts, so no tick can come while
+// it runs; terminating comes last.
+TEST_F(DriverWatch, DeviceStopsTheTimerThenRemovesTheTreeThenTerminates) {
+  MakeUnpackedPackage(ExtractDirectory());
+  Arm();
+  drive.os().devices.insert(kDeviceName);
+
+  EXPECT_TRUE(toolkit.Tick());
+
+  std::vector<std::string> timeline = Timeline(kWatchOps);
+  ASSERT_EQ(7u, timeline.size());
+  EXPECT_EQ("OpenDevice \\\\.\\ADSLUSB", timeline[0]);
+  EXPECT_EQ("Timer off", timeline[1]);
+  EXPECT_EQ("RemoveEmptyDirectory c:\\ZUV_tmp", timeline[5]);
+  EXPECT_EQ("Terminate", timeline[6]);
+  // In between the tree's contents, in the order the directory lists them.
+  std::sort(timeline.begin() + 2, timeline.begin() + 5);
+  EXPECT_EQ((std::vector<std::string>{"RemoveEmptyDirectory drivers", "RemoveFile Setup.exe",
+                                      "RemoveFile modem.sys"}),
+            std::vector<std::string>(timeline.begin() + 2, timeline.begin() + 5));
+  EXPECT_FALSE(std::filesystem::exists(ExtractDirectory()));
+  EXPECT_EQ("c:\\", drive.CurrentDirectory().substr(0, 3));
+  EXPECT_FALSE(toolkit.Tick());  // nothing more once the timer is off
+  EXPECT_TRUE(drive.os().Messages().empty());
+}
+
+TEST_F(DriverWatch, DeviceThatAppearsBetweenTicksIsSeenOnTheNextTick) {
+  Arm();
+  EXPECT_TRUE(toolkit.Tick());
+  EXPECT_FALSE(toolkit.terminateRequested);
+  drive.os().devices.insert(kDeviceName);
+  EXPECT_TRUE(toolkit.Tick());
+  EXPECT_TRUE(toolkit.terminateRequested);
+  EXPECT_EQ(2u, drive.os().CallsOf(Op::kOpenDevice).size());
+}
+
+// The whole run through the entry: click, ticks until the device opens,
+// then the loop ends by terminate, without the close handler.
+TEST_F(DriverWatch, RunEndsThroughTheWatchWithExitCode0AndWithoutTheCloseHandler) {
+  StartIn("package");
+  drive.WriteFile("package/data.sec",
+                  secpack::EncodeArchive({"drivers"}, {{"Setup.exe", "MZ"}, {"drivers\\a.sys", "A"}}));
+  int ticks = 0;
+  toolkit.whileRunning = [&](platform::HeadlessToolkit& tk) {
+    ASSERT_TRUE(tk.Click(kButton1));
+    while (tk.Tick()) {
+      if (++ticks == 3) drive.os().devices.insert(kDeviceName);
+      ASSERT_LT(ticks, 10);
+    }
+  };
+
+  EXPECT_EQ(0, InstallerMain());
+
+  EXPECT_EQ(4, ticks);  // the fourth tick after arming saw the device
+  const std::vector<std::string> what = toolkit.What();
+  EXPECT_EQ("Loop ended by terminate", what.back());
+  EXPECT_EQ(0, std::count(what.begin(), what.end(), "Closed"));
+  EXPECT_FALSE(toolkit.closed);
+  EXPECT_FALSE(toolkit.timerEnabled);
+  EXPECT_FALSE(std::filesystem::exists(ExtractDirectory()));
+  EXPECT_EQ(1u, drive.os().CallsOf(Op::kLaunch).size());
+}
+
+// What cannot be removed stays, unreported, and the run ends anyway.
+TEST_F(DriverWatch, CleanUpFailureIsNotReportedAndTheRunStillEnds) {
+  MakeUnpackedPackage(ExtractDirectory());
+  Arm();
+  drive.os().FailEvery(Op::kRemoveFile);
+  drive.os().devices.insert(kDeviceName);
+
+  EXPECT_TRUE(toolkit.Tick());
+
+  EXPECT_TRUE(toolkit.terminateRequested);
+  EXPECT_FALSE(toolkit.timerEnabled);
+  EXPECT_TRUE(std::filesystem::exists(ExtractDirectory() + "/Setup.exe"));
+  EXPECT_TRUE(drive.os().Messages().empty());
+  EXPECT_TRUE(toolkit.exceptionBoxes.empty());
+}
+
+// ProbeDevice on the real backend: a device that exists, and the modem's,
+// which does not (natively a device is "<drive>/dev/NAME").
+TEST_F(DriverWatch, ProbeDeviceOnTheRealBackend) {
+  platform::Os* recording = platform::SetOs(&drive.backend());
+#ifdef _WIN32
+  EXPECT_EQ(1, ProbeDevice("\\\\.\\NUL"));
+  EXPECT_EQ(1, ProbeDevice("\\\\.\\NUL"));  // the first probe kept no handle
+  EXPECT_EQ(0, ProbeDevice(kDeviceName));
+#else
+  EXPECT_EQ(0, ProbeDevice(kDeviceName));
+  drive.MakeDirectories("dev");
+  drive.WriteFile("dev/ADSLUSB", "");
+  EXPECT_EQ(1, ProbeDevice(kDeviceName));
+  EXPECT_EQ(0, ProbeDevice("\\\\.\\"));
+  EXPECT_EQ(0, ProbeDevice("ADSLUSB"));
+#endif
+  platform::SetOs(recording);
+}
+
+}  // namespace

@@ -1,0 +1,276 @@
+#!/usr/bin/env bash
+# End-to-end tests: the real Install.exe under Wine on a virtual display,
+# "Setup Now" pressed with xdotool as a user would. Each case gets its own
+# copy of one Wine prefix and its own Xvfb display, so all of them run at
+# once: each takes over 30 s because of the installer's fixed pause.
+#
+#   tests/e2e/run.sh [WINDOWS_BUILD_DIR] [CASE...]
+#
+# Needs the Windows build (Install.exe, the demo package, e2e_boxwatch).
+# E2E_WORK=DIR works there instead of a temporary directory; E2E_KEEP=1
+# keeps each case's prefix and logs.
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "${1:-$root/build/windows}" && pwd) || exit 2
+shift || true
+all_cases=(typical device_before_watch missing_archive close_before_setup setup_still_running)
+cases=("$@")
+[ ${#cases[@]} -gt 0 ] || cases=("${all_cases[@]}")
+
+install_exe=$build/app/Install.exe
+boxwatch=$build/tests/e2e/e2e_boxwatch.exe
+package=$build/demo/package
+secpack=$build/host/tools/secpack/secpack
+for need in "$install_exe" "$boxwatch" "$package/Setup.exe" "$secpack"; do
+  [ -e "$need" ] || { echo "e2e: missing $need (build the windows preset first)"; exit 2; }
+done
+
+work=${E2E_WORK:-$(mktemp -d "${TMPDIR:-/tmp}/adsl-e2e-XXXXXX")}
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+unset DISPLAY WINESERVER
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+now() { date +%s.%N; }
+# Seconds since a time taken with now, to 0.1 s.
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
+# True when a <= x <= b (decimals).
+between() { awk -v x="$1" -v a="$2" -v b="$3" 'BEGIN { exit !(x >= a && x <= b) }'; }
+
+# ---- one case, run in a subshell; prints its checks, exits 1 on a failure
+
+failures=0
+check() {  # check DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@"; then echo "  ok    $what"; else echo "  FAIL  $what"; failures=$((failures + 1)); fi
+}
+note() { echo "  [$(since "$t_start")s] $*"; }
+
+setup_case() {
+  t_start=$(now)
+  dir=$work/$name
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  cp -a "$work/template" "$dir/pfx"
+  export WINEPREFIX=$dir/pfx
+  drive_c=$WINEPREFIX/drive_c
+  start=$drive_c/start
+  log=$drive_c/standin-log.txt
+  mkdir -p "$start"
+  cp "$install_exe" "$start/Install.exe"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do [ -s "$dir/display" ] && break; sleep 0.1; done
+  export DISPLAY=":$(head -n1 "$dir/display")"
+  trap teardown_case EXIT
+}
+
+teardown_case() {
+  wineserver -k >/dev/null 2>&1
+  wineserver -w >/dev/null 2>&1
+  kill "$xvfb_pid" 2>/dev/null
+  wait "$xvfb_pid" 2>/dev/null
+  [ "${E2E_KEEP:-}" = 1 ] || rm -rf "$dir/pfx"
+}
+
+# The package: the demo package's tree, with standin.ini knobs if given.
+make_package() {  # make_package INI_TEXT
+  rm -rf "$dir/package"
+  cp -a "$package" "$dir/package"
+  [ -z "$1" ] || printf '[standin]\r\n%s' "$1" >"$dir/package/standin.ini"
+  "$secpack" create "$start/data.sec" "$dir/package" >/dev/null
+}
+
+# Starts Install.exe in the start directory, as a user would, and waits for
+# its window. +message traces every window message: it shows whether the
+# window was ever sent WM_CLOSE.
+start_installer() {
+  (cd "$start" && WINEDEBUG=-all,+timestamp,+message wine Install.exe >"$dir/wine.log" 2>&1
+   echo $? >"$dir/rc") &
+  window=$(timeout 60 xdotool search --sync --onlyvisible --name '^USB ADSL Modem Installer$' | head -n1)
+  [ -n "$window" ] || { note "the window did not appear"; exit 1; }
+  note "window up"
+}
+
+running() { [ ! -e "$dir/rc" ]; }
+ended_note() {  # ended_note SINCE_WHAT_TIME WHAT
+  if running; then note "installer still running"; else note "installer ended, $(since "$1") s after $2"; fi
+}
+exit_code() { cat "$dir/rc" 2>/dev/null; }
+# Waits up to SECONDS for the installer to end; true when it did.
+wait_exit() {
+  local deadline
+  deadline=$(awk -v t="$(now)" -v s="$1" 'BEGIN { printf "%.2f", t + s }')
+  while running; do
+    between "$(now)" 0 "$deadline" || return 1
+    sleep 0.05
+  done
+}
+# Sleeps until SECONDS after the click.
+sleep_until() { local left; left=$(awk -v a="$(since "$t_click")" -v b="$1" 'BEGIN { d = b - a; print (d > 0 ? d : 0) }'); sleep "$left"; }
+
+click_setup_now() {
+  sleep 0.3
+  # The button's centre: client (101, 141) plus Wine's frame and caption (4, 23).
+  xdotool mousemove --window "$window" 105 164 click 1
+  t_click=$(now)
+  note "Setup Now pressed"
+}
+
+hidden() {
+  [ -z "$(xdotool search --onlyvisible --name '^USB ADSL Modem Installer$' 2>/dev/null)" ] &&
+    [ -z "$(xdotool search --onlyvisible --name '^Install$' 2>/dev/null)" ]
+}
+# The driver is loaded: "\\.\ADSLUSB" can now be opened.
+plug_device() { ln -s /dev/null "$WINEPREFIX/dosdevices/adslusb"; t_device=$(now); note "device made"; }
+close_handler_ran() { grep -q 'spy_enter_message.*"USB ADSL Modem.*WM_CLOSE' "$dir/wine.log"; }
+launches() { grep -c '^ran' 2>/dev/null <"$log" || true; }
+logged() { tr -d '\r' 2>/dev/null <"$log" | grep -qiFx "$1"; }
+wait_logged() {  # wait_logged LINE SECONDS
+  for _ in $(seq $(($2 * 10))); do logged "$1" && return 0; sleep 0.1; done
+  return 1
+}
+gone() { [ ! -e "$1" ]; }
+same_tree() { diff -r "$1" "$2" >/dev/null; }
+only_holds() {  # only_holds DIR NAME: DIR holds exactly the one file NAME
+  [ "$(cd "$1" 2>/dev/null && find . -mindepth 1)" = "./$2" ]
+}
+
+# ---- the cases
+
+# A typical run: unpacked, the setup program started once from c:\ZUV_tmp;
+# it has ended when the driver loads, some time after the watch began; the
+# next tick sees it, the files go and the installer ends with 0.
+case_typical() {
+  make_package 'device=0'
+  start_installer
+  click_setup_now
+  check "the stand-in ran and ended" wait_logged ended 20
+  check "c:\\ZUV_tmp holds the package" same_tree "$dir/package" "$drive_c/ZUV_tmp"
+  check "the setup program was launched once" [ "$(launches)" = 1 ]
+  check "... as c:\\ZUV_tmp\\Setup.exe" logged 'command line: c:\ZUV_tmp\Setup.exe'
+  check "... with c:\\ZUV_tmp current" logged 'current directory: c:\ZUV_tmp'
+  sleep_until 35  # the watch began about 30 s after the click; ticks every 2 s
+  check "35 s after the click the installer still runs" running
+  check "... hidden" hidden
+  plug_device
+  check "it ends within 3 s after the device appears" wait_exit 3
+  ended_note "$t_device" "the device appeared"
+  check "... with exit code 0" [ "$(exit_code)" = 0 ]
+  check "c:\\ZUV_tmp is gone" gone "$drive_c/ZUV_tmp"
+  check "the close handler did not run" eval '! close_handler_ran'
+  check "the setup program was still launched only once" [ "$(launches)" = 1 ]
+}
+
+# The driver was there before the watch began: the first tick, 2000 ms
+# after arming, about 32 s after the click, ends the run. Here the
+# stand-in itself makes the device, 3 s after its start.
+case_device_before_watch() {
+  make_package ''
+  start_installer
+  click_setup_now
+  check "the stand-in made the device" wait_logged 'device made' 15
+  check "... and ended" wait_logged ended 5
+  sleep_until 29
+  check "29 s after the click the installer still pauses" running
+  check "it ends by 36 s after the click" wait_exit 7
+  local took
+  took=$(since "$t_click")
+  ended_note "$t_click" "the click"
+  check "... not before the first tick (31-34 s)" between "$took" 31 34
+  check "... with exit code 0" [ "$(exit_code)" = 0 ]
+  check "c:\\ZUV_tmp is gone" gone "$drive_c/ZUV_tmp"
+  check "the close handler did not run" eval '! close_handler_ran'
+}
+
+# No data.sec: the message once, nothing launched; the installer goes on
+# hidden with its watch (the device then ends it).
+case_missing_archive() {
+  start_installer
+  wine "$boxwatch" 37000 >"$dir/boxes.txt" 2>/dev/null &
+  local watcher=$!
+  click_setup_now
+  wait "$watcher"
+  note "message boxes seen: $(wc -l <"$dir/boxes.txt")"
+  check "one message box: \"Install\" / the not-found message" \
+    [ "$(tr -d '\r' <"$dir/boxes.txt")" = "Install|data.sec file not found, please contact your ISP" ]
+  check "nothing was launched" gone "$log"
+  check "no c:\\ZUV_tmp" gone "$drive_c/ZUV_tmp"
+  check "the installer still runs" running
+  check "... hidden" hidden
+  plug_device
+  check "its watch runs: the device ends it within 3 s" wait_exit 3
+  check "... with exit code 0" [ "$(exit_code)" = 0 ]
+}
+
+# Closed before "Setup Now": what an earlier run left in c:\ZUV_tmp goes.
+case_close_before_setup() {
+  mkdir -p "$drive_c/ZUV_tmp/drivers/x86"
+  cp "$package/Setup.exe" "$drive_c/ZUV_tmp/Setup.exe"
+  echo left >"$drive_c/ZUV_tmp/drivers/x86/adslusb.sys"
+  start_installer
+  sleep 0.3
+  xdotool mousemove --window "$window" 30 60 click 1 key alt+F4
+  local t_close
+  t_close=$(now)
+  note "Alt+F4 pressed"
+  check "the installer ends within 5 s" wait_exit 5
+  ended_note "$t_close" "Alt+F4"
+  check "... with exit code 0" [ "$(exit_code)" = 0 ]
+  check "c:\\ZUV_tmp is gone" gone "$drive_c/ZUV_tmp"
+  check "the close handler ran" close_handler_ran
+  check "nothing was launched" gone "$log"
+}
+
+# A setup program still running from c:\ZUV_tmp when the driver loads
+# holds its file and, as its current directory, c:\ZUV_tmp: both stay,
+# everything else goes, and the installer still ends with 0.
+case_setup_still_running() {
+  make_package $'delay=1000\r\nlinger=60000\r\n'
+  start_installer
+  click_setup_now
+  check "the stand-in made the device" wait_logged 'device made' 15
+  check "the installer ends by 36 s after the click" wait_exit 36
+  ended_note "$t_click" "the click"
+  check "... with exit code 0" [ "$(exit_code)" = 0 ]
+  check "c:\\ZUV_tmp holds only the running Setup.exe" only_holds "$drive_c/ZUV_tmp" Setup.exe
+  check "the stand-in still runs" eval '! logged ended'
+}
+
+run_case() {
+  name=$1
+  setup_case
+  "case_$name"
+  exit $((failures > 0))
+}
+
+# ---- the template prefix, then every case at once
+
+t_suite=$(now)
+echo "e2e: template prefix in $work/template"
+rm -rf "$work/template"
+export WINEPREFIX=$work/template
+wineboot -i >/dev/null 2>&1
+# No window manager: Wine draws the frames itself.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wineserver -k >/dev/null 2>&1
+wineserver -w
+unset WINEPREFIX
+echo "e2e: template ready after $(since "$t_suite") s; running ${cases[*]}"
+
+declare -A pids
+for name in "${cases[@]}"; do
+  (run_case "$name") >"$work/$name.log" 2>&1 </dev/null &
+  pids[$name]=$!
+done
+failed=0
+for name in "${cases[@]}"; do
+  if wait "${pids[$name]}"; then result=passed; else result=FAILED; failed=$((failed + 1)); fi
+  echo "--- $name: $result"
+  cat "$work/$name.log"
+done
+echo "e2e: ${#cases[@]} cases, $failed failed, $(since "$t_suite") s"
+[ "${E2E_KEEP:-}" = 1 ] || [ -n "${E2E_WORK:-}" ] || rm -rf "$work"
+exit $((failed > 0))
