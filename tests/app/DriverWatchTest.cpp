@@ -29,7 +29,8 @@ const std::vector<Op> kWatchOps = {Op::kOpenDevice, Op::kRemoveFile, Op::kRemove
 
 class DriverWatch : public InstallerTest {
  protected:
-  // Form1 created, "Setup Now" clicked: the timer is armed.
+  // Form1 created, "Setup Now" clicked (without an archive): the timer is
+  // armed. What the setup program leaves in "c:\ZUV_tmp" is made after.
   void Arm() {
     CreateForm1();
     Form1.Button1Click();
@@ -40,8 +41,8 @@ class DriverWatch : public InstallerTest {
 };
 
 TEST_F(DriverWatch, WithoutTheDeviceATickOnlyProbesAndTheNextTickProbesAgain) {
-  MakeUnpackedPackage(ExtractDirectory());
   Arm();
+  MakeUnpackedPackage(ExtractDirectory());
 
   EXPECT_TRUE(toolkit.Tick());
   EXPECT_TRUE(toolkit.Tick());
@@ -59,8 +60,8 @@ TEST_F(DriverWatch, WithoutTheDeviceATickOnlyProbesAndTheNextTickProbesAgain) {
 // The timer goes off before the clean-up starts, so no tick can come while
 // it runs; terminating comes last.
 TEST_F(DriverWatch, DeviceStopsTheTimerThenRemovesTheTreeThenTerminates) {
-  MakeUnpackedPackage(ExtractDirectory());
   Arm();
+  MakeUnpackedPackage(ExtractDirectory());
   drive.os().devices.insert(kDeviceName);
 
   EXPECT_TRUE(toolkit.Tick());
@@ -121,8 +122,8 @@ TEST_F(DriverWatch, RunEndsThroughTheWatchWithExitCode0AndWithoutTheCloseHandler
 
 // What cannot be removed stays, unreported, and the run ends anyway.
 TEST_F(DriverWatch, CleanUpFailureIsNotReportedAndTheRunStillEnds) {
-  MakeUnpackedPackage(ExtractDirectory());
   Arm();
+  MakeUnpackedPackage(ExtractDirectory());
   drive.os().FailEvery(Op::kRemoveFile);
   drive.os().devices.insert(kDeviceName);
 
