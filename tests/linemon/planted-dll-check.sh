@@ -1,23 +1,27 @@
 #!/usr/bin/env bash
 # Checks that a Windows program never loads a DLL planted beside it.
 #
-#   planted-dll-check.sh [--expect-loaded] [--timeout SECONDS] RUNNER DLL PROGRAM [ARGS...]
+#   planted-dll-check.sh [--expect-loaded] [--timeout SECONDS] [--also NAME]...
+#                        RUNNER DLL PROGRAM [ARGS...]
 #
 # Copies PROGRAM and the planted DLL (see PlantedDll.c) into a fresh
 # directory, runs the copy there through RUNNER (wine, or ctest's emulator)
 # and looks for the marker the DLL leaves when it is loaded. Also checks
 # that PROGRAM does not import the DLL statically. With --timeout, a program
 # still running after SECONDS (a window waiting for the user) is ended and
-# counts as having run. --expect-loaded turns the check round, to show that
-# the planting itself works. Exits 0 when the expectation holds.
+# counts as having run. --also plants the same DLL under another system DLL
+# name too, checked the same way. --expect-loaded turns the check round, to
+# show that the planting itself works. Exits 0 when the expectation holds.
 set -euo pipefail
 
 expect=absent
 timeout=
+also=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --expect-loaded) expect=loaded; shift ;;
     --timeout) timeout=$2; shift 2 ;;
+    --also) also+=("$2"); shift 2 ;;
     *) break ;;
   esac
 done
@@ -36,11 +40,13 @@ fi
 dir=$(mktemp -d "${TMPDIR:-/tmp}/planted-XXXXXX")
 trap 'rm -rf "$dir"' EXIT
 cp "$program" "$dir/"
-cp "$dll" "$dir/$dll_name"
 copy="$dir/$(basename "$program")"
 # Wine prefers its own builtin DLLs; Windows looks in the program's
 # directory first. Make Wine take a DLL found there, as Windows would.
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}${dll_name%.*}=n,b"
+for name in "$dll_name" "${also[@]}"; do
+  cp "$dll" "$dir/$name"
+  export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}${name%.*}=n,b"
+done
 
 status=0
 if [ -n "$timeout" ]; then
@@ -54,12 +60,14 @@ if [ "$status" -ne 0 ]; then
   exit 1
 fi
 
-marker="$dir/$dll_name.loaded"
-if [ -e "$marker" ]; then
-  echo "$dll_name planted beside $(basename "$program") was loaded (by $(cat "$marker"))"
-  [ "$expect" = loaded ] && exit 0
-  exit 1
-fi
-echo "$dll_name planted beside $(basename "$program") was not loaded"
-[ "$expect" = absent ] && exit 0
-exit 1
+loaded=0
+for name in "$dll_name" "${also[@]}"; do
+  if [ -e "$dir/$name.loaded" ]; then
+    echo "$name planted beside $(basename "$program") was loaded (by $(cat "$dir/$name.loaded"))"
+    loaded=1
+  else
+    echo "$name planted beside $(basename "$program") was not loaded"
+  fi
+done
+[ "$expect" = loaded ] && exit $((1 - loaded))
+exit $loaded
