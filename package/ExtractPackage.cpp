@@ -215,11 +215,15 @@ int Extract(PackageArchive* archive, const char* destination, char* buffer) {
 
   // The directory table first, so that every directory exists before the
   // first file is written.
-  if (os.Seek(archive->file, archive->fileSectionLength, SeekFrom::kCurrent) < 0 ||
-      CreateDirectoryTable(archive) != 0) {
+  if (os.Seek(archive->file, archive->fileSectionLength, SeekFrom::kCurrent) < 0) {
+    PrintDiagnostic("%s: cannot read the archive\n", archive->name);
     return -1;
   }
-  if (os.Seek(archive->file, kArchiveHeaderSize, SeekFrom::kStart) < 0) return -1;
+  if (CreateDirectoryTable(archive) != 0) return -1;
+  if (os.Seek(archive->file, kArchiveHeaderSize, SeekFrom::kStart) < 0) {
+    PrintDiagnostic("%s: cannot read the archive\n", archive->name);
+    return -1;
+  }
   bool writeFailed = false;
   if (ExtractFiles(archive, buffer, &writeFailed) != 0) return -1;
   // Every chunk was attempted, but a file that was not written whole is a
