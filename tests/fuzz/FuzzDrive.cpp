@@ -41,6 +41,10 @@ void WalkBelow(const std::string& path, const std::string& name,
   closedir(dir);
 }
 
+void RemoveBase() {
+  Empty(gBase);
+}
+
 }  // namespace
 
 void Die(const char* what, const std::string& name) {
@@ -65,6 +69,7 @@ Drive::Drive() {
     std::string pattern = std::string(shm) + "/fuzz-drive-XXXXXX";
     if (mkdtemp(&pattern[0]) == nullptr) Die("mkdtemp", pattern);
     gBase = pattern;
+    atexit(RemoveBase);  // libFuzzer ends its runs with exit()
   }
   char cwd[4096];
   if (getcwd(cwd, sizeof cwd) == nullptr) Die("getcwd", "");
