@@ -44,11 +44,13 @@ bool IsDeviceName(const char* component, size_t length) {
   for (const char* device : kDevices) {
     if (SameUpper(component, base, device)) return true;
   }
-  if (base == 4 && (SameUpper(component, 3, "COM") || SameUpper(component, 3, "LPT")) &&
-      component[3] >= '1' && component[3] <= '9') {
-    return true;
+  if (base != 4 || !(SameUpper(component, 3, "COM") || SameUpper(component, 3, "LPT"))) {
+    return false;
   }
-  return false;
+  // COM0 to COM9, and COM with a superscript one, two or three, as the
+  // system code page spells them in one byte (code page 1252's ¹ ² ³).
+  const unsigned char digit = static_cast<unsigned char>(component[3]);
+  return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
 
 // A component of dots and spaces only, other than ".": Windows strips

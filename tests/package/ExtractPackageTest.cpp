@@ -270,7 +270,8 @@ TEST_F(Extraction, NamesThatLeaveTheDestinationAreRefused) {
       "\\\\.\\x",   "\\\\?\\c:\\x", "..",          "..\\x",     "a\\..\\..\\x",
       "a/../../x",  "a\\..",       "x:stream",    "x::$DATA",  "...\\x",
       ".. \\x",     "a\\. .\\x",   "CON",         "nul.txt",   "a\\com1",
-      "LPT9.log",   "aux ",        "conout$",
+      "LPT9.log",   "aux ",        "conout$",   "COM0",      "lpt0.txt",
+      "COM\xB9",    "a\\lpt\xB2.log", "Com\xB3 ",
   };
   drive.MakeDirectories("a");
   for (const char* name : refused) {
@@ -295,11 +296,14 @@ TEST_F(Extraction, NamesThatLeaveTheDestinationAreRefused) {
 TEST_F(Extraction, PlainNamesGoToTheFileSystemUnchanged) {
   const Names directories = {"d.d", "d.d\\..x", "d.d\\..x\\x..y"};
   const std::vector<secpack::FileEntry> files = {
-      {"d.d\\..x\\x..y\\f...g", "1"}, {"CONFIG.SYS", "2"}, {"com10", "3"}, {"d.d/slash", "4"}, {".\\dot", "5"}};
+      {"d.d\\..x\\x..y\\f...g", "1"}, {"CONFIG.SYS", "2"}, {"com10", "3"}, {"d.d/slash", "4"}, {".\\dot", "5"},
+      {"CONSOLE", "6"}, {"nul1", "7"}, {"a.con", "8"}, {"COM\xB4", "9"}};
   ASSERT_EQ(0, Extract(EncodeArchive(directories, files))) << drive.os().Output();
   Names opened;
   for (const platform::Call& call : drive.os().CallsOf(Op::kOpenWrite)) opened.push_back(call.path);
-  EXPECT_EQ((Names{"d.d\\..x\\x..y\\f...g", "CONFIG.SYS", "com10", "d.d/slash", ".\\dot"}), opened);
+  EXPECT_EQ((Names{"d.d\\..x\\x..y\\f...g", "CONFIG.SYS", "com10", "d.d/slash", ".\\dot", "CONSOLE",
+                   "nul1", "a.con", "COM\xB4"}),
+            opened);
   EXPECT_TRUE(drive.Exists("ZUV_tmp\\d.d\\slash"));
 }
 

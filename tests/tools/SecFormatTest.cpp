@@ -75,6 +75,8 @@ TEST(VerifyArchive, NamesTheFirstBrokenRule) {
       {noZero, "file entry 2 name has no terminating zero in its 256 bytes"},
       {EncodeArchive({"d"}, {{"", "x"}}), "file entry 1 name is empty"},
       {EncodeArchive({"d"}, {{"..\\x", "x"}}), "file entry 1 name \"..\\x\" refused: \"..\" component"},
+      {EncodeArchive({}, {{"lpt\xB3.txt", "x"}}), "file entry 1 name \"lpt\xB3.txt\" refused: device name"},
+      {EncodeArchive({"COM0"}, {}), "directory record 1 \"COM0\" refused: device name"},
       {EncodeArchive({"d", "c:\\x"}, {}), "directory record 2 \"c:\\x\" refused: drive or stream name (\":\")"},
       {EncodeArchive({"d\\e"}, {}), "directory \"d\\e\" comes before its parent"},
       {EncodeArchive({}, {{"d\\x", "x"}}), "directory of file \"d\\x\" is not in the directory table"},
