@@ -10,13 +10,6 @@ using platform::PrintDiagnostic;
 
 namespace {
 
-// Where a level of the walk left the current directory.
-enum class Position {
-  kUnchanged,  // never entered the level's directory
-  kInside,     // in the level's directory
-  kLost,       // somewhere else: nothing may be done by bare name any more
-};
-
 bool IsDotName(const char* name) {
   return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }
@@ -36,11 +29,16 @@ bool IsPlainName(const char* name) {
   return true;
 }
 
-int RemoveLevel(const char* path, Position* position);
+// One level of the walk: the directory opened as openName (the root by
+// its path, a sub-directory by its bare name in its parent, which is
+// current), known as path. Every directory is held open while the walk is
+// in it or below it, and entered through that hold, never by a name that
+// may since lead elsewhere.
+int RemoveLevel(const char* path, const char* openName);
 
-// Removes one sub-directory entry of the current directory (the level at
-// path). False when the walk lost its place.
-bool RemoveSubdirectory(const char* path, const char* name) {
+// Removes one sub-directory entry of the level dir (path); the level is the
+// current directory. False when the walk cannot be sure to be back in it.
+bool RemoveSubdirectory(platform::Dir dir, const char* path, const char* name) {
   platform::Os& os = GetOs();
   char child[kChildPathSize];
   if (!CopyText(child, sizeof child, path) || !AppendText(child, sizeof child, "\\") ||
@@ -48,27 +46,23 @@ bool RemoveSubdirectory(const char* path, const char* name) {
     PrintDiagnostic("%s\\%s: path too long, left in place\n", path, name);
     return true;
   }
-  Position childPosition;
-  RemoveLevel(child, &childPosition);
-  if (childPosition == Position::kLost) return false;
-  // A child that was never entered leaves us where we are: stepping up
-  // would put the rest of this level's bare names in the parent.
-  if (childPosition == Position::kInside && os.ChangeDirectory("..") != 0) return false;
+  RemoveLevel(child, name);
+  // Back up through the hold, wherever the child's walk ended: a step to
+  // ".." would follow whatever has been put in the child's place.
+  if (os.EnterDirectory(dir) != 0) return false;
   os.RemoveEmptyDirectory(name);
   return true;
 }
 
-int RemoveLevel(const char* path, Position* position) {
+int RemoveLevel(const char* path, const char* openName) {
   platform::Os& os = GetOs();
-  *position = Position::kUnchanged;
-  platform::Dir dir = os.OpenDirectory(path);
+  platform::Dir dir = os.OpenDirectory(openName);
   if (dir == nullptr) return -1;
-  if (os.ChangeDirectory(path) != 0) {
+  if (os.EnterDirectory(dir) != 0) {
     // Everything below is done by bare name: not from another directory.
     os.CloseDirectory(dir);
     return -1;
   }
-  *position = Position::kInside;
 
   int result = 0;
   char name[kEntryNameSize];
@@ -93,8 +87,7 @@ int RemoveLevel(const char* path, Position* position) {
         os.RemoveFile(name);
       }
     } else if (attributes.directory) {
-      if (!RemoveSubdirectory(path, name)) {
-        *position = Position::kLost;
+      if (!RemoveSubdirectory(dir, path, name)) {
         result = -1;
         break;
       }
@@ -108,13 +101,7 @@ int RemoveLevel(const char* path, Position* position) {
 
 }  // namespace
 
-int RemoveTree(const char* path) {
-  // A root that is itself a link would take the walk outside the tree.
-  platform::Attributes attributes;
-  if (GetOs().GetAttributes(path, &attributes) != 0 || attributes.link) return -1;
-  Position position;
-  return RemoveLevel(path, &position);
-}
+int RemoveTree(const char* path) { return RemoveLevel(path, path); }
 
 void CleanUpTempDir() {
   platform::Os& os = GetOs();

@@ -12,10 +12,11 @@ inline constexpr size_t kEntryNameSize = 260;
 // Deletes everything below the absolute directory path; the directory
 // itself stays. 0: the walk went through and the current directory is the
 // path. -1: the root is missing, a link, or could not be enumerated or
-// entered (current directory unchanged), or the walk stopped early (the
-// current directory is the path, or somewhere inside the tree if the walk
-// lost its place). Links are removed, never followed; entries whose names
-// or paths the walk cannot address safely stay, with a line on stdout.
+// entered, or the walk stopped early. Each directory is held open while the
+// walk is in or below it and entered through that hold, so a directory
+// swapped for a link or a junction meanwhile never takes the walk outside
+// the tree; links are removed, never followed; entries whose names or paths
+// the walk cannot address safely stay, with a line on stdout.
 int RemoveTree(const char* path);
 
 // Empties and removes "c:\ZUV_tmp", leaving "c:\" the current directory.

@@ -25,10 +25,14 @@ class NoOs final : public Os {
   int RemoveEmptyDirectory(const char*) override { return -1; }
   int RemoveFile(const char*) override { return -1; }
   Dir OpenDirectory(const char*) override { return nullptr; }
+  int EnterDirectory(Dir) override { return -1; }
   int NextEntry(Dir, char*, uint32_t) override { return 0; }
   void CloseDirectory(Dir) override {}
   int GetAttributes(const char*, Attributes*) override { return -1; }
   int ErrorNumber() override { return ENOSYS; }
+  int InUse(const char*) override { return 0; }
+  int LockInstall() override { return -1; }
+  void UnlockInstall() override {}
   int Launch(const char*) override { return -1; }
   int OpenDevice(const char*) override { return 0; }
   void Sleep(uint32_t) override {}
@@ -62,10 +66,11 @@ const char* OpName(Op op) {
       "Write",         "Seek",          "Close",
       "MakeDirectory", "MakePrivateDirectory", "ChangeDirectory",
       "CurrentDirectory", "RemoveEmptyDirectory", "RemoveFile",
-      "OpenDirectory", "NextEntry",     "CloseDirectory",
-      "GetAttributes", "ErrorNumber",   "Launch",
-      "OpenDevice",    "Sleep",         "ShowMessage",
-      "Print"};
+      "OpenDirectory", "EnterDirectory", "NextEntry",
+      "CloseDirectory", "GetAttributes", "ErrorNumber",
+      "InUse",         "LockInstall",   "UnlockInstall",
+      "Launch",        "OpenDevice",    "Sleep",
+      "ShowMessage",   "Print"};
   static_assert(sizeof(kNames) / sizeof(kNames[0]) == static_cast<int>(Op::kCount),
                 "one name per operation");
   const int index = static_cast<int>(op);

@@ -48,10 +48,14 @@ enum class Op {
   kRemoveEmptyDirectory,
   kRemoveFile,
   kOpenDirectory,
+  kEnterDirectory,
   kNextEntry,
   kCloseDirectory,
   kGetAttributes,
   kErrorNumber,
+  kInUse,
+  kLockInstall,
+  kUnlockInstall,
   kLaunch,
   kOpenDevice,
   kSleep,
@@ -85,16 +89,37 @@ class Os {
   virtual int RemoveEmptyDirectory(const char* path) = 0;  // an empty one only
   virtual int RemoveFile(const char* path) = 0;       // a read-only file stays
 
-  // Enumeration of the names in one directory, "." and ".." included.
-  // NextEntry returns 1 with a name, 0 at the end. A name that does not fit
-  // size bytes is skipped, never cut into another name.
+  // One directory, held open: the directory itself, never a link's or a
+  // junction's target. Fails when the last component of path is not a
+  // plain directory at the moment it is opened; a relative path is taken
+  // from the current directory as the object it is, not by its name. While
+  // it is held nobody can rename, remove or replace it (Windows), so its
+  // name and those below it stay what they were when it was opened.
+  // NextEntry yields its names, "." and ".." included: 1 with a name, 0 at
+  // the end; a name that does not fit size bytes is skipped, never cut.
   virtual Dir OpenDirectory(const char* path) = 0;
+  // Makes the held directory the current one, and checks that the current
+  // directory then is that very object. -1 when that cannot be made sure:
+  // nothing may be done by bare name until a directory is entered again.
+  virtual int EnterDirectory(Dir dir) = 0;
   virtual int NextEntry(Dir dir, char* name, uint32_t size) = 0;
   virtual void CloseDirectory(Dir dir) = 0;
   // Attributes of the name itself: a link is reported, never followed.
   virtual int GetAttributes(const char* path, Attributes* attributes) = 0;
   // The C library's errno value for the last failed operation.
   virtual int ErrorNumber() = 0;
+  // 1 when another process holds path so that it cannot be deleted now: a
+  // program running from it, a file opened without delete sharing, a
+  // directory that is another process's current one. 0 otherwise, also
+  // when path does not exist.
+  virtual int InUse(const char* path) = 0;
+
+  // The machine-wide claim on "c:\ZUV_tmp" that one installer holds from
+  // unpacking until its own clean-up has ended. LockInstall: 0 when this
+  // process holds it (already, or from now on), -1 while another process
+  // holds it. UnlockInstall gives it up; a process that ends gives it up.
+  virtual int LockInstall() = 0;
+  virtual void UnlockInstall() = 0;
 
   // Starts a program with a normal window and does not wait for it; the
   // command line is the path alone. Returns 0 when it started, -1 if not.

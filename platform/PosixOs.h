@@ -43,10 +43,14 @@ class PosixOs final : public Os {
   int RemoveEmptyDirectory(const char* path) override;
   int RemoveFile(const char* path) override;
   Dir OpenDirectory(const char* path) override;
+  int EnterDirectory(Dir dir) override;
   int NextEntry(Dir dir, char* name, uint32_t size) override;
   void CloseDirectory(Dir dir) override;
   int GetAttributes(const char* path, Attributes* attributes) override;
   int ErrorNumber() override;
+  int InUse(const char* path) override;
+  int LockInstall() override;
+  void UnlockInstall() override;
   int Launch(const char* commandLine) override;
   int OpenDevice(const char* name) override;
   void Sleep(uint32_t milliseconds) override;

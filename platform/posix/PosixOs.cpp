@@ -249,9 +249,18 @@ int PosixOs::RemoveFile(const char* path) {
 Dir PosixOs::OpenDirectory(const char* path) {
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return nullptr;
-  DIR* stream = opendir(native);
+  // A trailing slash would make the last component resolve through a link.
+  size_t length = strlen(native);
+  while (length > 1 && native[length - 1] == '/') native[--length] = '\0';
+  const int fd = open(native, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    Fail();
+    return nullptr;
+  }
+  DIR* stream = fdopendir(fd);
   if (stream == nullptr) {
     Fail();
+    close(fd);
     return nullptr;
   }
   PosixDir* dir = static_cast<PosixDir*>(malloc(sizeof(PosixDir)));
@@ -262,6 +271,12 @@ Dir PosixOs::OpenDirectory(const char* path) {
   }
   dir->stream = stream;
   return reinterpret_cast<Dir>(dir);
+}
+
+int PosixOs::EnterDirectory(Dir handle) {
+  if (handle == nullptr) return -1;
+  // By descriptor: whatever now sits at the directory's name.
+  return fchdir(dirfd(reinterpret_cast<PosixDir*>(handle)->stream)) == 0 ? 0 : Fail();
 }
 
 int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
@@ -308,6 +323,13 @@ int PosixOs::GetAttributes(const char* path, Attributes* attributes) {
 }
 
 int PosixOs::ErrorNumber() { return lastError_; }
+
+// Nothing here keeps a file from being deleted while it is open or run.
+int PosixOs::InUse(const char*) { return 0; }
+
+// Natively no other installer shares the drive.
+int PosixOs::LockInstall() { return 0; }
+void PosixOs::UnlockInstall() {}
 
 int PosixOs::Launch(const char* commandLine) {
   char native[PATH_MAX];

@@ -41,6 +41,7 @@ std::vector<Op> RecordingOs::Ops() const {
 }
 
 bool RecordingOs::Begin(Op op, const std::string& path, int64_t value) {
+  if (betweenCalls) betweenCalls(calls_.size());
   calls_.push_back(Call{op, path, value, false});
   const uint64_t nth = ++perOp_[op];
   auto it = failOpAt_.find(op);
@@ -57,6 +58,11 @@ bool RecordingOs::Begin(Op op, const std::string& path, int64_t value) {
 std::string RecordingOs::PathOf(File file) const {
   auto it = files_.find(file);
   return it != files_.end() ? it->second : std::string("?");
+}
+
+std::string RecordingOs::PathOf(Dir dir) const {
+  auto it = dirs_.find(dir);
+  return it != dirs_.end() ? it->second : std::string("?");
 }
 
 File RecordingOs::OpenRead(const char* path) {
@@ -151,9 +157,20 @@ int RecordingOs::RemoveFile(const char* path) {
 Dir RecordingOs::OpenDirectory(const char* path) {
   if (Begin(Op::kOpenDirectory, path, 0)) return nullptr;
   Dir dir = inner_->OpenDirectory(path);
-  if (dir == nullptr) MarkFailed();
-  else ++openDirectories_;
+  if (dir == nullptr) {
+    MarkFailed();
+  } else {
+    ++openDirectories_;
+    dirs_[dir] = path;
+  }
   return dir;
+}
+
+int RecordingOs::EnterDirectory(Dir dir) {
+  if (Begin(Op::kEnterDirectory, PathOf(dir), 0)) return -1;
+  const int result = inner_->EnterDirectory(dir);
+  if (result != 0) MarkFailed();
+  return result;
 }
 
 int RecordingOs::NextEntry(Dir dir, char* name, uint32_t size) {
@@ -164,8 +181,9 @@ int RecordingOs::NextEntry(Dir dir, char* name, uint32_t size) {
 }
 
 void RecordingOs::CloseDirectory(Dir dir) {
-  Begin(Op::kCloseDirectory, "", 0);
+  Begin(Op::kCloseDirectory, PathOf(dir), 0);
   if (dir != nullptr) --openDirectories_;
+  dirs_.erase(dir);
   inner_->CloseDirectory(dir);
 }
 
@@ -181,6 +199,27 @@ int RecordingOs::ErrorNumber() {
   const bool injected = lastWasInjected_;
   if (Begin(Op::kErrorNumber, "", 0) || injected) return EIO;
   return inner_->ErrorNumber();
+}
+
+int RecordingOs::InUse(const char* path) {
+  if (Begin(Op::kInUse, path, 0)) return 0;
+  if (busy.count(path) != 0) return 1;
+  return inner_->InUse(path);
+}
+
+// Simulated: the real lock is machine-wide, and test programs run side by side.
+int RecordingOs::LockInstall() {
+  if (Begin(Op::kLockInstall, "", 0) || (otherInstallerHoldsLock && !holdsInstallLock_)) {
+    MarkFailed();
+    return -1;
+  }
+  holdsInstallLock_ = true;
+  return 0;
+}
+
+void RecordingOs::UnlockInstall() {
+  Begin(Op::kUnlockInstall, "", 0);
+  holdsInstallLock_ = false;
 }
 
 int RecordingOs::Launch(const char* commandLine) {

@@ -49,6 +49,12 @@ class RecordingOs final : public Os {
 
   // Simulated services.
   std::set<std::string> devices;   // OpenDevice succeeds for these names
+  std::set<std::string> busy;      // InUse reports these paths held
+  bool otherInstallerHoldsLock = false;
+  bool HoldsInstallLock() const { return holdsInstallLock_; }
+  // Runs before each call, with the number of calls made so far: a test's
+  // way to change the file system between two calls of the logic.
+  std::function<void(uint64_t callsSoFar)> betweenCalls;
   bool launchSucceeds = true;
   bool forwardPrint = false;       // also print through the inner backend
   // Runs while a message is shown, as the message box's nested loop would
@@ -68,10 +74,14 @@ class RecordingOs final : public Os {
   int RemoveEmptyDirectory(const char* path) override;
   int RemoveFile(const char* path) override;
   Dir OpenDirectory(const char* path) override;
+  int EnterDirectory(Dir dir) override;
   int NextEntry(Dir dir, char* name, uint32_t size) override;
   void CloseDirectory(Dir dir) override;
   int GetAttributes(const char* path, Attributes* attributes) override;
   int ErrorNumber() override;
+  int InUse(const char* path) override;
+  int LockInstall() override;
+  void UnlockInstall() override;
   int Launch(const char* commandLine) override;
   int OpenDevice(const char* name) override;
   void Sleep(uint32_t milliseconds) override;
@@ -83,6 +93,7 @@ class RecordingOs final : public Os {
   bool Begin(Op op, const std::string& path, int64_t value);
   void MarkFailed() { calls_.back().failed = true; }
   std::string PathOf(File file) const;
+  std::string PathOf(Dir dir) const;
 
   Os* inner_;
   std::vector<Call> calls_;
@@ -93,7 +104,9 @@ class RecordingOs final : public Os {
   bool faultFired_ = false;
   bool lastWasInjected_ = false;
   std::map<File, std::string> files_;
+  std::map<Dir, std::string> dirs_;
   int openDirectories_ = 0;
+  bool holdsInstallLock_ = false;
   std::string output_;
   std::vector<std::string> messages_;
 };

@@ -17,11 +17,34 @@ File ToFile(HANDLE handle) {
   return handle == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<File>(handle);
 }
 
+// A directory held open for the walk: the handle pins the directory (no
+// delete sharing: it cannot be renamed, removed or replaced while held),
+// the find handle enumerates it, and path is its full name, which stays
+// its own while this and every directory above it are held.
 struct FindState {
-  HANDLE handle;
+  HANDLE directory;
+  HANDLE find;
   bool pending;  // FindFirstFileA already delivered the first entry
+  BY_HANDLE_FILE_INFORMATION identity;
+  char path[MAX_PATH];
   WIN32_FIND_DATAA data;
 };
+
+bool SameObject(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+bool IsPlainDirectory(DWORD attributes) {
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+// The name itself, never what a reparse point leads to.
+HANDLE OpenNoFollow(const char* path, DWORD access, DWORD share) {
+  return CreateFileA(path, access, share, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
 
 int ErrnoFromWin32(DWORD error) {
   switch (error) {
@@ -195,25 +218,48 @@ int Win32Os::RemoveEmptyDirectory(const char* path) {
 int Win32Os::RemoveFile(const char* path) { return DeleteFileA(path) ? 0 : Fail(); }
 
 Dir Win32Os::OpenDirectory(const char* path) {
-  char pattern[MAX_PATH + 3];
-  const size_t length = strlen(path);
-  if (length + 3 > sizeof pattern) {
-    lastError_ = ENAMETOOLONG;
-    return nullptr;
-  }
-  memcpy(pattern, path, length);
-  size_t end = length;
-  if (end > 0 && pattern[end - 1] != '\\' && pattern[end - 1] != '/') pattern[end++] = '\\';
-  pattern[end++] = '*';
-  pattern[end] = '\0';
   FindState* state = static_cast<FindState*>(malloc(sizeof(FindState)));
   if (state == nullptr) {
     lastError_ = ENOMEM;
     return nullptr;
   }
-  state->handle = FindFirstFileA(pattern, &state->data);
-  if (state->handle == INVALID_HANDLE_VALUE) {
+  const DWORD length = GetFullPathNameA(path, sizeof state->path, state->path, nullptr);
+  if (length == 0 || length >= sizeof state->path - 2) {
+    lastError_ = length == 0 ? ErrnoFromWin32(GetLastError()) : ENAMETOOLONG;
+    free(state);
+    return nullptr;
+  }
+  // Held without delete sharing, from here on nobody can move it away or
+  // put a junction in its place.
+  state->directory = OpenNoFollow(state->path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE);
+  if (state->directory == INVALID_HANDLE_VALUE) {
     Fail();
+    free(state);
+    return nullptr;
+  }
+  // By handle: what was opened is a directory and no reparse point. By
+  // name as well, now that the name is pinned: a system that opens a link's
+  // target in spite of FILE_FLAG_OPEN_REPARSE_POINT still reports the link.
+  const DWORD byName = GetFileAttributesA(state->path);
+  if (!GetFileInformationByHandle(state->directory, &state->identity) ||
+      !IsPlainDirectory(state->identity.dwFileAttributes) || byName == INVALID_FILE_ATTRIBUTES ||
+      !IsPlainDirectory(byName)) {
+    lastError_ = ENOTDIR;
+    CloseHandle(state->directory);
+    free(state);
+    return nullptr;
+  }
+  char pattern[MAX_PATH + 2];
+  size_t end = strlen(state->path);
+  memcpy(pattern, state->path, end);
+  if (end > 0 && pattern[end - 1] != '\\') pattern[end++] = '\\';
+  pattern[end++] = '*';
+  pattern[end] = '\0';
+  state->find = FindFirstFileA(pattern, &state->data);
+  if (state->find == INVALID_HANDLE_VALUE) {
+    Fail();
+    CloseHandle(state->directory);
     free(state);
     return nullptr;
   }
@@ -221,11 +267,31 @@ Dir Win32Os::OpenDirectory(const char* path) {
   return reinterpret_cast<Dir>(state);
 }
 
+int Win32Os::EnterDirectory(Dir dir) {
+  if (dir == nullptr) return -1;
+  FindState* state = reinterpret_cast<FindState*>(dir);
+  if (!SetCurrentDirectoryA(state->path)) return Fail();
+  // The current directory must be the held object itself before anything
+  // is done there by bare name.
+  HANDLE current = OpenNoFollow(".", FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  BY_HANDLE_FILE_INFORMATION identity;
+  const bool same = current != INVALID_HANDLE_VALUE &&
+                    GetFileInformationByHandle(current, &identity) &&
+                    SameObject(identity, state->identity);
+  if (current != INVALID_HANDLE_VALUE) CloseHandle(current);
+  if (!same) {
+    lastError_ = ENOTDIR;
+    return -1;
+  }
+  return 0;
+}
+
 int Win32Os::NextEntry(Dir dir, char* name, uint32_t size) {
   if (dir == nullptr || size == 0) return 0;
   FindState* state = reinterpret_cast<FindState*>(dir);
   for (;;) {
-    if (!state->pending && !FindNextFileA(state->handle, &state->data)) {
+    if (!state->pending && !FindNextFileA(state->find, &state->data)) {
       if (GetLastError() != ERROR_NO_MORE_FILES) Fail();
       return 0;
     }
@@ -241,7 +307,8 @@ int Win32Os::NextEntry(Dir dir, char* name, uint32_t size) {
 void Win32Os::CloseDirectory(Dir dir) {
   if (dir == nullptr) return;
   FindState* state = reinterpret_cast<FindState*>(dir);
-  FindClose(state->handle);
+  FindClose(state->find);
+  CloseHandle(state->directory);
   free(state);
 }
 
@@ -255,6 +322,46 @@ int Win32Os::GetAttributes(const char* path, Attributes* attributes) {
 }
 
 int Win32Os::ErrorNumber() { return lastError_; }
+
+int Win32Os::InUse(const char* path) {
+  // Writing a running program's file is refused (its image is mapped), and
+  // delete access is refused while anyone holds it without delete sharing:
+  // a file opened so, a directory that is some process's current one.
+  HANDLE handle = OpenNoFollow(path, DELETE | FILE_WRITE_DATA,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+    return 0;
+  }
+  const DWORD error = GetLastError();
+  Fail();
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? 1 : 0;
+}
+
+int Win32Os::LockInstall() {
+  if (installLock_ != nullptr) return 0;
+  // In the global namespace, so that installers of all sessions and users
+  // meet. A name squatted by someone else only ever makes this fail.
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, "Global\\UsbAdslModemInstaller.ZUV_tmp");
+  if (mutex == nullptr) return Fail();
+  // Abandoned: its holder ended without its clean-up; what it left is
+  // examined like any leftover.
+  const DWORD wait = WaitForSingleObject(mutex, 0);
+  if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+    CloseHandle(mutex);
+    lastError_ = EBUSY;
+    return -1;
+  }
+  installLock_ = mutex;
+  return 0;
+}
+
+void Win32Os::UnlockInstall() {
+  if (installLock_ == nullptr) return;
+  ReleaseMutex(installLock_);
+  CloseHandle(installLock_);
+  installLock_ = nullptr;
+}
 
 int Win32Os::Launch(const char* commandLine) {
   // WinExec documents values above 31 as success.

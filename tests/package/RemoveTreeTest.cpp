@@ -20,6 +20,8 @@ using platform::Op;
 using testing_support::ForceRemoveTree;
 using testing_support::HostCleanup;
 using testing_support::MakeDirectoryLink;
+using testing_support::RemoveFromHost;
+using testing_support::SwapForLink;
 using testing_support::TestDrive;
 
 namespace {
@@ -28,8 +30,13 @@ namespace {
 // "c:\"; on Windows the drive is c:\tests\<n> and this is the real one.
 #ifdef _WIN32
 const char kTemp[] = "..\\..\\ZUV_tmp";
+// Windows keeps a directory the walk holds from being moved; Wine lets the
+// host move it at any time and resolves names afresh, so there a swap can
+// only be shown harmless up to the moment the walk enters the directory.
+constexpr bool kHoldsKeepDirectoriesInPlace = false;
 #else
 const char kTemp[] = "ZUV_tmp";
+constexpr bool kHoldsKeepDirectoriesInPlace = true;  // descriptors, not names
 #endif
 
 // Files at every level of a tree three directories deep, and a sibling
@@ -79,7 +86,7 @@ std::vector<platform::Call> CallsAfterFailure(const platform::RecordingOs& os) {
 // Whether the walk enumerated or entered a path containing fragment.
 bool WalkedInto(const platform::RecordingOs& os, const std::string& fragment) {
   for (const platform::Call& call : os.Calls()) {
-    if ((call.op == Op::kOpenDirectory || call.op == Op::kChangeDirectory) &&
+    if ((call.op == Op::kOpenDirectory || call.op == Op::kEnterDirectory) &&
         call.path.find(fragment) != std::string::npos) {
       return true;
     }
@@ -196,7 +203,8 @@ TEST_F(RemoveTreeTest, LinksAreRemovedNeverFollowed) {
   drive.os().ClearLog();
   EXPECT_EQ(-1, RemoveTree(drive.Path("rootlink").c_str()));
   EXPECT_EQ(withRootLink, drive.Tree());
-  EXPECT_EQ(0u, CountOf(drive.os(), Op::kOpenDirectory));
+  EXPECT_EQ(0u, CountOf(drive.os(), Op::kEnterDirectory));
+  EXPECT_EQ(0, drive.os().OpenDirectories());
 }
 
 // A directory that can be enumerated but not entered: nothing may be done
@@ -205,7 +213,7 @@ TEST_F(RemoveTreeTest, UnenterableDirectoryIsLeftAndNothingElsewhereDeleted) {
   MakeTreeWithDecoys(drive);
   const auto before = drive.Tree();
   const std::string current = drive.CurrentDirectory();
-  drive.os().FailCall(Op::kChangeDirectory, 1);  // the root itself
+  drive.os().FailCall(Op::kEnterDirectory, 1);  // the root itself
   EXPECT_EQ(-1, RemoveTree(Root().c_str()));
   EXPECT_EQ(before, drive.Tree());
   EXPECT_EQ(0u, CountOf(drive.os(), Op::kRemoveFile));
@@ -215,10 +223,9 @@ TEST_F(RemoveTreeTest, UnenterableDirectoryIsLeftAndNothingElsewhereDeleted) {
 
   drive.os().ClearFaults();
   drive.os().ClearLog();
-  drive.os().FailCall(Op::kChangeDirectory, 2);  // the first sub-directory
+  drive.os().FailCall(Op::kEnterDirectory, 2);  // the first sub-directory
   EXPECT_EQ(0, RemoveTree(Root().c_str()));
-  const std::string skipped = drive.os().CallsOf(Op::kChangeDirectory)[1].path;
-  const std::string name = skipped.substr(skipped.rfind('\\') + 1);
+  const std::string name = drive.os().CallsOf(Op::kEnterDirectory)[1].path;
   EXPECT_EQ((std::vector<std::string>{name, name + "\\in-" + name + "=1"}), drive.Tree("ZUV_tmp"));
   EXPECT_EQ(Outside(before), Outside(drive.Tree()));
   EXPECT_FALSE(CallsAfterFailure(drive.os()).empty()) << "the walk goes on after it";
@@ -232,8 +239,7 @@ TEST_F(RemoveTreeTest, UnenumerableDirectoryIsLeftAndParentCarriesOn) {
   const auto before = drive.Tree();
   drive.os().FailCall(Op::kOpenDirectory, 2);
   EXPECT_EQ(0, RemoveTree(Root().c_str()));
-  const std::string skipped = drive.os().CallsOf(Op::kOpenDirectory)[1].path;
-  const std::string name = skipped.substr(skipped.rfind('\\') + 1);
+  const std::string name = drive.os().CallsOf(Op::kOpenDirectory)[1].path;
   EXPECT_EQ((std::vector<std::string>{name, name + "\\in-" + name + "=1"}), drive.Tree("ZUV_tmp"));
   EXPECT_EQ(Outside(before), Outside(drive.Tree()));
   size_t removedAfter = 0;
@@ -248,9 +254,9 @@ TEST_F(RemoveTreeTest, UnenumerableDirectoryIsLeftAndParentCarriesOn) {
 TEST_F(RemoveTreeTest, FailedStepUpStopsTheWalk) {
   MakeTreeWithDecoys(drive);
   const auto before = drive.Tree();
-  drive.os().FailCall(Op::kChangeDirectory, 3);  // ".." after the first sub-directory
+  drive.os().FailCall(Op::kEnterDirectory, 3);  // back from the first sub-directory
   EXPECT_EQ(-1, RemoveTree(Root().c_str()));
-  ASSERT_EQ("..", drive.os().CallsOf(Op::kChangeDirectory)[2].path);
+  ASSERT_EQ(Root(), drive.os().CallsOf(Op::kEnterDirectory)[2].path);
   for (const auto& call : CallsAfterFailure(drive.os())) {
     EXPECT_TRUE(call.op == Op::kCloseDirectory) << platform::OpName(call.op) << " " << call.path;
   }
@@ -260,7 +266,7 @@ TEST_F(RemoveTreeTest, FailedStepUpStopsTheWalk) {
 
 TEST_F(RemoveTreeTest, AttributeFailureStopsItsLevelWithDiagnostic) {
   MakeTreeWithDecoys(drive);
-  drive.os().FailCall(Op::kGetAttributes, 2);  // the first entry (1 is the root)
+  drive.os().FailCall(Op::kGetAttributes, 1);  // the first entry
   EXPECT_EQ(-1, RemoveTree(Root().c_str()));
   const std::string first = drive.os().CallsOf(Op::kNextEntry)[0].path;
   EXPECT_EQ("stat fail \"" + first + "\" : 5\n", drive.os().Output());  // EIO, as injected
@@ -363,3 +369,64 @@ TEST(RemoveTreeFaults, EveryFailingCallIsSafe) {
 }
 
 }  // namespace
+
+// A planted tree two levels deep, and outside it a directory holding every
+// name the tree holds: whatever a walk led astray deletes by bare name, it
+// finds there.
+const char* const kPlantedDirectories[] = {"a", "b", "a\\c"};
+void MakePlantedTree(const TestDrive& drive, const std::string& base) {
+  for (const std::string& root : {base, std::string("outside")}) {
+    for (const char* directory : kPlantedDirectories) drive.MakeDirectories(root + "\\" + directory);
+    for (const char* level : {"", "\\a", "\\b", "\\a\\c"}) {
+      for (const char* name : {"f1", "f2", "a", "b", "c"}) {
+        if (!drive.Exists(root + level + "\\" + name)) drive.WriteFile(root + level + "\\" + name, "x");
+      }
+    }
+  }
+}
+
+// Whether the walk has entered the directory opened as openName.
+bool Entered(const platform::RecordingOs& os, const std::string& openName) {
+  for (const platform::Call& call : os.Calls()) {
+    if (call.op == Op::kEnterDirectory && !call.failed && call.path == openName) return true;
+  }
+  return false;
+}
+
+// The fault sweep's adversarial twin: after the Nth platform call of the
+// clean-up, one directory of the planted tree (each in turn, the root
+// included) is swapped for a link to the outside directory, as a local user
+// racing the elevated installer would. Nothing outside may change.
+TEST_F(CleanUpTempDirTest, NoSwapLeadsTheWalkOutsideTheTree) {
+  uint64_t swaps = 0;
+  for (const std::string relative : {"", "\\a", "\\b", "\\a\\c"}) {
+    const std::string swapped = kTemp + relative;
+    const std::string openName = relative.empty() ? "c:\\ZUV_tmp" : relative.substr(relative.rfind('\\') + 1);
+    for (uint64_t n = 1; n <= 400; ++n) {
+      TestDrive run;
+      HostCleanup cleanup{run};
+      MakePlantedTree(run, kTemp);
+      const auto outside = run.Tree("outside");
+      bool reached = false;
+      bool pastEntry = false;
+      run.os().betweenCalls = [&](uint64_t calls) {
+        if (calls != n || reached) return;
+        reached = true;
+        pastEntry = Entered(run.os(), openName);
+        // Nothing to swap once the walk has removed the directory.
+        if ((kHoldsKeepDirectoriesInPlace || !pastEntry) && run.Exists(swapped)) {
+          ASSERT_TRUE(SwapForLink(run, swapped, "moved", "outside"));
+          ++swaps;
+        }
+      };
+      CleanUpTempDir();
+      run.os().betweenCalls = nullptr;
+      ASSERT_EQ(outside, run.Tree("outside")) << swapped << " swapped after call " << n;
+      EXPECT_EQ(0, run.os().OpenDirectories());
+      RemoveFromHost(run.Native(kTemp));
+      if (!reached || (pastEntry && !kHoldsKeepDirectoriesInPlace)) break;
+    }
+  }
+  std::printf("%llu swaps\n", static_cast<unsigned long long>(swaps));
+  EXPECT_GT(swaps, 40u);
+}

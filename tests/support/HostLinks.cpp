@@ -63,6 +63,29 @@ bool MakeDirectoryLink(const std::string& linkPath, const std::string& targetPat
 #endif
 }
 
+bool SwapForLink(const TestDrive& drive, const std::string& relative, const std::string& movedTo,
+                 const std::string& target) {
+#ifdef _WIN32
+  const std::string from = UnixPath(drive.Native(relative));
+  const std::string to = UnixPath(drive.Native(movedTo));
+  const std::string link = UnixPath(drive.Native(target));
+  if (from.empty() || to.empty() || link.empty()) return false;
+  const std::string name = drive.Native(relative);
+  return RunOnHost("z:\\bin\\sh -c \"mv '" + from + "' '" + to + "' && ln -s '" + link + "' '" +
+                       from + "'\"",
+                   [&] {
+                     const DWORD attributes = GetFileAttributesA(name.c_str());
+                     return attributes != INVALID_FILE_ATTRIBUTES &&
+                            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+                   });
+#else
+  std::error_code error;
+  fs::rename(drive.Native(relative), drive.Native(movedTo), error);
+  if (!error) fs::create_directory_symlink(drive.Native(target), drive.Native(relative), error);
+  return !error;
+#endif
+}
+
 void RemoveFromHost(const std::string& path) {
 #ifdef _WIN32
   const std::string unixPath = UnixPath(path);

@@ -18,6 +18,12 @@ inline bool MakeDirectoryLink(const TestDrive& drive, const std::string& relativ
   return MakeDirectoryLink(drive.Native(relative), drive.Native(target));
 }
 
+// Moves the directory at relative to movedTo and puts a link to target in
+// its place, from the host's side, as a local user racing the installer
+// would. True once the link is visible where the directory was.
+bool SwapForLink(const TestDrive& drive, const std::string& relative, const std::string& movedTo,
+                 const std::string& target);
+
 // Removes a tree from the host's side: under Wine, deletions act on a Unix
 // link's target, and names such as "..." cannot be reached through Windows
 // names at all.
