@@ -22,28 +22,104 @@ const platform::ControlDescription kForm1Controls[kForm1ControlCount] = {
     {ControlKind::kButton, 64, 129, 75, 25, "Setup Now", nullptr},    // Button1
 };
 
-// "c:\ZUV_tmp" is shared by everyone on the machine, and what lands there is
-// run with this installer's rights: it must be this run's own directory,
-// made afresh with its private protection. A link (or a junction) there
-// is never unpacked through; whatever an earlier run, or another user, left
-// there is removed first, and if that is not possible nothing is unpacked.
-bool ClaimExtractDirectory() {
+// Why a run cannot make "c:\ZUV_tmp" its own; each is told to the user
+// once, and then the installer ends, having touched nothing of it.
+const char kInUseMessage[] =
+    " is in use by a setup program that is still running. Finish it, then start the installer "
+    "again.";
+const char kNotOursMessage[] =
+    " is not a folder the installer can use. Remove it, then start the installer again.";
+const char kNotEmptiedMessage[] =
+    " holds files that cannot be removed. Remove the folder, then start the installer again.";
+const char kAnotherInstallMessage[] =
+    "Another installation is already under way. Wait until it has finished, then start the "
+    "installer again.";
+
+void ShowAboutExtractDirectory(const char* why) {
+  char text[256];
+  CopyText(text, sizeof text, kExtractDirectory);
+  AppendText(text, sizeof text, why);
+  platform::GetOs().ShowMessage(text);
+}
+
+bool ExtractDirectoryExists() {
+  platform::Attributes attributes;
+  return platform::GetOs().GetAttributes(kExtractDirectory, &attributes) == 0;
+}
+
+// Whether a program still runs from "c:\ZUV_tmp": its setup program's file
+// or the directory itself (its current directory) cannot be deleted now.
+bool ExtractDirectoryInUse() {
+  platform::Os& os = platform::GetOs();
+  char setupProgram[kPathBufferSize];
+  CopyText(setupProgram, sizeof setupProgram, kExtractDirectory);
+  AppendText(setupProgram, sizeof setupProgram, kSetupProgram);
+  return os.InUse(setupProgram) == 1 || os.InUse(kExtractDirectory) == 1;
+}
+
+// Removes what an earlier run left in "c:\ZUV_tmp", unless a program runs
+// from there: its files are found busy before anything of them is deleted.
+// The current directory stays where it was, so the archive is looked up
+// where it would have been without a leftover. False, with the user told,
+// when the directory cannot be made this run's own.
+bool RemoveLeftover() {
   platform::Os& os = platform::GetOs();
   platform::Attributes attributes;
-  if (os.GetAttributes(kExtractDirectory, &attributes) == 0) {
-    if (attributes.link || !attributes.directory) {
-      platform::PrintDiagnostic("%s is not a plain directory: nothing is unpacked\n",
-                                kExtractDirectory);
-      return false;
-    }
-    CleanUpTempDir();
+  if (os.GetAttributes(kExtractDirectory, &attributes) != 0) return true;
+  if (attributes.link || !attributes.directory) {
+    // Never unpacked through, never emptied: it leads somewhere else.
+    ShowAboutExtractDirectory(kNotOursMessage);
+    return false;
   }
-  if (os.MakePrivateDirectory(kExtractDirectory) != 0) {
-    platform::PrintDiagnostic("%s cannot be made afresh: nothing is unpacked\n",
-                              kExtractDirectory);
+  if (ExtractDirectoryInUse()) {
+    ShowAboutExtractDirectory(kInUseMessage);
+    return false;
+  }
+  // Windows' current directory never needs more than MAX_PATH.
+  char current[260];
+  const bool recorded = os.CurrentDirectory(current, sizeof current) == 0;
+  CleanUpTempDir();
+  if (recorded) os.ChangeDirectory(current);
+  if (ExtractDirectoryExists()) {
+    ShowAboutExtractDirectory(kNotEmptiedMessage);
     return false;
   }
   return true;
+}
+
+// "c:\ZUV_tmp" is shared by everyone on the machine, and what lands there
+// is run with this installer's rights: it must be this run's own directory,
+// made afresh with its private protection, while no other installer is at
+// work there. False, with the user told, when that cannot be had; the
+// machine-wide claim is then not held.
+bool ClaimExtractDirectory() {
+  platform::Os& os = platform::GetOs();
+  if (os.LockInstall() != 0) {
+    os.ShowMessage(kAnotherInstallMessage);
+    return false;
+  }
+  if (!RemoveLeftover()) {
+    os.UnlockInstall();
+    return false;
+  }
+  if (os.MakePrivateDirectory(kExtractDirectory) != 0) {
+    // Someone made it in the meantime, or it cannot be protected.
+    ShowAboutExtractDirectory(kNotOursMessage);
+    os.UnlockInstall();
+    return false;
+  }
+  return true;
+}
+
+// The clean-up of the close handler and of the watch, never while another
+// installer is at work. This run's own package goes even while its setup
+// program still runs (what that holds stays); anything else only when no
+// program runs from it.
+void CleanUpExtractDirectory(bool ownPackage) {
+  platform::Os& os = platform::GetOs();
+  if (os.LockInstall() != 0) return;
+  if (ownPackage || !ExtractDirectoryInUse()) CleanUpTempDir();
+  os.UnlockInstall();
 }
 
 }  // namespace
@@ -62,7 +138,8 @@ void TForm1::FormCreate() {
   InitLineMonitor();
 }
 
-void TForm1::FormClose() { CleanUpTempDir(); }
+// Only runs before "Setup Now": whatever is in "c:\ZUV_tmp" is not this run's.
+void TForm1::FormClose() { CleanUpExtractDirectory(false); }
 
 void TForm1::Button1Click() {
   // A click queued before the window was hidden may be delivered by the
@@ -73,19 +150,26 @@ void TForm1::Button1Click() {
   platform::Toolkit& toolkit = platform::GetToolkit();
   platform::Os& os = platform::GetOs();
   toolkit.HideForm();
-  const bool claimed = ClaimExtractDirectory();
+  if (!ClaimExtractDirectory()) {
+    // Told already: no package of this run, nothing to watch for.
+    toolkit.Terminate();
+    return;
+  }
   os.ChangeDirectory(gInstallerState.startDirectory);  // failure ignored
   // Only a package unpacked whole is launched: a "\Setup.exe" left in the
   // extraction directory by an earlier run or by another user is never
   // started with this installer's rights.
-  if (claimed && ExtractPackage(kArchiveName, kExtractDirectory) == 0) {
+  ownsExtractDirectory_ = true;
+  if (ExtractPackage(kArchiveName, kExtractDirectory) == 0) {
     os.ChangeDirectory(kExtractDirectory);
     CopyText(gInstallerState.launchPath, sizeof gInstallerState.launchPath, kExtractDirectory);
     AppendText(gInstallerState.launchPath, sizeof gInstallerState.launchPath, kSetupProgram);
     os.Launch(gInstallerState.launchPath);  // not waited for, result not used
-  } else if (claimed) {
-    // Without an archive nothing was unpacked: leave no empty directory.
-    os.RemoveEmptyDirectory(kExtractDirectory);
+  } else if (os.RemoveEmptyDirectory(kExtractDirectory) == 0 || !ExtractDirectoryExists()) {
+    // Nothing was unpacked (no archive): no empty directory is left, and a
+    // later run is not kept waiting for this one's watch.
+    os.UnlockInstall();
+    ownsExtractDirectory_ = false;
   }
   os.Sleep(kSetupSettle);
   toolkit.SetTimerEnabled(true);  // a failure is raised and shown by the loop
@@ -97,6 +181,6 @@ void TForm1::OpenDriverTimerTimer() {
   platform::Toolkit& toolkit = platform::GetToolkit();
   // Off first: no tick may come while the clean-up runs.
   toolkit.SetTimerEnabled(false);
-  CleanUpTempDir();
+  CleanUpExtractDirectory(ownsExtractDirectory_);
   toolkit.Terminate();
 }

@@ -35,6 +35,8 @@ class TForm1 final : public platform::FormEvents {
   void OnTimer() override { OpenDriverTimerTimer(); }
 
   bool installStarted_ = false;
+  // From unpacking until the clean-up: "c:\ZUV_tmp" holds this run's package.
+  bool ownsExtractDirectory_ = false;
 };
 
 extern TForm1 Form1;

@@ -181,13 +181,17 @@ TEST_F(InstallSequence, StartDirectoryOf127CharactersIsRecordedAnd128IsNot) {
   CreateForm1();
   EXPECT_STREQ("", gInstallerState.startDirectory);
 
-  // The sequence then stays in the directory that is current, silently.
+  // The sequence then stays in the directory that is current, silently,
+  // also when a leftover "c:\ZUV_tmp" is removed first.
+  std::filesystem::create_directories(ExtractDirectory() + "/old");
   Form1.Button1Click();
   const auto changes = drive.os().CallsOf(Op::kChangeDirectory);
-  ASSERT_FALSE(changes.empty());
-  EXPECT_EQ("", changes[0].path);
+  EXPECT_TRUE(std::any_of(changes.begin(), changes.end(),
+                          [](const platform::Call& call) { return call.path.empty(); }));
   EXPECT_TRUE(drive.os().Messages().empty());
   EXPECT_EQ(1u, drive.os().CallsOf(Op::kLaunch).size());
+  EXPECT_EQ((std::vector<std::string>{"Setup.exe=8", "drivers", "drivers\\modem.inf=9"}),
+            ExtractedTree());
 }
 
 }  // namespace

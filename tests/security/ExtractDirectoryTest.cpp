@@ -41,6 +41,16 @@ class ExtractDirectoryClaim : public InstallerTest {
 
   size_t Launches() { return drive.os().CallsOf(Op::kLaunch).size(); }
 
+  // Refused: the user is told once, the program ends, nothing is watched
+  // for and "c:\ZUV_tmp" is not this run's.
+  void ExpectToldAndEnded(const std::string& message) {
+    EXPECT_EQ(std::vector<std::string>{message}, drive.os().Messages());
+    EXPECT_TRUE(toolkit.terminateRequested);
+    EXPECT_TRUE(drive.os().CallsOf(Op::kSleep).empty());
+    EXPECT_FALSE(toolkit.timerEnabled);
+    EXPECT_FALSE(drive.os().HoldsInstallLock());
+  }
+
   std::vector<std::string> outsideBefore;
 };
 
@@ -69,11 +79,10 @@ TEST_F(ExtractDirectoryClaim, ALinkThereIsNeitherUnpackedThroughNorEmptied) {
 
   EXPECT_EQ(0u, Launches());
   EXPECT_EQ(outsideBefore, drive.Tree("outside"));
-  EXPECT_NE(std::string::npos, drive.os().Output().find("not a plain directory"));
-  EXPECT_EQ(1u, drive.os().CallsOf(Op::kSleep).size());  // the watch is armed as after a failure
-  EXPECT_TRUE(toolkit.timerEnabled);
+  ExpectToldAndEnded("c:\\ZUV_tmp is not a folder the installer can use. Remove it, then start "
+                     "the installer again.");
 
-  CleanUpTempDir();  // what the watch does when it ends the run
+  CleanUpTempDir();  // what closing the window would do
   EXPECT_EQ(outsideBefore, drive.Tree("outside"));
 }
 
@@ -116,8 +125,70 @@ TEST_F(ExtractDirectoryClaim, ALeftoverThatCannotBeRemovedBlocksTheUnpacking) {
   EXPECT_EQ(0u, Launches());
   EXPECT_TRUE(fs::exists(stuck));
   EXPECT_EQ(std::vector<std::string>{"stuck.txt=9"}, ExtractedTree());
-  EXPECT_NE(std::string::npos, drive.os().Output().find("cannot be made afresh"));
+  ExpectToldAndEnded("c:\\ZUV_tmp holds files that cannot be removed. Remove the folder, then "
+                     "start the installer again.");
   fs::permissions(stuck, fs::perms::owner_write, fs::perm_options::add);
+}
+
+// Another installer at work, or a program still running from "c:\ZUV_tmp"
+// (its file, or the directory as its current one): "Setup Now" tells so
+// and ends, the close handler skips its clean-up, and nothing there goes.
+TEST_F(ExtractDirectoryClaim, WhatAnotherInstallOrARunningSetupHoldsIsNeverTouched) {
+  const std::string inUse =
+      "c:\\ZUV_tmp is in use by a setup program that is still running. Finish it, then start the "
+      "installer again.";
+  const std::string another =
+      "Another installation is already under way. Wait until it has finished, then start the "
+      "installer again.";
+  const struct {
+    const char* busy;
+    bool otherInstaller;
+    std::string message;
+  } cases[] = {{"c:\\ZUV_tmp\\Setup.exe", false, inUse},
+               {"c:\\ZUV_tmp", false, inUse},
+               {"", true, another}};
+  fs::create_directories(ExtractDirectory() + "/drivers");
+  std::ofstream(ExtractDirectory() + "/Setup.exe") << "running";
+  std::ofstream(ExtractDirectory() + "/drivers/modem.sys") << "in use";
+  const std::vector<std::string> held = ExtractedTree();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message + " " + c.busy);
+    gInstallerState = InstallerState{};
+    Form1 = TForm1{};
+    toolkit.terminateRequested = false;
+    drive.os().ClearLog();
+    drive.os().busy = {c.busy};
+    drive.os().otherInstallerHoldsLock = c.otherInstaller;
+    CreateForm1();
+
+    Form1.Button1Click();
+
+    ExpectToldAndEnded(c.message);
+    EXPECT_EQ(0u, Launches());
+    EXPECT_EQ(held, ExtractedTree());
+    Form1 = TForm1{};
+    Form1.FormClose();
+    EXPECT_EQ(held, ExtractedTree());
+  }
+}
+
+// An installer that unpacked nothing holds nothing: a later run with the
+// archive is not kept waiting, and while another installer is at work the
+// end of the watch leaves its package alone.
+TEST_F(ExtractDirectoryClaim, AWatchWithoutAPackageNeitherBlocksNorCleansUpAnother) {
+  StartIn("empty");
+  CreateForm1();
+  Form1.Button1Click();
+  EXPECT_FALSE(drive.os().HoldsInstallLock());
+  EXPECT_TRUE(toolkit.timerEnabled);
+
+  fs::create_directories(ExtractDirectory());
+  std::ofstream(ExtractDirectory() + "/Setup.exe") << "another installer's";
+  drive.os().otherInstallerHoldsLock = true;
+  drive.os().devices.insert("\\\\.\\ADSLUSB");
+  ASSERT_TRUE(toolkit.Tick());
+  EXPECT_TRUE(toolkit.terminateRequested);
+  EXPECT_EQ(std::vector<std::string>{"Setup.exe=19"}, ExtractedTree());
 }
 
 }  // namespace
