@@ -14,7 +14,8 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build/windows}" && pwd) || exit 2
 shift || true
-all_cases=(typical device_before_watch missing_archive close_before_setup setup_still_running)
+all_cases=(typical device_before_watch missing_archive close_before_setup setup_still_running
+  long_start_directory earlier_setup_still_running second_installer)
 cases=("$@")
 [ ${#cases[@]} -gt 0 ] || cases=("${all_cases[@]}")
 
@@ -63,7 +64,8 @@ setup_case() {
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >/dev/null 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 100); do [ -s "$dir/display" ] && break; sleep 0.1; done
-  export DISPLAY=":$(head -n1 "$dir/display")"
+  DISPLAY=":$(head -n1 "$dir/display")"
+  export DISPLAY
   trap teardown_case EXIT
 }
 
@@ -89,12 +91,38 @@ make_package() {  # make_package INI_TEXT
 start_installer() {
   (cd "$start" && WINEDEBUG=-all,+timestamp,+message wine Install.exe >"$dir/wine.log" 2>&1
    echo $? >"$dir/rc") &
-  window=$(timeout 60 xdotool search --sync --onlyvisible --name '^USB ADSL Modem Installer$' | head -n1)
+  wait_window
+}
+
+# Another Install.exe, from DIR, beside the first; its exit code goes to
+# $dir/rc.TAG.
+start_other_installer() {  # start_other_installer DIR TAG
+  mkdir -p "$1"
+  cp "$install_exe" "$1/Install.exe"
+  (cd "$1" && wine Install.exe >/dev/null 2>&1; echo $? >"$dir/rc.$2") &
+  wait_window
+}
+
+# Waits for a visible installer window: the newest one, the others being
+# hidden by then.
+wait_window() {
+  window=$(timeout 60 xdotool search --sync --onlyvisible --name '^USB ADSL Modem Installer$' | tail -n1)
   [ -n "$window" ] || { note "the window did not appear"; exit 1; }
   note "window up"
 }
 
+# Reports the message boxes of the next SECONDS into $dir/boxes.txt, as
+# "caption|text" lines, dismissing each; wait_boxes waits for the watcher.
+watch_boxes() { wine "$boxwatch" $(($1 * 1000)) >"$dir/boxes.txt" 2>/dev/null & watcher=$!; }
+wait_boxes() { wait "$watcher"; note "message boxes seen: $(wc -l <"$dir/boxes.txt")"; }
+boxes_are() { [ "$(tr -d '\r' <"$dir/boxes.txt")" = "$1" ]; }
+
 running() { [ ! -e "$dir/rc" ]; }
+other_ended_with() { [ "$(cat "$dir/rc.$1" 2>/dev/null)" = "$2" ]; }  # other_ended_with TAG CODE
+wait_other() {  # wait_other TAG SECONDS
+  for _ in $(seq $(($2 * 10))); do [ -e "$dir/rc.$1" ] && return 0; sleep 0.1; done
+  return 1
+}
 ended_note() {  # ended_note SINCE_WHAT_TIME WHAT
   if running; then note "installer still running"; else note "installer ended, $(since "$1") s after $2"; fi
 }
@@ -187,22 +215,31 @@ case_device_before_watch() {
 
 # No data.sec: the message once, nothing launched; the installer goes on
 # hidden with its watch (the device then ends it).
+# A later run with the archive is not kept waiting by that watch, whose end
+# then leaves the later run's package alone.
 case_missing_archive() {
   start_installer
-  wine "$boxwatch" 37000 >"$dir/boxes.txt" 2>/dev/null &
-  local watcher=$!
+  watch_boxes 37
   click_setup_now
-  wait "$watcher"
-  note "message boxes seen: $(wc -l <"$dir/boxes.txt")"
+  wait_boxes
   check "one message box: \"Install\" / the not-found message" \
-    [ "$(tr -d '\r' <"$dir/boxes.txt")" = "Install|data.sec file not found, please contact your ISP" ]
+    boxes_are "Install|data.sec file not found, please contact your ISP"
   check "nothing was launched" gone "$log"
   check "no c:\\ZUV_tmp" gone "$drive_c/ZUV_tmp"
   check "the installer still runs" running
   check "... hidden" hidden
+  make_package 'device=0'
+  mkdir -p "$drive_c/later" && mv "$start/data.sec" "$drive_c/later/data.sec"
+  start_other_installer "$drive_c/later" later
+  click_setup_now
+  check "a later run with the archive launches its setup" wait_logged ran 20
+  check "... from its own package" same_tree "$dir/package" "$drive_c/ZUV_tmp"
   plug_device
-  check "its watch runs: the device ends it within 3 s" wait_exit 3
+  check "the first watch ends with the device, within 3 s" wait_exit 3
   check "... with exit code 0" [ "$(exit_code)" = 0 ]
+  check "... leaving the later run's package" same_tree "$dir/package" "$drive_c/ZUV_tmp"
+  check "the later run ends by 36 s after its click" wait_other later 36
+  check "... with exit code 0, its package gone" eval 'other_ended_with later 0 && gone "$drive_c/ZUV_tmp"'
 }
 
 # Closed before "Setup Now": what an earlier run left in c:\ZUV_tmp goes.
@@ -237,6 +274,70 @@ case_setup_still_running() {
   check "... with exit code 0" [ "$(exit_code)" = 0 ]
   check "c:\\ZUV_tmp holds only the running Setup.exe" only_holds "$drive_c/ZUV_tmp" Setup.exe
   check "the stand-in still runs" eval '! logged ended'
+}
+
+# Started in a directory of 128 characters or more, which is not recorded:
+# the archive is looked up in the directory current at the click, also when
+# a leftover c:\ZUV_tmp is removed first.
+case_long_start_directory() {
+  start=$drive_c/$(printf 'd%.0s' $(seq 130))
+  mkdir -p "$start" "$drive_c/ZUV_tmp/old"
+  cp "$install_exe" "$start/Install.exe"
+  echo left >"$drive_c/ZUV_tmp/old/file.txt"
+  make_package 'device=0'
+  start_installer
+  click_setup_now
+  check "the setup program was launched" wait_logged ran 20
+  check "c:\\ZUV_tmp holds the package, not the leftover" same_tree "$dir/package" "$drive_c/ZUV_tmp"
+  check "no message box was shown" eval '! grep -q "data.sec file not found" "$dir/wine.log"'
+}
+
+# An earlier run's setup program still runs from c:\ZUV_tmp (its installer
+# is gone): the installer says so and ends; none of the setup's files go.
+case_earlier_setup_still_running() {
+  make_package $'device=0\r\nlinger=60000\r\n'
+  mkdir -p "$drive_c/ZUV_tmp"
+  cp -a "$dir/package/." "$drive_c/ZUV_tmp/"
+  (cd "$drive_c/ZUV_tmp" && wine Setup.exe >/dev/null 2>&1) &
+  check "the earlier setup program runs" wait_logged ran 20
+  cp -a "$drive_c/ZUV_tmp" "$dir/held"
+  start_installer
+  watch_boxes 10
+  click_setup_now
+  check "the installer ends within 10 s" wait_exit 10
+  check "... with exit code 0" [ "$(exit_code)" = 0 ]
+  wait_boxes
+  check "one message box: c:\\ZUV_tmp is in use" boxes_are "Install|c:\\ZUV_tmp is in use by a setup \
+program that is still running. Finish it, then start the installer again."
+  check "every file of the running setup is still there" same_tree "$dir/held" "$drive_c/ZUV_tmp"
+  check "nothing more was launched" [ "$(launches)" = 1 ]
+}
+
+# A second installer while the first one's setup program runs: closing its
+# window, or pressing its button, deletes nothing of the first's package.
+case_second_installer() {
+  make_package $'device=0\r\nlinger=60000\r\n'
+  start_installer
+  click_setup_now
+  check "the first installer's setup runs" wait_logged ran 20
+  # Each from a folder of its own: the first one's program file is in use.
+  mkdir -p "$drive_c/second" && cp "$start/data.sec" "$drive_c/second/"
+  start_other_installer "$drive_c/second" closed
+  xdotool mousemove --window "$window" 30 60 click 1 key alt+F4
+  check "a second installer closed at once ends" wait_other closed 10
+  check "... with exit code 0" other_ended_with closed 0
+  check "... leaving the first's package whole" same_tree "$dir/package" "$drive_c/ZUV_tmp"
+  start_other_installer "$drive_c/second" pressed
+  watch_boxes 10
+  click_setup_now
+  check "a second installer's Setup Now ends it within 10 s" wait_other pressed 10
+  check "... with exit code 0" other_ended_with pressed 0
+  wait_boxes
+  check "... after one message box: another installation" boxes_are "Install|Another installation \
+is already under way. Wait until it has finished, then start the installer again."
+  check "... leaving the first's package whole" same_tree "$dir/package" "$drive_c/ZUV_tmp"
+  check "... and nothing more launched" [ "$(launches)" = 1 ]
+  check "the first installer still runs" running
 }
 
 run_case() {
