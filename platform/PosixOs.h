@@ -30,32 +30,7 @@ class PosixOs final : public Os {
   bool MapPath(const char* windowsPath, char* out, size_t size) const;
   const char* DriveRoot() const { return root_[0] != '\0' ? root_ : "/"; }
 
-  File OpenRead(const char* path) override;
-  File OpenWrite(const char* path) override;
-  int32_t Read(File file, void* buffer, int32_t size) override;
-  int32_t Write(File file, const void* data, int32_t size) override;
-  int64_t Seek(File file, int64_t offset, SeekFrom from) override;
-  void Close(File file) override;
-  int MakeDirectory(const char* path) override;
-  int MakePrivateDirectory(const char* path) override;
-  int ChangeDirectory(const char* path) override;
-  int CurrentDirectory(char* buffer, uint32_t size) override;
-  int RemoveEmptyDirectory(const char* path) override;
-  int RemoveFile(const char* path) override;
-  Dir OpenDirectory(const char* path) override;
-  int EnterDirectory(Dir dir) override;
-  int NextEntry(Dir dir, char* name, uint32_t size) override;
-  void CloseDirectory(Dir dir) override;
-  int GetAttributes(const char* path, Attributes* attributes) override;
-  int ErrorNumber() override;
-  int InUse(const char* path) override;
-  int LockInstall() override;
-  void UnlockInstall() override;
-  int Launch(const char* commandLine) override;
-  int OpenDevice(const char* name) override;
-  void Sleep(uint32_t milliseconds) override;
-  void ShowMessage(const char* text) override;
-  void Print(const char* format, va_list args) override PLATFORM_PRINTF(2, 0);
+  PLATFORM_OS_OVERRIDES
 
  private:
   int Fail();  // records errno, returns -1

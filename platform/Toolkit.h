@@ -107,7 +107,6 @@ class Toolkit {
   // Shows the raised exception, if any, with the exception display and
   // clears it. True when there was one.
   bool HandleException();
-  const char* PendingException() const { return raised_; }
 
  protected:
   ~Toolkit() = default;

@@ -372,8 +372,8 @@ void PosixOs::ShowMessage(const char* text) {
   fflush(stderr);
 }
 
-void PosixOs::Print(const char* format, va_list args) {
-  vprintf(format, args);
+void PosixOs::Print(const char* text) {
+  fputs(text, stdout);
   fflush(stdout);
 }
 

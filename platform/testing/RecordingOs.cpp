@@ -1,27 +1,25 @@
 #include "platform/testing/RecordingOs.h"
 
 #include <errno.h>
-#include <stdio.h>
 #include <string.h>
 
 namespace platform {
+namespace {
+
+bool Valid(const void* handle) { return handle != nullptr; }
+
+}  // namespace
 
 RecordingOs::RecordingOs(Os* inner) : inner_(inner) {}
 
-void RecordingOs::FailCall(uint64_t n) { failAt_ = n; }
-void RecordingOs::FailCall(Op op, uint64_t n) { failOpAt_[op] = n; }
-void RecordingOs::FailEvery(Op op) { failEvery_.insert(op); }
-
-void RecordingOs::ClearFaults() {
-  failAt_ = 0;
-  failOpAt_.clear();
-  failEvery_.clear();
-  faultFired_ = false;
-}
+void RecordingOs::FailCall(uint64_t n) { faults_.FailNth(n); }
+void RecordingOs::FailCall(Op op, uint64_t n) { faults_.FailNthOf(op, n); }
+void RecordingOs::FailEvery(Op op) { faults_.FailEvery(op); }
+void RecordingOs::ClearFaults() { faults_.Clear(); }
 
 void RecordingOs::ClearLog() {
   calls_.clear();
-  perOp_.clear();
+  faults_.ResetCounts();
   output_.clear();
   messages_.clear();
 }
@@ -43,14 +41,9 @@ std::vector<Op> RecordingOs::Ops() const {
 bool RecordingOs::Begin(Op op, const std::string& path, int64_t value) {
   if (betweenCalls) betweenCalls(calls_.size());
   calls_.push_back(Call{op, path, value, false});
-  const uint64_t nth = ++perOp_[op];
-  auto it = failOpAt_.find(op);
-  const bool fail = calls_.size() == failAt_ || (it != failOpAt_.end() && it->second == nth) ||
-                    failEvery_.count(op) != 0;
-  if (fail) {
-    calls_.back().failed = true;
-    faultFired_ = true;
-  }
+  int32_t ignored;
+  const bool fail = faults_.Next(op, &ignored);
+  calls_.back().failed = fail;
   lastWasInjected_ = fail;
   return fail;
 }
@@ -66,40 +59,31 @@ std::string RecordingOs::PathOf(Dir dir) const {
 }
 
 File RecordingOs::OpenRead(const char* path) {
-  if (Begin(Op::kOpenRead, path, 0)) return nullptr;
-  File file = inner_->OpenRead(path);
-  if (file == nullptr) MarkFailed();
-  else files_[file] = path;
+  File file = Forward(Op::kOpenRead, path, 0, File{}, [&] { return inner_->OpenRead(path); }, Valid);
+  if (file != nullptr) files_[file] = path;
   return file;
 }
 
 File RecordingOs::OpenWrite(const char* path) {
-  if (Begin(Op::kOpenWrite, path, 0)) return nullptr;
-  File file = inner_->OpenWrite(path);
-  if (file == nullptr) MarkFailed();
-  else files_[file] = path;
+  File file = Forward(Op::kOpenWrite, path, 0, File{}, [&] { return inner_->OpenWrite(path); }, Valid);
+  if (file != nullptr) files_[file] = path;
   return file;
 }
 
 int32_t RecordingOs::Read(File file, void* buffer, int32_t size) {
-  if (Begin(Op::kRead, PathOf(file), size)) return -1;
-  const int32_t got = inner_->Read(file, buffer, size);
-  if (got < 0) MarkFailed();
-  return got;
+  return Forward(Op::kRead, PathOf(file), size, -1, [&] { return inner_->Read(file, buffer, size); },
+                 [](int32_t got) { return got >= 0; });
 }
 
 int32_t RecordingOs::Write(File file, const void* data, int32_t size) {
-  if (Begin(Op::kWrite, PathOf(file), size)) return 0;
-  const int32_t put = inner_->Write(file, data, size);
-  if (put != size) MarkFailed();
-  return put;
+  return Forward(Op::kWrite, PathOf(file), size, 0, [&] { return inner_->Write(file, data, size); },
+                 [size](int32_t put) { return put == size; });
 }
 
 int64_t RecordingOs::Seek(File file, int64_t offset, SeekFrom from) {
-  if (Begin(Op::kSeek, PathOf(file), offset)) return -1;
-  const int64_t position = inner_->Seek(file, offset, from);
-  if (position < 0) MarkFailed();
-  return position;
+  return Forward(Op::kSeek, PathOf(file), offset, int64_t{-1},
+                 [&] { return inner_->Seek(file, offset, from); },
+                 [](int64_t position) { return position >= 0; });
 }
 
 void RecordingOs::Close(File file) {
@@ -110,56 +94,38 @@ void RecordingOs::Close(File file) {
 }
 
 int RecordingOs::MakeDirectory(const char* path) {
-  if (Begin(Op::kMakeDirectory, path, 0)) return -1;
-  const int result = inner_->MakeDirectory(path);
-  if (result != 0) MarkFailed();
-  return result;
+  return ForwardStatus(Op::kMakeDirectory, path, [&] { return inner_->MakeDirectory(path); });
 }
 
 int RecordingOs::MakePrivateDirectory(const char* path) {
-  if (Begin(Op::kMakePrivateDirectory, path, 0)) return -1;
-  const int result = inner_->MakePrivateDirectory(path);
-  if (result != 0) MarkFailed();
-  return result;
+  return ForwardStatus(Op::kMakePrivateDirectory, path,
+                       [&] { return inner_->MakePrivateDirectory(path); });
 }
 
 int RecordingOs::ChangeDirectory(const char* path) {
-  if (Begin(Op::kChangeDirectory, path, 0)) return -1;
-  const int result = inner_->ChangeDirectory(path);
-  if (result != 0) MarkFailed();
-  return result;
+  return ForwardStatus(Op::kChangeDirectory, path, [&] { return inner_->ChangeDirectory(path); });
 }
 
 int RecordingOs::CurrentDirectory(char* buffer, uint32_t size) {
-  if (Begin(Op::kCurrentDirectory, "", size)) {
-    if (size > 0) buffer[0] = '\0';
-    return -1;
-  }
-  const int result = inner_->CurrentDirectory(buffer, size);
-  if (result != 0) MarkFailed();
-  return result;
+  if (size > 0) buffer[0] = '\0';  // as the real ones leave it on failure
+  return Forward(Op::kCurrentDirectory, "", size, -1,
+                 [&] { return inner_->CurrentDirectory(buffer, size); },
+                 [](int result) { return result == 0; });
 }
 
 int RecordingOs::RemoveEmptyDirectory(const char* path) {
-  if (Begin(Op::kRemoveEmptyDirectory, path, 0)) return -1;
-  const int result = inner_->RemoveEmptyDirectory(path);
-  if (result != 0) MarkFailed();
-  return result;
+  return ForwardStatus(Op::kRemoveEmptyDirectory, path,
+                       [&] { return inner_->RemoveEmptyDirectory(path); });
 }
 
 int RecordingOs::RemoveFile(const char* path) {
-  if (Begin(Op::kRemoveFile, path, 0)) return -1;
-  const int result = inner_->RemoveFile(path);
-  if (result != 0) MarkFailed();
-  return result;
+  return ForwardStatus(Op::kRemoveFile, path, [&] { return inner_->RemoveFile(path); });
 }
 
 Dir RecordingOs::OpenDirectory(const char* path) {
-  if (Begin(Op::kOpenDirectory, path, 0)) return nullptr;
-  Dir dir = inner_->OpenDirectory(path);
-  if (dir == nullptr) {
-    MarkFailed();
-  } else {
+  Dir dir = Forward(Op::kOpenDirectory, path, 0, Dir{}, [&] { return inner_->OpenDirectory(path); },
+                    Valid);
+  if (dir != nullptr) {
     ++openDirectories_;
     dirs_[dir] = path;
   }
@@ -167,10 +133,7 @@ Dir RecordingOs::OpenDirectory(const char* path) {
 }
 
 int RecordingOs::EnterDirectory(Dir dir) {
-  if (Begin(Op::kEnterDirectory, PathOf(dir), 0)) return -1;
-  const int result = inner_->EnterDirectory(dir);
-  if (result != 0) MarkFailed();
-  return result;
+  return ForwardStatus(Op::kEnterDirectory, PathOf(dir), [&] { return inner_->EnterDirectory(dir); });
 }
 
 int RecordingOs::NextEntry(Dir dir, char* name, uint32_t size) {
@@ -188,10 +151,8 @@ void RecordingOs::CloseDirectory(Dir dir) {
 }
 
 int RecordingOs::GetAttributes(const char* path, Attributes* attributes) {
-  if (Begin(Op::kGetAttributes, path, 0)) return -1;
-  const int result = inner_->GetAttributes(path, attributes);
-  if (result != 0) MarkFailed();
-  return result;
+  return ForwardStatus(Op::kGetAttributes, path,
+                       [&] { return inner_->GetAttributes(path, attributes); });
 }
 
 int RecordingOs::ErrorNumber() {
@@ -245,16 +206,10 @@ void RecordingOs::ShowMessage(const char* text) {
   if (whileMessageShown) whileMessageShown(text);
 }
 
-void RecordingOs::Print(const char* format, va_list args) {
-  va_list forward;
-  va_copy(forward, args);
-  char text[2048];
-  vsnprintf(text, sizeof text, format, args);
-  if (!Begin(Op::kPrint, text, 0)) {
-    output_ += text;
-    if (forwardPrint) inner_->Print(format, forward);
-  }
-  va_end(forward);
+void RecordingOs::Print(const char* text) {
+  if (Begin(Op::kPrint, text, 0)) return;
+  output_ += text;
+  if (forwardPrint) inner_->Print(text);
 }
 
 }  // namespace platform

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Os.h"
+#include "platform/testing/FaultPlan.h"
 
 namespace platform {
 
@@ -34,7 +35,7 @@ class RecordingOs final : public Os {
   void FailCall(Op op, uint64_t n);    // the Nth call of one operation
   void FailEvery(Op op);               // every call of op from now on
   void ClearFaults();
-  bool FaultFired() const { return faultFired_; }
+  bool FaultFired() const { return faults_.Fired(); }
 
   // What happened.
   uint64_t CallCount() const { return calls_.size(); }
@@ -61,47 +62,34 @@ class RecordingOs final : public Os {
   // deliver what was waiting (a queued click, say).
   std::function<void(const std::string& text)> whileMessageShown;
 
-  File OpenRead(const char* path) override;
-  File OpenWrite(const char* path) override;
-  int32_t Read(File file, void* buffer, int32_t size) override;
-  int32_t Write(File file, const void* data, int32_t size) override;
-  int64_t Seek(File file, int64_t offset, SeekFrom from) override;
-  void Close(File file) override;
-  int MakeDirectory(const char* path) override;
-  int MakePrivateDirectory(const char* path) override;
-  int ChangeDirectory(const char* path) override;
-  int CurrentDirectory(char* buffer, uint32_t size) override;
-  int RemoveEmptyDirectory(const char* path) override;
-  int RemoveFile(const char* path) override;
-  Dir OpenDirectory(const char* path) override;
-  int EnterDirectory(Dir dir) override;
-  int NextEntry(Dir dir, char* name, uint32_t size) override;
-  void CloseDirectory(Dir dir) override;
-  int GetAttributes(const char* path, Attributes* attributes) override;
-  int ErrorNumber() override;
-  int InUse(const char* path) override;
-  int LockInstall() override;
-  void UnlockInstall() override;
-  int Launch(const char* commandLine) override;
-  int OpenDevice(const char* name) override;
-  void Sleep(uint32_t milliseconds) override;
-  void ShowMessage(const char* text) override;
-  void Print(const char* format, va_list args) override PLATFORM_PRINTF(2, 0);
+  PLATFORM_OS_OVERRIDES
 
  private:
   // Logs the call and tells whether it is to fail.
   bool Begin(Op op, const std::string& path, int64_t value);
   void MarkFailed() { calls_.back().failed = true; }
+  // The common shape of a forwarded call: logged, failed as planned with
+  // the given result, else done by the inner backend and marked failed
+  // when succeeded() says it did not.
+  template <typename Result, typename Call, typename Succeeded>
+  Result Forward(Op op, const std::string& path, int64_t value, Result failed, Call call,
+                 Succeeded succeeded) {
+    if (Begin(op, path, value)) return failed;
+    const Result result = call();
+    if (!succeeded(result)) MarkFailed();
+    return result;
+  }
+  // For the operations that return 0 on success and -1 on failure.
+  template <typename Call>
+  int ForwardStatus(Op op, const std::string& path, Call call) {
+    return Forward(op, path, 0, -1, call, [](int result) { return result == 0; });
+  }
   std::string PathOf(File file) const;
   std::string PathOf(Dir dir) const;
 
   Os* inner_;
   std::vector<Call> calls_;
-  std::map<Op, uint64_t> perOp_;
-  uint64_t failAt_ = 0;
-  std::map<Op, uint64_t> failOpAt_;
-  std::set<Op> failEvery_;
-  bool faultFired_ = false;
+  FaultPlan<Op> faults_;
   bool lastWasInjected_ = false;
   std::map<File, std::string> files_;
   std::map<Dir, std::string> dirs_;

@@ -39,10 +39,10 @@ ScriptedTelephony::~ScriptedTelephony() {
 }
 
 void ScriptedTelephony::FailCall(TelOp op, uint64_t n, int32_t result) {
-  failAt_[{op, n}] = result;
+  faults_.FailNthOf(op, n, result);
 }
 
-void ScriptedTelephony::FailEvery(TelOp op, int32_t result) { failEvery_[op] = result; }
+void ScriptedTelephony::FailEvery(TelOp op, int32_t result) { faults_.FailEvery(op, result); }
 
 std::vector<TelephonyCall> ScriptedTelephony::CallsOf(TelOp op) const {
   std::vector<TelephonyCall> result;
@@ -60,16 +60,7 @@ std::vector<TelOp> ScriptedTelephony::Ops() const {
 
 bool ScriptedTelephony::Begin(TelOp op, std::vector<uintptr_t> args, int32_t* result) {
   calls_.push_back(TelephonyCall{op, std::move(args), "", 0, 0});
-  const uint64_t nth = ++perOp_[op];
-  auto at = failAt_.find({op, nth});
-  auto every = failEvery_.find(op);
-  if (at != failAt_.end()) {
-    *result = at->second;
-  } else if (every != failEvery_.end()) {
-    *result = every->second;
-  } else {
-    return false;
-  }
+  if (!faults_.Next(op, result)) return false;
   calls_.back().result = *result;
   return true;
 }

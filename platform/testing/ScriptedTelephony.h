@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Telephony.h"
+#include "platform/testing/FaultPlan.h"
 
 namespace platform {
 
@@ -97,9 +98,7 @@ class ScriptedTelephony final : public Telephony {
   bool KnownDevice(LineApp lineApp, uint32_t device) const;
 
   std::vector<TelephonyCall> calls_;
-  std::map<TelOp, uint64_t> perOp_;
-  std::map<std::pair<TelOp, uint64_t>, int32_t> failAt_;
-  std::map<TelOp, int32_t> failEvery_;
+  FaultPlan<TelOp> faults_;
   LineCallbackFn callback_ = nullptr;
   bool initialized_ = false;
   bool lineOpen_ = false;

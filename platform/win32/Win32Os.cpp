@@ -382,14 +382,11 @@ void Win32Os::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 void Win32Os::ShowMessage(const char* text) { ShowModalMessage(text, 0); }
 
-void Win32Os::Print(const char* format, va_list args) {
+void Win32Os::Print(const char* text) {
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
-  char text[1025];  // wvsprintfA writes at most 1024 characters
-  const int length = wvsprintfA(text, format, args);
-  if (length <= 0) return;
   DWORD written = 0;
-  WriteFile(output, text, static_cast<DWORD>(length), &written, nullptr);
+  WriteFile(output, text, static_cast<DWORD>(strlen(text)), &written, nullptr);
 }
 
 }  // namespace platform
