@@ -12,7 +12,7 @@
 #include "app/InstallerMain.h"
 #include "app/ProbeDevice.h"
 #include "package/FixedNames.h"
-#include "tests/app/InstallerTestSupport.h"
+#include "tests/support/InstallerTest.h"
 #include "tools/secpack/SecFormat.h"
 
 using platform::Op;

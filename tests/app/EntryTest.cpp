@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/InstallerMain.h"
-#include "tests/app/InstallerTestSupport.h"
+#include "tests/support/InstallerTest.h"
 
 namespace {
 

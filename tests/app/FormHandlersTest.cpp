@@ -11,7 +11,7 @@
 #include "app/InstallerMain.h"
 #include "linemon/LineMonitor.h"
 #include "platform/testing/ScriptedTelephony.h"
-#include "tests/app/InstallerTestSupport.h"
+#include "tests/support/InstallerTest.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/InstallerMain.h"
-#include "tests/app/InstallerTestSupport.h"
+#include "tests/support/InstallerTest.h"
 #include "tools/secpack/SecFormat.h"
 
 using platform::Op;
@@ -100,8 +100,7 @@ TEST_F(InstallSequence, StaleSetupProgramIsNeverLaunched) {
   };
   for (const auto& [what, archive] : cases) {
     SCOPED_TRACE(what);
-    gInstallerState = InstallerState{};
-    Form1 = TForm1{};
+    ResetInstaller();
     toolkit.timerEnabled = false;
     drive.os().ClearLog();
     std::filesystem::create_directories(ExtractDirectory());
@@ -175,7 +174,7 @@ TEST_F(InstallSequence, StartDirectoryOf127CharactersIsRecordedAnd128IsNot) {
   CreateForm1();
   EXPECT_EQ(drive.Path(fits), gInstallerState.startDirectory);
 
-  gInstallerState = InstallerState{};
+  ResetInstaller();
   StartIn(tooLong);
   drive.WriteFile(tooLong + "/data.sec", Package());
   CreateForm1();

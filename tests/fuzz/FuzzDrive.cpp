@@ -54,17 +54,6 @@ void Die(const char* what, const std::string& name) {
   abort();
 }
 
-bool ReadAll(const std::string& path, std::string* content) {
-  FILE* file = fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  char buffer[65536];
-  size_t got;
-  content->clear();
-  while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) content->append(buffer, got);
-  fclose(file);
-  return true;
-}
-
 Drive::Drive() {
   if (gBase.empty()) {
     const char* shm = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";

@@ -11,7 +11,6 @@
 namespace fuzz_drive {
 
 [[noreturn]] void Die(const char* what, const std::string& name);
-bool ReadAll(const std::string& path, std::string* content);
 
 class Drive {
  public:

@@ -15,6 +15,7 @@
 #include "package/PackageArchive.h"
 #include "platform/PosixOs.h"
 #include "tests/fuzz/FuzzDrive.h"
+#include "tests/support/Files.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ size_t gInputSize;
 
 void CheckFile(const std::string& path, const std::string& name) {
   std::string content;
-  if (!fuzz_drive::ReadAll(path, &content)) fuzz_drive::Die("unreadable file", name);
+  if (!testing_support::ReadAll(path, &content)) fuzz_drive::Die("unreadable file", name);
   if (!content.empty() &&
       memmem(gInput, gInputSize, content.data(), content.size()) == nullptr) {
     fuzz_drive::Die("file content not taken from the input", name);

@@ -10,6 +10,7 @@
 #include "package/PackageArchive.h"
 #include "platform/PosixOs.h"
 #include "tests/fuzz/FuzzDrive.h"
+#include "tests/support/Files.h"
 #include "tools/secpack/SecFormat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -29,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string native = drive.Root() + "/ZUV_tmp/";
     for (char c : file.name) native += c == '\\' ? '/' : c;
     std::string content;
-    if (!fuzz_drive::ReadAll(native, &content) || content.size() != static_cast<size_t>(file.size) ||
+    if (!testing_support::ReadAll(native, &content) || content.size() != static_cast<size_t>(file.size) ||
         memcmp(content.data(), data + file.offset, content.size()) != 0) {
       fuzz_drive::Die("file differs from the listing", file.name);
     }

@@ -1,26 +1,30 @@
 #!/usr/bin/env bash
 # Checks that a Windows program never loads a DLL planted beside it.
 #
-#   planted-dll-check.sh [--expect-loaded] [--timeout SECONDS] [--also NAME]...
-#                        RUNNER DLL PROGRAM [ARGS...]
+#   planted-dll-check.sh [--expect-loaded] [--timeout SECONDS [--window CLASS WAITER]]
+#                        [--also NAME]... RUNNER DLL PROGRAM [ARGS...]
 #
 # Copies PROGRAM and the planted DLL (see PlantedDll.c) into a fresh
 # directory, runs the copy there through RUNNER (wine, or ctest's emulator)
 # and looks for the marker the DLL leaves when it is loaded. Also checks
 # that PROGRAM does not import the DLL statically. With --timeout, a program
 # still running after SECONDS (a window waiting for the user) is ended and
-# counts as having run. --also plants the same DLL under another system DLL
+# counts as having run; with --window it must have shown a window of CLASS
+# by then, as WAITER (a program that waits for one) tells. --also plants the same DLL under another system DLL
 # name too, checked the same way. --expect-loaded turns the check round, to
 # show that the planting itself works. Exits 0 when the expectation holds.
 set -euo pipefail
 
 expect=absent
 timeout=
+window=
+waiter=
 also=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --expect-loaded) expect=loaded; shift ;;
     --timeout) timeout=$2; shift 2 ;;
+    --window) window=$2; waiter=$3; shift 3 ;;
     --also) also+=("$2"); shift 2 ;;
     *) break ;;
   esac
@@ -50,8 +54,13 @@ done
 
 status=0
 if [ -n "$timeout" ]; then
-  (cd "$dir" && timeout -k 5 "$timeout" "$runner" "$copy" "$@") || status=$?
-  [ "$status" -eq 124 ] && status=0   # still running: ended by us
+  (cd "$dir" && timeout -k 5 "$timeout" "$runner" "$copy" "$@") &
+  program_pid=$!
+  if [ -n "$window" ] && ! "$runner" "$waiter" "$window" "$timeout"; then
+    echo "FAIL: $(basename "$program") never showed its window ($window)" >&2
+    status=1
+  fi
+  wait "$program_pid" || { code=$?; [ "$code" -eq 124 ] || status=$code; }  # 124: ended by us
 else
   (cd "$dir" && "$runner" "$copy" "$@") || status=$?
 fi

@@ -7,28 +7,20 @@
 #include <vector>
 
 #include "package/PackageArchive.h"
+#include "tests/support/Files.h"
+#include "tests/support/Sweep.h"
 #include "tests/support/TestDrive.h"
 #include "tools/secpack/SecFormat.h"
 
 using platform::Op;
 using secpack::EncodeArchive;
+using testing_support::BytePattern;
+using testing_support::PatchLe32;
 using testing_support::TestDrive;
 
 namespace {
 
 using Names = std::vector<std::string>;
-
-std::string Bytes(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed * 7 + i / 251) & 0xff);
-  return bytes;
-}
-
-void PatchLe32(std::string* archive, size_t offset, int32_t value) {
-  unsigned char bytes[4];
-  WriteLe32(bytes, value);
-  archive->replace(offset, 4, reinterpret_cast<const char*>(bytes), 4);
-}
 
 // Offset of the n-th (0-based) file entry of an archive built from these files.
 size_t EntryOffset(const std::vector<secpack::FileEntry>& files, size_t n) {
@@ -55,7 +47,7 @@ class Extraction : public ::testing::Test {
 
 TEST_F(Extraction, RecreatesTheTableThenTheFilesInArchiveOrder) {
   const std::vector<secpack::FileEntry> files = {
-      {"Setup.exe", Bytes(100, 1)}, {"drivers\\x.sys", Bytes(3, 2)}, {"drivers\\inf\\x.inf", ""}};
+      {"Setup.exe", BytePattern(100, 1)}, {"drivers\\x.sys", BytePattern(3, 2)}, {"drivers\\inf\\x.inf", ""}};
   ASSERT_EQ(0, Extract(EncodeArchive({"drivers", "drivers\\inf", "empty"}, files)));
 
   EXPECT_EQ((Names{"Setup.exe=100", "drivers", "drivers\\inf", "drivers\\inf\\x.inf=0",
@@ -100,7 +92,7 @@ TEST_F(Extraction, WithoutATableOnlyTopLevelFilesLand) {
 
 TEST_F(Extraction, CopiesInChunksOfAtMost16384Bytes) {
   const std::vector<secpack::FileEntry> files = {
-      {"one", Bytes(16384, 3)}, {"two", Bytes(16385, 4)}, {"big", Bytes(200001, 5)}};
+      {"one", BytePattern(16384, 3)}, {"two", BytePattern(16385, 4)}, {"big", BytePattern(200001, 5)}};
   ASSERT_EQ(0, Extract(EncodeArchive({}, files)));
   std::map<std::string, std::vector<int64_t>> writes;
   for (const platform::Call& call : drive.os().CallsOf(Op::kWrite)) writes[call.path].push_back(call.value);
@@ -143,7 +135,7 @@ TEST_F(Extraction, TheNotFoundMessageNeverOverflowsItsBuffer) {
 }
 
 TEST_F(Extraction, AFailedChunkWriteIsAFailureNotASuccess) {
-  drive.WriteFile("data.sec", EncodeArchive({}, {{"a", Bytes(40000, 6)}, {"b", "after"}}));
+  drive.WriteFile("data.sec", EncodeArchive({}, {{"a", BytePattern(40000, 6)}, {"b", "after"}}));
   drive.os().FailCall(Op::kWrite, 2);
   EXPECT_EQ(-1, ExtractPackage("data.sec", destination.c_str()));
   // Every chunk is still attempted, and the later file still written.
@@ -153,7 +145,7 @@ TEST_F(Extraction, AFailedChunkWriteIsAFailureNotASuccess) {
 }
 
 TEST_F(Extraction, ArchivesCutShortAreRefusedBeforeAnythingIsCreated) {
-  const std::vector<secpack::FileEntry> files = {{"a", Bytes(300, 7)}, {"b", Bytes(20000, 8)}};
+  const std::vector<secpack::FileEntry> files = {{"a", BytePattern(300, 7)}, {"b", BytePattern(20000, 8)}};
   const std::string whole = EncodeArchive({"d"}, files);
   // Inside the second header, inside its content, inside the table.
   for (size_t cut : {EntryOffset(files, 1) + 10, EntryOffset(files, 1) + 264 + 17000,
@@ -166,7 +158,7 @@ TEST_F(Extraction, ArchivesCutShortAreRefusedBeforeAnythingIsCreated) {
 }
 
 TEST_F(Extraction, AReadThatComesShortStopsWithoutStaleBytes) {
-  const std::vector<secpack::FileEntry> files = {{"a", Bytes(300, 9)}, {"b", Bytes(40000, 10)}};
+  const std::vector<secpack::FileEntry> files = {{"a", BytePattern(300, 9)}, {"b", BytePattern(40000, 10)}};
   drive.WriteFile("data.sec", EncodeArchive({}, files));
 
   // Reads: count, length, table, first header, "a", second header, then
@@ -322,16 +314,14 @@ TEST_F(Extraction, ADestinationThatCannotBeEnteredStopsEverything) {
 // success means every file is there, whole.
 TEST(ExtractionFaults, EveryFailingCallIsHandled) {
   const std::vector<secpack::FileEntry> files = {
-      {"Setup.exe", Bytes(20000, 11)}, {"d\\x.sys", Bytes(5, 12)}, {"d\\e\\empty", ""}};
+      {"Setup.exe", BytePattern(20000, 11)}, {"d\\x.sys", BytePattern(5, 12)}, {"d\\e\\empty", ""}};
   const std::string archive = EncodeArchive({"d", "d\\e"}, files);
-  bool completed = false;
-  for (uint64_t n = 1; n < 500 && !completed; ++n) {
-    SCOPED_TRACE(n);
+  testing_support::SweepPoints(500, [&](uint64_t n) {
     TestDrive drive;
     drive.WriteFile("data.sec", archive);
     drive.os().FailCall(n);
     const int result = ExtractPackage("data.sec", drive.Path("ZUV_tmp").c_str());
-    completed = !drive.os().FaultFired();
+    const bool completed = !drive.os().FaultFired();
     EXPECT_EQ(0, drive.os().OpenFiles());
     for (const std::string& entry : drive.Tree()) {
       EXPECT_TRUE(entry.rfind("data.sec", 0) == 0 || entry.rfind("ZUV_tmp", 0) == 0) << entry;
@@ -346,8 +336,8 @@ TEST(ExtractionFaults, EveryFailingCallIsHandled) {
     if (completed) {
       EXPECT_EQ(0, result);
     }
-  }
-  EXPECT_TRUE(completed);
+    return !completed;
+  });
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "package/TempDir.h"
 #include "tests/support/HostLinks.h"
+#include "tests/support/Sweep.h"
 #include "tests/support/TestDrive.h"
 
 #ifdef _WIN32
@@ -25,19 +26,6 @@ using testing_support::SwapForLink;
 using testing_support::TestDrive;
 
 namespace {
-
-// "c:\ZUV_tmp" relative to the test's drive. Natively the drive stands for
-// "c:\"; on Windows the drive is c:\tests\<n> and this is the real one.
-#ifdef _WIN32
-const char kTemp[] = "..\\..\\ZUV_tmp";
-// Windows keeps a directory the walk holds from being moved; Wine lets the
-// host move it at any time and resolves names afresh, so there a swap can
-// only be shown harmless up to the moment the walk enters the directory.
-constexpr bool kHoldsKeepDirectoriesInPlace = false;
-#else
-const char kTemp[] = "ZUV_tmp";
-constexpr bool kHoldsKeepDirectoriesInPlace = true;  // descriptors, not names
-#endif
 
 // Files at every level of a tree three directories deep, and a sibling
 // directory, below base (relative to the drive).
@@ -66,11 +54,7 @@ void MakeTreeWithDecoys(const TestDrive& drive) {
 
 // Everything on the drive outside the tree "ZUV_tmp".
 std::vector<std::string> Outside(const std::vector<std::string>& tree) {
-  std::vector<std::string> result;
-  for (const std::string& entry : tree) {
-    if (entry.rfind("ZUV_tmp", 0) != 0) result.push_back(entry);
-  }
-  return result;
+  return testing_support::Without(tree, "ZUV_tmp");
 }
 
 size_t CountOf(const platform::RecordingOs& os, Op op) { return os.CallsOf(op).size(); }
@@ -104,10 +88,11 @@ void MakeReadOnly(const TestDrive& drive, const std::string& relative) {
 // prefix's real one, so these tests hold a ctest resource lock.
 class CleanUpTempDirTest : public ::testing::Test {
  protected:
-  void SetUp() override { ForceRemoveTree(drive.Native(kTemp)); }
-  void TearDown() override { ForceRemoveTree(drive.Native(kTemp)); }
+  void SetUp() override { ForceRemoveTree(drive.ExtractDirectory()); }
+  void TearDown() override { ForceRemoveTree(drive.ExtractDirectory()); }
 
   TestDrive drive;
+  const std::string kTemp = drive.ExtractRelative();
 };
 
 TEST_F(CleanUpTempDirTest, RemovesThreeLevelsRootIncludedAndAgainHarmlessly) {
@@ -149,7 +134,7 @@ TEST_F(CleanUpTempDirTest, EmptyDirectoryIsRemovedMissingOneLeavesDriveRootCurre
 // backend: it and every directory above it stay, everything else goes.
 TEST_F(CleanUpTempDirTest, ReadOnlyFileKeepsItselfAndItsDirectories) {
   MakeThreeLevels(drive, kTemp);
-  const std::string kept = std::string(kTemp) + "\\a\\b\\kept.txt";
+  const std::string kept = kTemp + "\\a\\b\\kept.txt";
   drive.WriteFile(kept, "keep");
   MakeReadOnly(drive, kept);
   CleanUpTempDir();
@@ -339,36 +324,32 @@ TEST_F(RemoveTreeTest, NamesThatWouldReachElsewhereAreLeftInPlace) {
 // fault: no crash, no enumeration left open, nothing outside the tree
 // touched, and a clean second run still removes everything.
 TEST(RemoveTreeFaults, EveryFailingCallIsSafe) {
-  uint64_t n = 1;
-  for (;; ++n) {
+  const uint64_t points = testing_support::SweepPoints(1000, [](uint64_t n) {
     TestDrive drive;
     MakeTreeWithDecoys(drive);
     MakeThreeLevels(drive, "ZUV_tmp\\deep");
     drive.MakeDirectories("outside");
     drive.WriteFile("outside\\one", "precious");
 #ifndef _WIN32
-    ASSERT_TRUE(MakeDirectoryLink(drive, "ZUV_tmp\\deep\\a\\link", "outside"));
+    EXPECT_TRUE(MakeDirectoryLink(drive, "ZUV_tmp\\deep\\a\\link", "outside"));
 #endif
     const auto before = drive.Tree();
     const std::string root = drive.Path("ZUV_tmp");
     drive.os().FailCall(n);
     RemoveTree(root.c_str());
-    ASSERT_EQ(0, drive.os().OpenDirectories()) << "call " << n;
-    ASSERT_EQ(Outside(before), Outside(drive.Tree())) << "call " << n;
+    EXPECT_EQ(0, drive.os().OpenDirectories());
+    EXPECT_EQ(Outside(before), Outside(drive.Tree()));
     const bool fired = drive.os().FaultFired();
 
     drive.os().ClearFaults();
-    ASSERT_EQ(0, RemoveTree(root.c_str())) << "call " << n;
+    EXPECT_EQ(0, RemoveTree(root.c_str()));
     drive.backend().ChangeDirectory(drive.Path("").c_str());
     drive.backend().RemoveEmptyDirectory(root.c_str());
-    ASSERT_FALSE(drive.Exists("ZUV_tmp")) << "call " << n;
-    if (!fired) break;
-  }
-  std::printf("%llu calls failed in turn\n", static_cast<unsigned long long>(n - 1));
-  EXPECT_GT(n, 100u);
+    EXPECT_FALSE(drive.Exists("ZUV_tmp"));
+    return fired && !::testing::Test::HasFailure();
+  });
+  EXPECT_GT(points, 100u);
 }
-
-}  // namespace
 
 // A planted tree two levels deep, and outside it a directory holding every
 // name the tree holds: whatever a walk led astray deletes by bare name, it
@@ -402,11 +383,13 @@ TEST_F(CleanUpTempDirTest, NoSwapLeadsTheWalkOutsideTheTree) {
   for (const std::string relative : {"", "\\a", "\\b", "\\a\\c"}) {
     const std::string swapped = kTemp + relative;
     const std::string openName = relative.empty() ? "c:\\ZUV_tmp" : relative.substr(relative.rfind('\\') + 1);
-    for (uint64_t n = 1; n <= 400; ++n) {
+    SCOPED_TRACE(swapped);
+    testing_support::SweepPoints(400, [&](uint64_t n) {
       TestDrive run;
       HostCleanup cleanup{run};
       MakePlantedTree(run, kTemp);
       const auto outside = run.Tree("outside");
+      const bool afterEntryToo = run.host().swapsAfterEntryShown;
       bool reached = false;
       bool pastEntry = false;
       run.os().betweenCalls = [&](uint64_t calls) {
@@ -414,19 +397,21 @@ TEST_F(CleanUpTempDirTest, NoSwapLeadsTheWalkOutsideTheTree) {
         reached = true;
         pastEntry = Entered(run.os(), openName);
         // Nothing to swap once the walk has removed the directory.
-        if ((kHoldsKeepDirectoriesInPlace || !pastEntry) && run.Exists(swapped)) {
-          ASSERT_TRUE(SwapForLink(run, swapped, "moved", "outside"));
+        if ((afterEntryToo || !pastEntry) && run.Exists(swapped)) {
+          EXPECT_TRUE(SwapForLink(run, swapped, "moved", "outside"));
           ++swaps;
         }
       };
       CleanUpTempDir();
       run.os().betweenCalls = nullptr;
-      ASSERT_EQ(outside, run.Tree("outside")) << swapped << " swapped after call " << n;
+      EXPECT_EQ(outside, run.Tree("outside"));
       EXPECT_EQ(0, run.os().OpenDirectories());
-      RemoveFromHost(run.Native(kTemp));
-      if (!reached || (pastEntry && !kHoldsKeepDirectoriesInPlace)) break;
-    }
+      RemoveFromHost(run.ExtractDirectory());
+      return reached && (afterEntryToo || !pastEntry) && !HasFailure();
+    });
   }
   std::printf("%llu swaps\n", static_cast<unsigned long long>(swaps));
   EXPECT_GT(swaps, 40u);
 }
+
+}  // namespace

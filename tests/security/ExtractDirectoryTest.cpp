@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "package/TempDir.h"
-#include "tests/app/InstallerTestSupport.h"
+#include "tests/support/InstallerTest.h"
 #include "tests/support/HostLinks.h"
 #include "tools/secpack/SecFormat.h"
 
@@ -153,8 +153,7 @@ TEST_F(ExtractDirectoryClaim, WhatAnotherInstallOrARunningSetupHoldsIsNeverTouch
   const std::vector<std::string> held = ExtractedTree();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message + " " + c.busy);
-    gInstallerState = InstallerState{};
-    Form1 = TForm1{};
+    ResetInstaller();
     toolkit.terminateRequested = false;
     drive.os().ClearLog();
     drive.os().busy = {c.busy};

@@ -18,25 +18,21 @@
 #include <vector>
 
 #include "package/PackageArchive.h"
+#include "tests/support/Files.h"
 #include "tests/support/TestDrive.h"
 #include "tools/secpack/SecFormat.h"
 
 using platform::Op;
+using testing_support::BytePattern;
 using testing_support::TestDrive;
 
 namespace {
 
-std::string Bytes(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 29 + seed + (i >> 9));
-  return bytes;
-}
-
 TEST(Truncation, EveryCutIsRefusedOrExtractsWholeFilesOnly) {
   const std::vector<std::string> directories = {"drivers", "drivers\\inf"};
-  const std::vector<secpack::FileEntry> files = {{"Setup.exe", Bytes(17000, 1)},
-                                                 {"drivers\\modem.sys", Bytes(300, 2)},
-                                                 {"drivers\\inf\\modem.inf", Bytes(40, 3)}};
+  const std::vector<secpack::FileEntry> files = {{"Setup.exe", BytePattern(17000, 1)},
+                                                 {"drivers\\modem.sys", BytePattern(300, 2)},
+                                                 {"drivers\\inf\\modem.inf", BytePattern(40, 3)}};
   const std::string archive = secpack::EncodeArchive(directories, files);
   size_t tableStart = kArchiveHeaderSize;
   for (const secpack::FileEntry& file : files) tableStart += kEntryHeaderSize + file.content.size();

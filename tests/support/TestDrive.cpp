@@ -3,33 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#ifdef _WIN32
-#include "platform/Win32Os.h"
-#include <process.h>
-#else
-#include <stdlib.h>
-#include <unistd.h>
-
-#include "platform/PosixOs.h"
-#endif
+#include "tests/support/Files.h"
 
 namespace fs = std::filesystem;
 
 namespace testing_support {
-namespace {
-
-std::string Replace(std::string text, char from, char to) {
-  std::replace(text.begin(), text.end(), from, to);
-  return text;
-}
-
-}  // namespace
 
 void ForceRemoveTree(const std::string& nativePath) {
   std::error_code error;
@@ -44,57 +25,58 @@ void ForceRemoveTree(const std::string& nativePath) {
   fs::remove_all(nativePath, error);
 }
 
-TestDrive::TestDrive() {
+std::vector<std::string> ListTree(const std::string& nativePath) {
+  std::vector<std::string> result;
+  const fs::path base = nativePath;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(base, error);
+       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    std::string name = it->path().lexically_relative(base).string();
+    std::replace(name.begin(), name.end(), '/', '\\');
+    if (it->is_directory() && !it->is_symlink()) {
+      result.push_back(name);
+    } else {
+      std::error_code sizeError;
+      const auto size = it->is_regular_file() ? fs::file_size(it->path(), sizeError) : 0;
+      result.push_back(name + "=" + std::to_string(size));
+    }
+  }
+  std::sort(result.begin(), result.end());
+  return result;
+}
+
+std::vector<std::string> Without(const std::vector<std::string>& tree, const std::string& prefix) {
+  std::vector<std::string> result;
+  for (const std::string& entry : tree) {
+    if (entry.rfind(prefix, 0) != 0) result.push_back(entry);
+  }
+  return result;
+}
+
+TestDrive::TestDrive() : host_(MakeDriveHost()) {
   previousCwd_ = fs::current_path().string();
-#ifdef _WIN32
-  static std::atomic<int> counter{0};
-  std::ostringstream name;
-  name << "c:\\tests\\" << _getpid() << "-" << counter++;
-  root_ = name.str();
-  windowsRoot_ = root_;
-  ForceRemoveTree(root_);
-  fs::create_directories(root_);
-  recording_ = std::make_unique<platform::RecordingOs>(&platform::TheWin32Os());
-#else
-  const char* tmp = getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/drive-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-  root_ = fs::canonical(pattern).string();
-  windowsRoot_ = "c:";
-  backend_ = std::make_unique<platform::PosixOs>(root_.c_str());
-  recording_ = std::make_unique<platform::RecordingOs>(backend_.get());
-#endif
+  recording_ = std::make_unique<platform::RecordingOs>(&host_->backend());
   previousOs_ = platform::SetOs(recording_.get());
-  fs::current_path(root_);
+  fs::current_path(host_->root);
 }
 
 TestDrive::~TestDrive() {
   platform::SetOs(previousOs_);
   std::error_code error;
   fs::current_path(previousCwd_, error);
-  ForceRemoveTree(root_);
-}
-
-platform::Os& TestDrive::backend() {
-#ifdef _WIN32
-  return platform::TheWin32Os();
-#else
-  return *backend_;
-#endif
+  ForceRemoveTree(host_->root);
 }
 
 std::string TestDrive::Path(const std::string& relative) const {
-  if (relative.empty()) return windowsRoot_ + "\\";
-  return windowsRoot_ + "\\" + relative;
+  if (relative.empty()) return host_->windowsRoot + "\\";
+  return host_->windowsRoot + "\\" + relative;
 }
 
 std::string TestDrive::Native(const std::string& relative) const {
-  if (relative.empty()) return root_;
-#ifdef _WIN32
-  return root_ + "\\" + Replace(relative, '/', '\\');
-#else
-  return root_ + "/" + Replace(relative, '\\', '/');
-#endif
+  if (relative.empty()) return host_->root;
+  std::string native = relative;
+  std::replace(native.begin(), native.end(), host_->separator == '/' ? '\\' : '/', host_->separator);
+  return host_->root + host_->separator + native;
 }
 
 void TestDrive::WriteFile(const std::string& relative, const std::string& content) const {
@@ -104,12 +86,7 @@ void TestDrive::WriteFile(const std::string& relative, const std::string& conten
 }
 
 bool TestDrive::ReadFile(const std::string& relative, std::string* content) const {
-  std::ifstream in(Native(relative), std::ios::binary);
-  if (!in) return false;
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  *content = bytes.str();
-  return true;
+  return ReadAll(Native(relative), content);
 }
 
 bool TestDrive::Exists(const std::string& relative) const {
@@ -127,22 +104,7 @@ void TestDrive::Remove(const std::string& relative) {
 }
 
 std::vector<std::string> TestDrive::Tree(const std::string& relative) const {
-  std::vector<std::string> result;
-  const fs::path base = Native(relative);
-  std::error_code error;
-  for (auto it = fs::recursive_directory_iterator(base, error);
-       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    std::string name = Replace(it->path().lexically_relative(base).string(), '/', '\\');
-    if (it->is_directory() && !it->is_symlink()) {
-      result.push_back(name);
-    } else {
-      std::error_code sizeError;
-      const auto size = it->is_regular_file() ? fs::file_size(it->path(), sizeError) : 0;
-      result.push_back(name + "=" + std::to_string(size));
-    }
-  }
-  std::sort(result.begin(), result.end());
-  return result;
+  return ListTree(Native(relative));
 }
 
 std::string TestDrive::CurrentDirectory() {

@@ -11,11 +11,28 @@
 #include <vector>
 
 #include "platform/testing/RecordingOs.h"
-#ifndef _WIN32
-#include "platform/PosixOs.h"
-#endif
 
 namespace testing_support {
+
+// The host's side of a test drive, made by the one of TestDrivePosix.cpp
+// and TestDriveWin32.cpp that the build chose.
+class DriveHost {
+ public:
+  virtual ~DriveHost() = default;
+  virtual platform::Os& backend() = 0;
+
+  std::string root;         // native path of the drive
+  std::string windowsRoot;  // the drive as the backend names it: "c:" natively
+  char separator = '/';     // of native paths
+  // "c:\ZUV_tmp" relative to the drive: on it natively, the prefix's real
+  // one under Wine (tests using it hold a ctest resource lock there).
+  std::string extractDirectory;
+  // Whether a directory swapped after the walk entered it can be shown
+  // harmless here: natively descriptors decide; Wine lets the host move a
+  // held directory and resolves names afresh, where Windows would refuse.
+  bool swapsAfterEntryShown = true;
+};
+std::unique_ptr<DriveHost> MakeDriveHost();
 
 class TestDrive {
  public:
@@ -25,12 +42,16 @@ class TestDrive {
   TestDrive& operator=(const TestDrive&) = delete;
 
   platform::RecordingOs& os() { return *recording_; }
-  platform::Os& backend();
+  platform::Os& backend() { return host_->backend(); }
+  const DriveHost& host() const { return *host_; }
 
   // The Windows path of a name relative to the drive ("" is the drive).
   std::string Path(const std::string& relative) const;
   // The same place as a path the host's C++ library understands.
   std::string Native(const std::string& relative) const;
+  // "c:\ZUV_tmp" relative to the drive, and as a native path.
+  const std::string& ExtractRelative() const { return host_->extractDirectory; }
+  std::string ExtractDirectory() const { return Native(ExtractRelative()); }
 
   // Direct access to the drive, bypassing the recorder.
   void WriteFile(const std::string& relative, const std::string& content) const;
@@ -40,22 +61,24 @@ class TestDrive {
   // Removes a tree below the drive, after leaving it: Windows cannot
   // remove a directory that is current.
   void Remove(const std::string& relative);
-  // Every file and directory below relative, as "name" for directories and
-  // "name=<size>" for files, with '\' separators, sorted.
+  // Every file and directory below relative, as ListTree gives it.
   std::vector<std::string> Tree(const std::string& relative = "") const;
   // The current directory as the backend reports it.
   std::string CurrentDirectory();
 
  private:
-  std::string root_;  // native path of the drive
-  std::string windowsRoot_;
+  std::unique_ptr<DriveHost> host_;
   std::string previousCwd_;
-#ifndef _WIN32
-  std::unique_ptr<platform::PosixOs> backend_;
-#endif
   std::unique_ptr<platform::RecordingOs> recording_;
   platform::Os* previousOs_;
 };
+
+// Every file and directory below a native path, as "name" for directories
+// and "name=<size>" for files (links as "name=0"), with '\' separators,
+// sorted.
+std::vector<std::string> ListTree(const std::string& nativePath);
+// A listing without the entries below prefix (prefix itself included).
+std::vector<std::string> Without(const std::vector<std::string>& tree, const std::string& prefix);
 
 // Removes a native tree whatever its permissions, never following links.
 void ForceRemoveTree(const std::string& nativePath);

@@ -8,11 +8,13 @@
 #include <vector>
 
 #include "package/PackageArchive.h"
+#include "tests/support/Files.h"
 #include "tests/support/TestDrive.h"
 #include "tools/secpack/SecFormat.h"
 
 using secpack::EncodeArchive;
 using secpack::FileEntry;
+using testing_support::PatchLe32;
 using testing_support::TestDrive;
 
 namespace {
@@ -23,12 +25,6 @@ std::string Verify(const std::string& archive) {
   const bool valid = secpack::VerifyArchive(reinterpret_cast<const unsigned char*>(archive.data()),
                                             archive.size(), &listing, &reason);
   return valid ? "valid" : reason;
-}
-
-void PatchLe32(std::string* archive, size_t offset, int32_t value) {
-  unsigned char bytes[4];
-  WriteLe32(bytes, value);
-  archive->replace(offset, 4, reinterpret_cast<const char*>(bytes), 4);
 }
 
 TEST(VerifyArchive, AcceptsWellFormedArchivesAndListsThem) {

@@ -8,9 +8,11 @@
 #include <string>
 
 #include "package/PackageArchive.h"
+#include "tests/support/Files.h"
 #include "tests/support/TestDrive.h"
 #include "tools/secpack/SecFormat.h"
 
+using testing_support::BytePattern;
 using testing_support::TestDrive;
 
 namespace {
@@ -33,20 +35,14 @@ Result Secpack(const std::string& arguments) {
   return result;
 }
 
-std::string Pattern(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + seed) ^ (i >> 8));
-  return bytes;
-}
-
 TEST(SecpackCli, CreateThenExtractReproducesTheTreeByteForByte) {
   TestDrive drive;
   drive.MakeDirectories("in/level1/level2/level3");
   drive.MakeDirectories("in/empty-dir");
   drive.WriteFile("in/empty", "");
-  drive.WriteFile("in/level1/chunk", Pattern(16384, 1));
-  drive.WriteFile("in/level1/level2/chunk-and-one", Pattern(16385, 2));
-  drive.WriteFile("in/level1/level2/level3/big", Pattern(200001, 3));
+  drive.WriteFile("in/level1/chunk", BytePattern(16384, 1));
+  drive.WriteFile("in/level1/level2/chunk-and-one", BytePattern(16385, 2));
+  drive.WriteFile("in/level1/level2/level3/big", BytePattern(200001, 3));
   drive.WriteFile("in/level1/level2/level3/empty", "");
 
   Result created = Secpack("create " + drive.Native("data.sec") + " " + drive.Native("in"));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Win32Toolkit.h"
+#include "tests/support/Files.h"
 #include "tests/support/TestDrive.h"
 #include "tools/secpack/SecFormat.h"
 
@@ -30,13 +31,6 @@ std::string FromUnix(const char* path) {
   return windows;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 std::string Text(HWND window) {
   char text[256] = "";
   GetWindowTextA(window, text, sizeof text);
@@ -44,6 +38,17 @@ std::string Text(HWND window) {
 }
 
 void Pause(DWORD milliseconds) { Sleep(milliseconds); }
+
+// Polls done() until it holds, for at most timeout ms.
+template <typename Done>
+bool WaitFor(Done done, DWORD timeout) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start >= timeout) return false;
+    Pause(20);
+  }
+  return true;
+}
 
 // One run of INSTALL.EXE.
 class Installer {
@@ -107,6 +112,16 @@ class Installer {
   }
 
   bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+
+  // Waits until the window thread no longer answers: it has reached the
+  // install sequence's 30 s pause, and whatever the sequence launches has
+  // been launched (the launch returns once the program waits for input).
+  bool WaitUntilPausing() const {
+    return WaitFor([&] {
+      DWORD_PTR result;
+      return SendMessageTimeoutA(form, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result) == 0;
+    }, 20000);
+  }
 
   HWND form = nullptr;
   HWND taskBar = nullptr;
@@ -244,8 +259,8 @@ TEST_F(InstallExe, MissingArchiveShowsTheMessageInFrontAndLaunchesNothingStale) 
   installer.ClickSetupNow();
   HWND box = installer.Find("#32770", 10000);
   ASSERT_NE(nullptr, box);
-  for (int i = 0; i < 100 && Text(box).empty(); ++i) Pause(50);  // until it is set up
-  Pause(100);
+  // Until it is set up and brought to the front.
+  EXPECT_TRUE(WaitFor([&] { return !Text(box).empty() && GetForegroundWindow() == box; }, 5000));
   EXPECT_EQ("Install", Text(box));
   EXPECT_EQ("data.sec file not found, please contact your ISP", Text(GetDlgItem(box, 0xFFFF)));
   EXPECT_EQ(box, GetForegroundWindow());
@@ -253,13 +268,13 @@ TEST_F(InstallExe, MissingArchiveShowsTheMessageInFrontAndLaunchesNothingStale) 
   EXPECT_FALSE(IsWindowVisible(installer.taskBar));
 
   PostMessageA(box, WM_COMMAND, IDOK, 0);
-  Pause(1500);
-  EXPECT_FALSE(fs::exists(kStandinLog)) << ReadAll(kStandinLog);
+  ASSERT_TRUE(installer.WaitUntilPausing());
+  EXPECT_FALSE(fs::exists(kStandinLog)) << testing_support::ReadAll(kStandinLog);
   EXPECT_TRUE(installer.Running());  // pausing, then watching for the driver
 }
 
 TEST_F(InstallExe, SetupNowUnpacksThePackageAndLaunchesItsSetupOnce) {
-  const std::string standin = ReadAll(FromUnix(STANDIN_EXE));
+  const std::string standin = testing_support::ReadAll(FromUnix(STANDIN_EXE));
   ASSERT_FALSE(standin.empty());
   drive.MakeDirectories("start");
   drive.WriteFile("start/data.sec",
@@ -273,11 +288,12 @@ TEST_F(InstallExe, SetupNowUnpacksThePackageAndLaunchesItsSetupOnce) {
   ASSERT_NE(nullptr, installer.form);
 
   installer.ClickSetupNow();
-  const DWORD start = GetTickCount();
-  while (!fs::exists(kStandinLog) && GetTickCount() - start < 15000) Pause(100);
-  Pause(1000);  // time for a second launch, which must not come
+  // The stand-in ends at once; any second launch would come before the pause.
+  EXPECT_TRUE(WaitFor([] { return testing_support::ReadAll(kStandinLog).find("ended") != std::string::npos; },
+                      15000));
+  ASSERT_TRUE(installer.WaitUntilPausing());
 
-  std::string log = ReadAll(kStandinLog);
+  std::string log = testing_support::ReadAll(kStandinLog);
   std::transform(log.begin(), log.end(), log.begin(), [](char c) { return static_cast<char>(tolower(c)); });
   EXPECT_EQ("ran\r\ncommand line: c:\\zuv_tmp\\setup.exe\r\ncurrent directory: c:\\zuv_tmp\r\nended\r\n",
             log);

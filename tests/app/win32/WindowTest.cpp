@@ -14,7 +14,7 @@
 #include "app/InstallerMain.h"
 #include "platform/Win32Os.h"
 #include "platform/Win32Toolkit.h"
-#include "tests/app/InstallerTestSupport.h"
+#include "tests/support/InstallerTest.h"
 
 namespace {
 

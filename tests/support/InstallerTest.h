@@ -12,14 +12,19 @@
 #include "platform/testing/HeadlessToolkit.h"
 #include "tests/support/TestDrive.h"
 
-class InstallerTest : public ::testing::Test {
- protected:
-  InstallerTest();
-  ~InstallerTest() override;
+// Also a plain object for the sweeps, which need a fresh one per run.
+class InstallerHarness {
+ public:
+  InstallerHarness();
+  ~InstallerHarness();
+  InstallerHarness(const InstallerHarness&) = delete;
+  InstallerHarness& operator=(const InstallerHarness&) = delete;
 
   // The extraction directory "c:\ZUV_tmp" as a host path: inside the test
   // drive natively, the prefix's real one under Wine.
-  std::string ExtractDirectory() const;
+  std::string ExtractDirectory() const { return drive.ExtractDirectory(); }
+  // A fresh Form1 and InstallerState, as at the start of a run.
+  static void ResetInstaller();
   // What it holds, as TestDrive::Tree lists it.
   std::vector<std::string> ExtractedTree() const;
   // Creates Form1 through the toolkit, which runs FormCreate; the
@@ -38,3 +43,5 @@ class InstallerTest : public ::testing::Test {
  private:
   platform::Toolkit* previousToolkit_;
 };
+
+class InstallerTest : public ::testing::Test, public InstallerHarness {};

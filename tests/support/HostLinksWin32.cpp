@@ -1,17 +1,18 @@
-#include "tests/support/HostLinks.h"
+// Links made from the host's side under Wine: a Unix link inside the
+// prefix's drive, which Win32 sees as a directory with a reparse point
+// (Wine's own CreateSymbolicLinkA makes nothing). Host programs are started
+// through Wine's drive Z:, and the result is waited for by its effect.
+#include <windows.h>
 
 #include <filesystem>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "tests/support/HostLinks.h"
 
 namespace fs = std::filesystem;
 
 namespace testing_support {
 namespace {
 
-#ifdef _WIN32
 // Under Wine, the host's side of a Windows path.
 std::string UnixPath(const std::string& windowsPath) {
   using UnixName = char*(__cdecl*)(const wchar_t*);
@@ -25,7 +26,7 @@ std::string UnixPath(const std::string& windowsPath) {
 }
 
 // Starts a host program and waits until done() holds (the handle of a Unix
-// process is not waitable).
+// process is not waitable), for at most five seconds.
 template <typename Done>
 bool RunOnHost(std::string command, Done done) {
   STARTUPINFOA startup = {};
@@ -40,62 +41,40 @@ bool RunOnHost(std::string command, Done done) {
   for (int i = 0; i < 250 && !done(); ++i) ::Sleep(20);
   return done();
 }
-#endif
+
+bool IsLink(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
 
 }  // namespace
 
 bool MakeDirectoryLink(const std::string& linkPath, const std::string& targetPath) {
-#ifdef _WIN32
   const std::string unixTarget = UnixPath(targetPath);
   const std::string unixParent = UnixPath(fs::path(linkPath).parent_path().string());
   if (unixTarget.empty() || unixParent.empty()) return false;
-  auto isLink = [&] {
-    const DWORD attributes = GetFileAttributesA(linkPath.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  };
   return RunOnHost("z:\\bin\\ln -s \"" + unixTarget + "\" \"" + unixParent + "/" +
                        fs::path(linkPath).filename().string() + "\"",
-                   isLink);
-#else
-  std::error_code error;
-  fs::create_directory_symlink(targetPath, linkPath, error);
-  return !error;
-#endif
+                   [&] { return IsLink(linkPath); });
 }
 
 bool SwapForLink(const TestDrive& drive, const std::string& relative, const std::string& movedTo,
                  const std::string& target) {
-#ifdef _WIN32
   const std::string from = UnixPath(drive.Native(relative));
   const std::string to = UnixPath(drive.Native(movedTo));
   const std::string link = UnixPath(drive.Native(target));
   if (from.empty() || to.empty() || link.empty()) return false;
-  const std::string name = drive.Native(relative);
   return RunOnHost("z:\\bin\\sh -c \"mv '" + from + "' '" + to + "' && ln -s '" + link + "' '" +
                        from + "'\"",
-                   [&] {
-                     const DWORD attributes = GetFileAttributesA(name.c_str());
-                     return attributes != INVALID_FILE_ATTRIBUTES &&
-                            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-                   });
-#else
-  std::error_code error;
-  fs::rename(drive.Native(relative), drive.Native(movedTo), error);
-  if (!error) fs::create_directory_symlink(drive.Native(target), drive.Native(relative), error);
-  return !error;
-#endif
+                   [&] { return IsLink(drive.Native(relative)); });
 }
 
 void RemoveFromHost(const std::string& path) {
-#ifdef _WIN32
   const std::string unixPath = UnixPath(path);
   if (!unixPath.empty()) {
     RunOnHost("z:\\bin\\rm -rf \"" + unixPath + "\"",
               [&] { return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES; });
   }
-#else
-  ForceRemoveTree(path);
-#endif
 }
 
 }  // namespace testing_support

@@ -1,0 +1,34 @@
+#include "tests/support/Files.h"
+
+#include <stdio.h>
+
+namespace testing_support {
+
+std::string BytePattern(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed * 7 + i / 251) & 0xff);
+  return bytes;
+}
+
+void PatchLe32(std::string* bytes, size_t offset, int32_t value) {
+  const uint32_t bits = static_cast<uint32_t>(value);
+  for (int i = 0; i < 4; ++i) (*bytes)[offset + i] = static_cast<char>((bits >> (8 * i)) & 0xff);
+}
+
+bool ReadAll(const std::string& path, std::string* content) {
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  char buffer[65536];
+  size_t got;
+  content->clear();
+  while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) content->append(buffer, got);
+  fclose(file);
+  return true;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::string content;
+  return ReadAll(path, &content) ? content : std::string();
+}
+
+}  // namespace testing_support
