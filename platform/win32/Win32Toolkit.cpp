@@ -40,6 +40,102 @@ void MeasureText(HWND control, HFONT font, const char* text, int* width, int* he
   ReleaseDC(control, dc);
 }
 
+// What the font mapper made of a request.
+struct RealisedFont {
+  TEXTMETRICA metrics;
+  char face[LF_FACESIZE];
+};
+
+bool Realise(HFONT font, RealisedFont* realised) {
+  HDC dc = GetDC(nullptr);
+  if (dc == nullptr) return false;
+  HGDIOBJ previous = SelectObject(dc, font);
+  const bool ok = GetTextMetricsA(dc, &realised->metrics) &&
+                  GetTextFaceA(dc, sizeof realised->face, realised->face) > 0;
+  SelectObject(dc, previous);
+  ReleaseDC(nullptr, dc);
+  return ok;
+}
+
+// The asked height (negative: of the characters, as the description gives
+// it; positive: of the cell) to a pixel, and the asked weight class.
+bool HasSizeAndWeight(const TEXTMETRICA& metrics, int height, bool bold) {
+  const int realised = height < 0 ? metrics.tmHeight - metrics.tmInternalLeading : metrics.tmHeight;
+  const int asked = height < 0 ? -height : height;
+  return realised - asked <= 1 && asked - realised <= 1 && (metrics.tmWeight >= FW_BOLD) == bold;
+}
+
+bool IsOutline(const TEXTMETRICA& metrics) { return (metrics.tmPitchAndFamily & TMPF_TRUETYPE) != 0; }
+
+HFONT CreateFace(const char* face, int height, int width, bool bold) {
+  return CreateFontA(height, width, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH | FF_DONTCARE, face);
+}
+
+// "MS Sans Serif" is a bitmap face, as on Windows: it exists only at the
+// sizes it was drawn for, and a mapper that lacks it picks some other,
+// often wider, face. Its outline twin, which Windows has shipped since
+// 2000, and after it the system's outline dialog face, scale to any size.
+const char* OutlineTwin(const char* face) {
+  return lstrcmpiA(face, "MS Sans Serif") == 0 ? "Microsoft Sans Serif" : nullptr;
+}
+constexpr char kDialogFace[] = "MS Shell Dlg 2";
+
+// The described face where the mapper realises it at the asked size and
+// weight; otherwise its outline twin, then the dialog face, each taken only
+// when what the mapper gives is an outline font of that size and weight.
+// When none is, the dialog face as the mapper realises it.
+HFONT ResolveFont(const char* face, int height, bool bold) {
+  struct Candidate {
+    const char* face;
+    bool sameFace;  // the mapper must not have substituted another face
+    bool outline;
+  };
+  const Candidate candidates[] = {
+      {face, true, false}, {OutlineTwin(face), true, true}, {kDialogFace, false, true}};
+  HFONT font = nullptr;
+  for (const Candidate& candidate : candidates) {
+    if (candidate.face == nullptr) continue;
+    if (font != nullptr) DeleteObject(font);
+    font = CreateFace(candidate.face, height, 0, bold);
+    RealisedFont realised;
+    if (font == nullptr || !Realise(font, &realised)) continue;
+    if ((!candidate.sameFace || lstrcmpiA(realised.face, candidate.face) == 0) &&
+        (!candidate.outline || IsOutline(realised.metrics)) &&
+        HasSizeAndWeight(realised.metrics, height, bold)) {
+      break;
+    }
+  }
+  return font;
+}
+
+// An outline font narrowed, its height kept, until text is at most limit
+// pixels wide. The font itself when it fits or cannot be narrowed.
+HFONT NarrowToFit(HWND control, HFONT font, const char* text, int limit) {
+  int width = 0;
+  int height = 0;
+  MeasureText(control, font, text, &width, &height);
+  RealisedFont realised;
+  LOGFONTA logical;
+  if (width <= limit || limit <= 0 || !Realise(font, &realised) || !IsOutline(realised.metrics) ||
+      GetObjectA(font, sizeof logical, &logical) != sizeof logical) {
+    return font;
+  }
+  // The average character width scales the glyphs across; the first guess
+  // is proportional, and rounding may need a step or two more.
+  logical.lfWidth = MulDiv(realised.metrics.tmAveCharWidth, limit, width);
+  for (int step = 0; step < 8 && logical.lfWidth > 0; ++step, --logical.lfWidth) {
+    HFONT narrowed = CreateFontIndirectA(&logical);
+    if (narrowed == nullptr) break;
+    MeasureText(control, narrowed, text, &width, &height);
+    DeleteObject(font);
+    font = narrowed;
+    if (width <= limit) break;
+  }
+  return font;
+}
+
 LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK TaskBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -61,6 +157,7 @@ class Win32Toolkit final : public Toolkit {
   bool RegisterWindowClass(const char* name, WNDPROC procedure);
   HFONT MakeFont(const FontDescription& font) const;
   void Layout(int dpi);
+  int BevelInnerRight(int x, int y, int dpi) const;
   void DeleteFonts();
   HWND FocusControl() const;
 
@@ -175,9 +272,7 @@ bool Win32Toolkit::CreateForm(const FormDescription& form, FormEvents* events) {
 }
 
 HFONT Win32Toolkit::MakeFont(const FontDescription& font) const {
-  return CreateFontA(Scale(font.height, dpi_), 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE,
-                     FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, font.face);
+  return ResolveFont(font.face, Scale(font.height, dpi_), font.bold);
 }
 
 void Win32Toolkit::DeleteFonts() {
@@ -185,6 +280,21 @@ void Win32Toolkit::DeleteFonts() {
     if (font != nullptr) DeleteObject(font);
     font = nullptr;
   }
+}
+
+// The inner right edge of the bevel that holds a point, or 0 when none does.
+int Win32Toolkit::BevelInnerRight(int x, int y, int dpi) const {
+  for (int i = 0; i < description_->controlCount; ++i) {
+    const ControlDescription& bevel = description_->controls[i];
+    if (bevel.kind != ControlKind::kBevel) continue;
+    const int left = Scale(bevel.left, dpi);
+    const int top = Scale(bevel.top, dpi);
+    const int right = left + Scale(bevel.width, dpi);
+    if (x >= left && x < right && y >= top && y < top + Scale(bevel.height, dpi)) {
+      return right - GetSystemMetrics(SM_CXEDGE);
+    }
+  }
+  return 0;
 }
 
 // Places the controls and makes their fonts for a DPI.
@@ -195,14 +305,23 @@ void Win32Toolkit::Layout(int dpi) {
   fonts_[0] = MakeFont(description_->font);
   for (int i = 0; i < description_->controlCount; ++i) {
     const ControlDescription& control = description_->controls[i];
-    fonts_[i + 1] = control.font != nullptr ? MakeFont(*control.font) : nullptr;
-    HFONT font = fonts_[i + 1] != nullptr ? fonts_[i + 1] : fonts_[0];
-    SendMessageA(controls_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    const int left = Scale(control.left, dpi);
+    const int top = Scale(control.top, dpi);
     int width = Scale(control.width, dpi);
     int height = Scale(control.height, dpi);
+    fonts_[i + 1] = control.font != nullptr ? MakeFont(*control.font) : nullptr;
+    if (control.kind == ControlKind::kLabel) {
+      // A face wider than the described one would run past the bevel.
+      const int innerRight = BevelInnerRight(left, top, dpi);
+      if (innerRight > 0) {
+        if (fonts_[i + 1] == nullptr) fonts_[i + 1] = MakeFont(description_->font);
+        fonts_[i + 1] = NarrowToFit(controls_[i], fonts_[i + 1], control.caption, innerRight - left);
+      }
+    }
+    HFONT font = fonts_[i + 1] != nullptr ? fonts_[i + 1] : fonts_[0];
+    SendMessageA(controls_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     if (control.kind == ControlKind::kLabel) MeasureText(controls_[i], font, control.caption, &width, &height);
-    SetWindowPos(controls_[i], nullptr, Scale(control.left, dpi), Scale(control.top, dpi), width,
-                 height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(controls_[i], nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
   }
   for (HFONT font : previous) {
     if (font != nullptr) DeleteObject(font);
@@ -279,7 +398,7 @@ bool Win32Toolkit::SetTimerEnabled(bool enabled) {
     timerEnabled_ = false;
     return true;
   }
-  if (form_ == nullptr || SetTimer(form_, kTimerId, description_->timerInterval, nullptr) == 0) {
+  if (form_ == nullptr || SetTimer(form_, kTimerId, description_->timer.interval, nullptr) == 0) {
     Raise(kNoTimerMessage);
     return false;
   }
