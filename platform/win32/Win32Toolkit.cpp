@@ -13,6 +13,7 @@ constexpr int kMaxControls = 8;
 constexpr int kFirstControlId = 100;
 constexpr UINT_PTR kTimerId = 1;
 constexpr UINT kDpiChanged = 0x02E0;  // WM_DPICHANGED
+constexpr UINT kReplace = WM_APP + 1;  // puts the window back where it was shown
 
 using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
 
@@ -160,6 +161,7 @@ class Win32Toolkit final : public Toolkit {
   int BevelInnerRight(int x, int y, int dpi) const;
   void DeleteFonts();
   HWND FocusControl() const;
+  void ShowPlaced(int command);
 
   HINSTANCE instance_ = nullptr;
   HWND taskBar_ = nullptr;
@@ -172,6 +174,9 @@ class Win32Toolkit final : public Toolkit {
   bool timerEnabled_ = false;
   bool running_ = false;
   bool hiddenByMinimise_ = false;
+  // Set while the window has just been shown and nothing has moved it yet.
+  bool settling_ = false;
+  RECT placed_ = {};
   GetDpiForWindowFunction getDpiForWindow_ = nullptr;
 };
 
@@ -366,7 +371,7 @@ void Win32Toolkit::Run() {
       ShowWindow(taskBar_, SW_SHOWMINNOACTIVE);
       break;
     case ShowCommand::kNormal:
-      ShowWindow(form_, SW_SHOWNORMAL);
+      ShowPlaced(SW_SHOWNORMAL);
       break;
   }
 
@@ -385,7 +390,21 @@ void Win32Toolkit::Run() {
   DeleteFonts();
 }
 
+// A window manager may report an owned window, once it has framed it, at
+// another place than where it is (icewm puts the client area of a window
+// that is transient for another 19 px lower than it is drawn); the system
+// takes the report as a move, and clicks then land off what is shown. The
+// first move that comes from outside before the user has touched the window
+// is that report: the window goes back to where it was shown, which the
+// window manager then confirms. Later moves are the user's.
+void Win32Toolkit::ShowPlaced(int command) {
+  GetWindowRect(form_, &placed_);
+  settling_ = true;
+  ShowWindow(form_, command);
+}
+
 void Win32Toolkit::HideForm() {
+  settling_ = false;
   hiddenByMinimise_ = false;  // hidden for good
   if (form_ != nullptr) ShowWindow(form_, SW_HIDE);
   if (taskBar_ != nullptr) ShowWindow(taskBar_, SW_HIDE);
@@ -458,7 +477,27 @@ LRESULT Win32Toolkit::FormMessage(HWND window, UINT message, WPARAM wParam, LPAR
         return 0;
       }
       break;
+    case WM_WINDOWPOSCHANGED: {
+      const WINDOWPOS* position = reinterpret_cast<const WINDOWPOS*>(lParam);
+      if (settling_ && (position->flags & SWP_NOMOVE) == 0 &&
+          (position->x != placed_.left || position->y != placed_.top)) {
+        settling_ = false;
+        // Not from inside the report's own handling.
+        PostMessageA(window, kReplace, 0, 0);
+      }
+      break;
+    }
+    case kReplace:
+      SetWindowPos(window, nullptr, placed_.left, placed_.top, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    case WM_PARENTNOTIFY:  // a click in a control
+    case WM_NCLBUTTONDOWN:
+    case WM_ENTERSIZEMOVE:
+      settling_ = false;
+      break;
     case kDpiChanged: {
+      settling_ = false;
       Layout(HIWORD(wParam));
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
       SetWindowPos(window, nullptr, suggested->left, suggested->top,
@@ -484,7 +523,7 @@ LRESULT Win32Toolkit::TaskBarMessage(HWND window, UINT message, WPARAM wParam, L
         ShowWindow(form_, SW_HIDE);
       } else if (wParam != SIZE_MINIMIZED && hiddenByMinimise_) {
         hiddenByMinimise_ = false;
-        if (form_ != nullptr) ShowWindow(form_, SW_SHOW);
+        if (form_ != nullptr) ShowPlaced(SW_SHOW);
       }
       break;
     case WM_SETFOCUS:  // restored from the task bar: the window takes over
