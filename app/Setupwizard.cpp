@@ -16,10 +16,11 @@ using platform::ControlKind;
 const char kCaption[] = "USB ADSL Modem Installer";
 const platform::FontDescription kLabel1Font = {"MS Sans Serif", -13, true};
 
-const platform::ControlDescription kForm1Controls[kForm1ControlCount] = {
-    {ControlKind::kBevel, 56, 17, 201, 33, nullptr, nullptr},         // Bevel1
-    {ControlKind::kLabel, 63, 26, 189, 16, kCaption, &kLabel1Font},  // Label1
-    {ControlKind::kButton, 64, 129, 75, 25, "Setup Now", nullptr},    // Button1
+// Indexed by TForm1::Control.
+const platform::ControlDescription kForm1Controls[TForm1::ControlCount] = {
+    /* Bevel1 */ {ControlKind::kBevel, 56, 17, 201, 33, nullptr, nullptr},
+    /* Label1 */ {ControlKind::kLabel, 63, 26, 189, 16, kCaption, &kLabel1Font},
+    /* Button1 */ {ControlKind::kButton, 64, 129, 75, 25, "Setup Now", nullptr},
 };
 
 // Why a run cannot make "c:\ZUV_tmp" its own; each is told to the user
@@ -126,7 +127,7 @@ void CleanUpExtractDirectory(bool ownPackage) {
 
 const platform::FormDescription kForm1Description = {
     "TForm1", kCaption, 320, 215, {"MS Sans Serif", -11, false},
-    kForm1Controls, kForm1ControlCount, kOpenDriverTimerInterval};
+    kForm1Controls, TForm1::ControlCount, TForm1::OpenDriverTimer};
 
 TForm1 Form1;
 

@@ -12,13 +12,13 @@
 inline constexpr uint32_t kSetupSettle = 30000;
 inline constexpr uint32_t kOpenDriverTimerInterval = 2000;
 
-// The controls of Form1, by their index in kForm1Description.
-enum Form1Control { kBevel1, kLabel1, kButton1, kForm1ControlCount };
-
-extern const platform::FormDescription kForm1Description;
-
 class TForm1 final : public platform::FormEvents {
  public:
+  // Form1's controls, each by its index in kForm1Description's controls.
+  enum Control { Bevel1, Label1, Button1, ControlCount };
+  // Form1's one timer, armed by Button1Click; it ticks OpenDriverTimerTimer.
+  static constexpr platform::TimerDescription OpenDriverTimer = {kOpenDriverTimerInterval};
+
   // Records the start directory.
   void FormCreate();
   void FormClose();
@@ -30,7 +30,7 @@ class TForm1 final : public platform::FormEvents {
   void OnCreate() override { FormCreate(); }
   void OnClose() override { FormClose(); }
   void OnClick(int control) override {
-    if (control == kButton1) Button1Click();
+    if (control == Button1) Button1Click();
   }
   void OnTimer() override { OpenDriverTimerTimer(); }
 
@@ -38,5 +38,15 @@ class TForm1 final : public platform::FormEvents {
   // From unpacking until the clean-up: "c:\ZUV_tmp" holds this run's package.
   bool ownsExtractDirectory_ = false;
 };
+
+// The control indexes for code outside the class.
+enum Form1Control {
+  kBevel1 = TForm1::Bevel1,
+  kLabel1 = TForm1::Label1,
+  kButton1 = TForm1::Button1,
+  kForm1ControlCount = TForm1::ControlCount
+};
+
+extern const platform::FormDescription kForm1Description;
 
 extern TForm1 Form1;

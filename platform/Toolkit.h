@@ -32,9 +32,15 @@ struct ControlDescription {
   int32_t left;
   int32_t top;
   int32_t width;   // a label is sized to its text; these are its size with
-  int32_t height;  // the described font, used when the text cannot be measured
+  int32_t height;  // the described font, used when the text cannot be measured.
+                   // A label placed inside a bevel stays inside its inner edge.
   const char* caption;          // nullptr for a bevel
   const FontDescription* font;  // nullptr: the window's font
+};
+
+// A periodic timer of the window, not visible; it starts disabled.
+struct TimerDescription {
+  uint32_t interval;  // milliseconds
 };
 
 // A sizeable window with system menu, minimise and maximise boxes, the
@@ -49,7 +55,7 @@ struct FormDescription {
   FontDescription font;
   const ControlDescription* controls;
   int controlCount;
-  uint32_t timerInterval;  // milliseconds; the timer starts disabled
+  TimerDescription timer;
 };
 
 // The window's event handlers, called on the window thread.

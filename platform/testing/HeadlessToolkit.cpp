@@ -25,7 +25,7 @@ bool HeadlessToolkit::CreateForm(const FormDescription& description, FormEvents*
   }
   form = &description;
   events_ = handlers;
-  timerInterval = description.timerInterval;
+  timerInterval = description.timer.interval;
   events_->OnCreate();
   HandleException();
   return true;

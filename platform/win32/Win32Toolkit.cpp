@@ -13,6 +13,7 @@ constexpr int kMaxControls = 8;
 constexpr int kFirstControlId = 100;
 constexpr UINT_PTR kTimerId = 1;
 constexpr UINT kDpiChanged = 0x02E0;  // WM_DPICHANGED
+constexpr UINT kReplace = WM_APP + 1;  // puts the window back where it was shown
 
 using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
 
@@ -40,6 +41,102 @@ void MeasureText(HWND control, HFONT font, const char* text, int* width, int* he
   ReleaseDC(control, dc);
 }
 
+// What the font mapper made of a request.
+struct RealisedFont {
+  TEXTMETRICA metrics;
+  char face[LF_FACESIZE];
+};
+
+bool Realise(HFONT font, RealisedFont* realised) {
+  HDC dc = GetDC(nullptr);
+  if (dc == nullptr) return false;
+  HGDIOBJ previous = SelectObject(dc, font);
+  const bool ok = GetTextMetricsA(dc, &realised->metrics) &&
+                  GetTextFaceA(dc, sizeof realised->face, realised->face) > 0;
+  SelectObject(dc, previous);
+  ReleaseDC(nullptr, dc);
+  return ok;
+}
+
+// The asked height (negative: of the characters, as the description gives
+// it; positive: of the cell) to a pixel, and the asked weight class.
+bool HasSizeAndWeight(const TEXTMETRICA& metrics, int height, bool bold) {
+  const int realised = height < 0 ? metrics.tmHeight - metrics.tmInternalLeading : metrics.tmHeight;
+  const int asked = height < 0 ? -height : height;
+  return realised - asked <= 1 && asked - realised <= 1 && (metrics.tmWeight >= FW_BOLD) == bold;
+}
+
+bool IsOutline(const TEXTMETRICA& metrics) { return (metrics.tmPitchAndFamily & TMPF_TRUETYPE) != 0; }
+
+HFONT CreateFace(const char* face, int height, int width, bool bold) {
+  return CreateFontA(height, width, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH | FF_DONTCARE, face);
+}
+
+// "MS Sans Serif" is a bitmap face, as on Windows: it exists only at the
+// sizes it was drawn for, and a mapper that lacks it picks some other,
+// often wider, face. Its outline twin, which Windows has shipped since
+// 2000, and after it the system's outline dialog face, scale to any size.
+const char* OutlineTwin(const char* face) {
+  return lstrcmpiA(face, "MS Sans Serif") == 0 ? "Microsoft Sans Serif" : nullptr;
+}
+constexpr char kDialogFace[] = "MS Shell Dlg 2";
+
+// The described face where the mapper realises it at the asked size and
+// weight; otherwise its outline twin, then the dialog face, each taken only
+// when what the mapper gives is an outline font of that size and weight.
+// When none is, the dialog face as the mapper realises it.
+HFONT ResolveFont(const char* face, int height, bool bold) {
+  struct Candidate {
+    const char* face;
+    bool sameFace;  // the mapper must not have substituted another face
+    bool outline;
+  };
+  const Candidate candidates[] = {
+      {face, true, false}, {OutlineTwin(face), true, true}, {kDialogFace, false, true}};
+  HFONT font = nullptr;
+  for (const Candidate& candidate : candidates) {
+    if (candidate.face == nullptr) continue;
+    if (font != nullptr) DeleteObject(font);
+    font = CreateFace(candidate.face, height, 0, bold);
+    RealisedFont realised;
+    if (font == nullptr || !Realise(font, &realised)) continue;
+    if ((!candidate.sameFace || lstrcmpiA(realised.face, candidate.face) == 0) &&
+        (!candidate.outline || IsOutline(realised.metrics)) &&
+        HasSizeAndWeight(realised.metrics, height, bold)) {
+      break;
+    }
+  }
+  return font;
+}
+
+// An outline font narrowed, its height kept, until text is at most limit
+// pixels wide. The font itself when it fits or cannot be narrowed.
+HFONT NarrowToFit(HWND control, HFONT font, const char* text, int limit) {
+  int width = 0;
+  int height = 0;
+  MeasureText(control, font, text, &width, &height);
+  RealisedFont realised;
+  LOGFONTA logical;
+  if (width <= limit || limit <= 0 || !Realise(font, &realised) || !IsOutline(realised.metrics) ||
+      GetObjectA(font, sizeof logical, &logical) != sizeof logical) {
+    return font;
+  }
+  // The average character width scales the glyphs across; the first guess
+  // is proportional, and rounding may need a step or two more.
+  logical.lfWidth = MulDiv(realised.metrics.tmAveCharWidth, limit, width);
+  for (int step = 0; step < 8 && logical.lfWidth > 0; ++step, --logical.lfWidth) {
+    HFONT narrowed = CreateFontIndirectA(&logical);
+    if (narrowed == nullptr) break;
+    MeasureText(control, narrowed, text, &width, &height);
+    DeleteObject(font);
+    font = narrowed;
+    if (width <= limit) break;
+  }
+  return font;
+}
+
 LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK TaskBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -61,8 +158,10 @@ class Win32Toolkit final : public Toolkit {
   bool RegisterWindowClass(const char* name, WNDPROC procedure);
   HFONT MakeFont(const FontDescription& font) const;
   void Layout(int dpi);
+  int BevelInnerRight(int x, int y, int dpi) const;
   void DeleteFonts();
   HWND FocusControl() const;
+  void ShowPlaced(int command);
 
   HINSTANCE instance_ = nullptr;
   HWND taskBar_ = nullptr;
@@ -75,6 +174,9 @@ class Win32Toolkit final : public Toolkit {
   bool timerEnabled_ = false;
   bool running_ = false;
   bool hiddenByMinimise_ = false;
+  // Set while the window has just been shown and nothing has moved it yet.
+  bool settling_ = false;
+  RECT placed_ = {};
   GetDpiForWindowFunction getDpiForWindow_ = nullptr;
 };
 
@@ -175,9 +277,7 @@ bool Win32Toolkit::CreateForm(const FormDescription& form, FormEvents* events) {
 }
 
 HFONT Win32Toolkit::MakeFont(const FontDescription& font) const {
-  return CreateFontA(Scale(font.height, dpi_), 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE,
-                     FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, font.face);
+  return ResolveFont(font.face, Scale(font.height, dpi_), font.bold);
 }
 
 void Win32Toolkit::DeleteFonts() {
@@ -185,6 +285,21 @@ void Win32Toolkit::DeleteFonts() {
     if (font != nullptr) DeleteObject(font);
     font = nullptr;
   }
+}
+
+// The inner right edge of the bevel that holds a point, or 0 when none does.
+int Win32Toolkit::BevelInnerRight(int x, int y, int dpi) const {
+  for (int i = 0; i < description_->controlCount; ++i) {
+    const ControlDescription& bevel = description_->controls[i];
+    if (bevel.kind != ControlKind::kBevel) continue;
+    const int left = Scale(bevel.left, dpi);
+    const int top = Scale(bevel.top, dpi);
+    const int right = left + Scale(bevel.width, dpi);
+    if (x >= left && x < right && y >= top && y < top + Scale(bevel.height, dpi)) {
+      return right - GetSystemMetrics(SM_CXEDGE);
+    }
+  }
+  return 0;
 }
 
 // Places the controls and makes their fonts for a DPI.
@@ -195,14 +310,23 @@ void Win32Toolkit::Layout(int dpi) {
   fonts_[0] = MakeFont(description_->font);
   for (int i = 0; i < description_->controlCount; ++i) {
     const ControlDescription& control = description_->controls[i];
-    fonts_[i + 1] = control.font != nullptr ? MakeFont(*control.font) : nullptr;
-    HFONT font = fonts_[i + 1] != nullptr ? fonts_[i + 1] : fonts_[0];
-    SendMessageA(controls_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    const int left = Scale(control.left, dpi);
+    const int top = Scale(control.top, dpi);
     int width = Scale(control.width, dpi);
     int height = Scale(control.height, dpi);
+    fonts_[i + 1] = control.font != nullptr ? MakeFont(*control.font) : nullptr;
+    if (control.kind == ControlKind::kLabel) {
+      // A face wider than the described one would run past the bevel.
+      const int innerRight = BevelInnerRight(left, top, dpi);
+      if (innerRight > 0) {
+        if (fonts_[i + 1] == nullptr) fonts_[i + 1] = MakeFont(description_->font);
+        fonts_[i + 1] = NarrowToFit(controls_[i], fonts_[i + 1], control.caption, innerRight - left);
+      }
+    }
+    HFONT font = fonts_[i + 1] != nullptr ? fonts_[i + 1] : fonts_[0];
+    SendMessageA(controls_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     if (control.kind == ControlKind::kLabel) MeasureText(controls_[i], font, control.caption, &width, &height);
-    SetWindowPos(controls_[i], nullptr, Scale(control.left, dpi), Scale(control.top, dpi), width,
-                 height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(controls_[i], nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
   }
   for (HFONT font : previous) {
     if (font != nullptr) DeleteObject(font);
@@ -247,7 +371,7 @@ void Win32Toolkit::Run() {
       ShowWindow(taskBar_, SW_SHOWMINNOACTIVE);
       break;
     case ShowCommand::kNormal:
-      ShowWindow(form_, SW_SHOWNORMAL);
+      ShowPlaced(SW_SHOWNORMAL);
       break;
   }
 
@@ -266,7 +390,21 @@ void Win32Toolkit::Run() {
   DeleteFonts();
 }
 
+// A window manager may report an owned window, once it has framed it, at
+// another place than where it is (icewm puts the client area of a window
+// that is transient for another 19 px lower than it is drawn); the system
+// takes the report as a move, and clicks then land off what is shown. The
+// first move that comes from outside before the user has touched the window
+// is that report: the window goes back to where it was shown, which the
+// window manager then confirms. Later moves are the user's.
+void Win32Toolkit::ShowPlaced(int command) {
+  GetWindowRect(form_, &placed_);
+  settling_ = true;
+  ShowWindow(form_, command);
+}
+
 void Win32Toolkit::HideForm() {
+  settling_ = false;
   hiddenByMinimise_ = false;  // hidden for good
   if (form_ != nullptr) ShowWindow(form_, SW_HIDE);
   if (taskBar_ != nullptr) ShowWindow(taskBar_, SW_HIDE);
@@ -279,7 +417,7 @@ bool Win32Toolkit::SetTimerEnabled(bool enabled) {
     timerEnabled_ = false;
     return true;
   }
-  if (form_ == nullptr || SetTimer(form_, kTimerId, description_->timerInterval, nullptr) == 0) {
+  if (form_ == nullptr || SetTimer(form_, kTimerId, description_->timer.interval, nullptr) == 0) {
     Raise(kNoTimerMessage);
     return false;
   }
@@ -339,7 +477,27 @@ LRESULT Win32Toolkit::FormMessage(HWND window, UINT message, WPARAM wParam, LPAR
         return 0;
       }
       break;
+    case WM_WINDOWPOSCHANGED: {
+      const WINDOWPOS* position = reinterpret_cast<const WINDOWPOS*>(lParam);
+      if (settling_ && (position->flags & SWP_NOMOVE) == 0 &&
+          (position->x != placed_.left || position->y != placed_.top)) {
+        settling_ = false;
+        // Not from inside the report's own handling.
+        PostMessageA(window, kReplace, 0, 0);
+      }
+      break;
+    }
+    case kReplace:
+      SetWindowPos(window, nullptr, placed_.left, placed_.top, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+      return 0;
+    case WM_PARENTNOTIFY:  // a click in a control
+    case WM_NCLBUTTONDOWN:
+    case WM_ENTERSIZEMOVE:
+      settling_ = false;
+      break;
     case kDpiChanged: {
+      settling_ = false;
       Layout(HIWORD(wParam));
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
       SetWindowPos(window, nullptr, suggested->left, suggested->top,
@@ -365,7 +523,7 @@ LRESULT Win32Toolkit::TaskBarMessage(HWND window, UINT message, WPARAM wParam, L
         ShowWindow(form_, SW_HIDE);
       } else if (wParam != SIZE_MINIMIZED && hiddenByMinimise_) {
         hiddenByMinimise_ = false;
-        if (form_ != nullptr) ShowWindow(form_, SW_SHOW);
+        if (form_ != nullptr) ShowPlaced(SW_SHOW);
       }
       break;
     case WM_SETFOCUS:  // restored from the task bar: the window takes over

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -226,18 +228,78 @@ TEST_F(RealWindow, ControlsHaveTheirPlacesCaptionsStylesAndFonts) {
     EXPECT_EQ(0, GetWindowLongA(bevel, GWL_STYLE) & WS_TABSTOP);
     EXPECT_EQ(SS_LEFT, GetWindowLongA(label, GWL_STYLE) & SS_TYPEMASK);
 
+    // The faces the mapper realises: TextScalesWithTheDpi...
     const LOGFONTA windowFont = FontOf(button);
-    EXPECT_STREQ("MS Sans Serif", windowFont.lfFaceName);
     EXPECT_EQ(-11, windowFont.lfHeight);
     EXPECT_EQ(FW_NORMAL, windowFont.lfWeight);
     EXPECT_EQ(DEFAULT_CHARSET, windowFont.lfCharSet);
     const LOGFONTA labelFont = FontOf(label);
-    EXPECT_STREQ("MS Sans Serif", labelFont.lfFaceName);
     EXPECT_EQ(-13, labelFont.lfHeight);
     EXPECT_EQ(FW_BOLD, labelFont.lfWeight);
     EXPECT_EQ(DEFAULT_CHARSET, labelFont.lfCharSet);
 
     EXPECT_EQ(button, GetFocus());
+  });
+}
+
+struct Realised {
+  TEXTMETRICA metrics;
+  std::string face;
+  long characterHeight() const { return metrics.tmHeight - metrics.tmInternalLeading; }
+};
+
+Realised RealisedFontOf(HWND control) {
+  Realised realised = {};
+  HDC dc = GetDC(control);
+  HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
+  GetTextMetricsA(dc, &realised.metrics);
+  char face[LF_FACESIZE] = "";
+  GetTextFaceA(dc, sizeof face, face);
+  realised.face = face;
+  SelectObject(dc, previous);
+  ReleaseDC(control, dc);
+  return realised;
+}
+
+// At the system's DPI, whatever faces the prefix has: the text is as tall
+// as the layout scales it, the label bold and inside the bevel's inner edge.
+// tests/app/window-dpi.sh runs this at 96, 144 and 192 DPI with two face
+// sets; INSTALLER_LABEL_FACE there names the face the label must keep.
+TEST_F(RealWindow, TextScalesWithTheDpiAndTheBoldLabelStaysInsideTheBevel) {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  Run([&] {
+    HWND bevel = FindWindowExA(form, nullptr, "Static", "");
+    HWND label = Control("Static", "USB ADSL Modem Installer");
+    HWND button = Control("Button", "Setup Now");
+    ASSERT_NE(nullptr, bevel);
+    ASSERT_NE(nullptr, label);
+    ASSERT_NE(nullptr, button);
+    const Realised labelFont = RealisedFontOf(label);
+    const Realised buttonFont = RealisedFontOf(button);
+    EXPECT_GE(labelFont.metrics.tmWeight, FW_BOLD);
+    EXPECT_NEAR(MulDiv(13, dpi, 96), labelFont.characterHeight(), 1);
+    EXPECT_LT(buttonFont.metrics.tmWeight, FW_BOLD);
+    EXPECT_NEAR(MulDiv(11, dpi, 96), buttonFont.characterHeight(), 1);
+    const char* face = getenv("INSTALLER_LABEL_FACE");
+    if (face != nullptr && *face != '\0') {
+      EXPECT_EQ(face, labelFont.face);
+      EXPECT_EQ(face, buttonFont.face);
+    }
+
+    RECT inner = ClientRect(bevel);
+    InflateRect(&inner, -GetSystemMetrics(SM_CXEDGE), -GetSystemMetrics(SM_CYEDGE));
+    const RECT text = ClientRect(label);
+    EXPECT_TRUE(text.left >= inner.left && text.top >= inner.top && text.right <= inner.right &&
+                text.bottom <= inner.bottom)
+        << "label " << text.left << "," << text.top << "-" << text.right << "," << text.bottom
+        << " inner edge " << inner.left << "," << inner.top << "-" << inner.right << "," << inner.bottom;
+    printf("dpi %d: label \"%s\" weight %ld character height %ld, %ldx%ld at %ld,%ld; inner edge "
+           "%ld,%ld-%ld,%ld; button \"%s\" character height %ld\n",
+           dpi, labelFont.face.c_str(), labelFont.metrics.tmWeight, labelFont.characterHeight(),
+           text.right - text.left, text.bottom - text.top, text.left, text.top, inner.left, inner.top,
+           inner.right, inner.bottom, buttonFont.face.c_str(), buttonFont.characterHeight());
   });
 }
 
