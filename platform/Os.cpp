@@ -4,6 +4,7 @@
 #include <stdarg.h>
 
 #include "platform/Format.h"
+#include "platform/Installed.h"
 
 namespace platform {
 namespace {
@@ -27,17 +28,12 @@ class NoOs final : public Os {
 #pragma GCC diagnostic pop
 
 NoOs gNoOs;
-Os* gOs = &gNoOs;
+Installed<Os> gOs(&gNoOs);
 
 }  // namespace
 
-Os& GetOs() { return *gOs; }
-
-Os* SetOs(Os* os) {
-  Os* previous = gOs;
-  gOs = os != nullptr ? os : &gNoOs;
-  return previous;
-}
+Os& GetOs() { return gOs.Get(); }
+Os* SetOs(Os* os) { return gOs.Set(os); }
 
 void PrintDiagnostic(const char* format, ...) {
   char text[kDiagnosticSize];
@@ -45,7 +41,7 @@ void PrintDiagnostic(const char* format, ...) {
   va_start(args, format);
   FormatText(text, sizeof text, format, args);
   va_end(args);
-  gOs->Print(text);
+  gOs.Get().Print(text);
 }
 
 const char* OpName(Op op) {

@@ -1,5 +1,7 @@
 #include "platform/Telephony.h"
 
+#include "platform/Installed.h"
+
 namespace platform {
 namespace {
 
@@ -32,16 +34,11 @@ class NoTelephony final : public Telephony {
 };
 
 NoTelephony gNoTelephony;
-Telephony* gTelephony = &gNoTelephony;
+Installed<Telephony> gTelephony(&gNoTelephony);
 
 }  // namespace
 
-Telephony& GetTelephony() { return *gTelephony; }
-
-Telephony* SetTelephony(Telephony* telephony) {
-  Telephony* previous = gTelephony;
-  gTelephony = telephony != nullptr ? telephony : &gNoTelephony;
-  return previous;
-}
+Telephony& GetTelephony() { return gTelephony.Get(); }
+Telephony* SetTelephony(Telephony* telephony) { return gTelephony.Set(telephony); }
 
 }  // namespace platform

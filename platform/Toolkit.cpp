@@ -1,5 +1,7 @@
 #include "platform/Toolkit.h"
 
+#include "platform/Installed.h"
+
 namespace platform {
 namespace {
 
@@ -20,7 +22,7 @@ class NoToolkit final : public Toolkit {
 };
 
 NoToolkit gNoToolkit;
-Toolkit* gToolkit = &gNoToolkit;
+Installed<Toolkit> gToolkit(&gNoToolkit);
 
 }  // namespace
 
@@ -58,12 +60,7 @@ bool Toolkit::HandleException() {
   return true;
 }
 
-Toolkit& GetToolkit() { return *gToolkit; }
-
-Toolkit* SetToolkit(Toolkit* toolkit) {
-  Toolkit* previous = gToolkit;
-  gToolkit = toolkit != nullptr ? toolkit : &gNoToolkit;
-  return previous;
-}
+Toolkit& GetToolkit() { return gToolkit.Get(); }
+Toolkit* SetToolkit(Toolkit* toolkit) { return gToolkit.Set(toolkit); }
 
 }  // namespace platform

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -55,5 +56,23 @@ class FaultPlan {
   std::map<Operation, int32_t> failEvery_;
   bool fired_ = false;
 };
+
+// The doubles' call logs: the calls of one operation, and the operations
+// in the order they were called.
+template <typename Call, typename Operation>
+std::vector<Call> CallsOfOp(const std::vector<Call>& calls, Operation op) {
+  std::vector<Call> result;
+  for (const Call& call : calls) {
+    if (call.op == op) result.push_back(call);
+  }
+  return result;
+}
+
+template <typename Call>
+auto OpsOf(const std::vector<Call>& calls) {
+  std::vector<decltype(Call::op)> result;
+  for (const Call& call : calls) result.push_back(call.op);
+  return result;
+}
 
 }  // namespace platform

@@ -24,19 +24,8 @@ void RecordingOs::ClearLog() {
   messages_.clear();
 }
 
-std::vector<Call> RecordingOs::CallsOf(Op op) const {
-  std::vector<Call> result;
-  for (const Call& call : calls_) {
-    if (call.op == op) result.push_back(call);
-  }
-  return result;
-}
-
-std::vector<Op> RecordingOs::Ops() const {
-  std::vector<Op> result;
-  for (const Call& call : calls_) result.push_back(call.op);
-  return result;
-}
+std::vector<Call> RecordingOs::CallsOf(Op op) const { return CallsOfOp(calls_, op); }
+std::vector<Op> RecordingOs::Ops() const { return OpsOf(calls_); }
 
 bool RecordingOs::Begin(Op op, const std::string& path, int64_t value) {
   if (betweenCalls) betweenCalls(calls_.size());

@@ -45,18 +45,9 @@ void ScriptedTelephony::FailCall(TelOp op, uint64_t n, int32_t result) {
 void ScriptedTelephony::FailEvery(TelOp op, int32_t result) { faults_.FailEvery(op, result); }
 
 std::vector<TelephonyCall> ScriptedTelephony::CallsOf(TelOp op) const {
-  std::vector<TelephonyCall> result;
-  for (const TelephonyCall& call : calls_) {
-    if (call.op == op) result.push_back(call);
-  }
-  return result;
+  return CallsOfOp(calls_, op);
 }
-
-std::vector<TelOp> ScriptedTelephony::Ops() const {
-  std::vector<TelOp> result;
-  for (const TelephonyCall& call : calls_) result.push_back(call.op);
-  return result;
-}
+std::vector<TelOp> ScriptedTelephony::Ops() const { return OpsOf(calls_); }
 
 bool ScriptedTelephony::Begin(TelOp op, std::vector<uintptr_t> args, int32_t* result) {
   calls_.push_back(TelephonyCall{op, std::move(args), "", 0, 0});
