@@ -13,6 +13,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+# shellcheck source=scripts/wine-lib.sh
+source scripts/wine-lib.sh
 
 t0=$(date +%s.%N)
 say() {
@@ -24,40 +26,28 @@ bash scripts/setup-debian.sh
 
 say "building Install.exe and the demo package (secpack packs it, the stand-in as Setup.exe)"
 cmake --preset windows >/dev/null
-cmake --build build/windows -j 2 --target Install demo_package >/dev/null
+cmake --build build/windows -j 2 --target Install demo_package e2e_locate >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/adsl-demo-XXXXXX")
-xvfb_pid=
 cleanup() {
-  if [ -n "${WINEPREFIX:-}" ]; then
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
-  fi
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  [ -n "${WINEPREFIX:-}" ] && wine_server_restart
+  xvfb_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 say "making a throw-away Wine prefix"
-export WINEPREFIX="$work/pfx" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wineboot -i >/dev/null 2>&1
-# Wine 8 looks for its own fonts (MS Sans Serif among them) in the prefix.
-cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+# Wine's own fonts: "MS Sans Serif" among them, as on Windows. On the
+# virtual display there is no window manager: Wine draws the frame itself.
+frames=managed
+[ -n "${DISPLAY:-}" ] || frames=frames
+wine_prefix_make "$work/pfx" "$frames" fonts
 drive_c="$WINEPREFIX/drive_c"
 log="$drive_c/standin-log.txt"
 shots="$root/build/demo"
 
 if [ -z "${DISPLAY:-}" ]; then
-  exec 3>"$work/display"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  exec 3>&-
-  for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-  export DISPLAY=":$(head -n1 "$work/display")"
-  # Wine draws the whole frame itself (there is no window manager).
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-  wineserver -k >/dev/null 2>&1 || true
-  wineserver -w
+  xvfb_start "$work"
   interactive=
   say "no display: running on the virtual display $DISPLAY"
 else
@@ -70,8 +60,8 @@ cp build/windows/demo/data.sec build/windows/app/Install.exe "$start/"
 say "starting Install.exe in $start, beside data.sec"
 (cd "$start" && wine Install.exe >"$work/wine.log" 2>&1; echo $? >"$work/rc") &
 
-title='^USB ADSL Modem Installer$'
-window=$(timeout 60 xdotool search --sync --onlyvisible --name "$title" | head -n1 || true)
+title="^$INSTALLER_TITLE\$"
+window=$(installer_window_wait 60 || true)
 [ -n "$window" ] || { say "the window did not appear"; exit 1; }
 say "the window \"USB ADSL Modem Installer\" is up"
 
@@ -82,8 +72,8 @@ else
   sleep 0.5
   import -window "$window" "$shots/window.png"
   say "screenshot of the window: build/demo/window.png"
-  # The button's centre: client (101, 141) plus Wine's frame and caption (4, 23).
-  xdotool mousemove --window "$window" 105 164 click 1
+  installer_click_setup_now build/windows/tests/e2e/e2e_locate.exe ||
+    { say "\"Setup Now\" was not found in the window"; exit 1; }
   say "pressed \"Setup Now\""
 fi
 

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake make g++ clang libclang-rt-14-dev googletest
   g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386
-  fonts-wine xvfb xauth xdotool x11-utils imagemagick)
+  fonts-wine xvfb xauth xdotool x11-utils imagemagick icewm shellcheck)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -9,6 +9,9 @@ jobs=$(nproc)
 
 step() { printf '\n=== %s (%s)\n' "$1" "$(date +%T)"; }
 
+step "shellcheck"
+git ls-files '*.sh' .ci/run | xargs shellcheck
+
 for preset in linux linux-asan; do
   step "build $preset"
   cmake --preset "$preset" >/dev/null
@@ -25,7 +28,8 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 
 step "test windows (Wine)"
-source scripts/wine-env.sh
+# shellcheck source=scripts/wine-lib.sh
+source scripts/wine-lib.sh
 trap wine_env_stop EXIT
 wine_env_start
 ctest --preset windows -j "$jobs"

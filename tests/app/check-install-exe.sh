@@ -10,8 +10,8 @@ objdump=$2
 size=$(wc -c <"$exe")
 echo "Install.exe: $size bytes (budget 65536)"
 [ "$size" -le 65536 ] || { echo "Install.exe is larger than 64 KiB"; exit 1; }
-imports=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
-echo "imports:" $imports
+imports=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '[:upper:]' '[:lower:]' | sort -u)
+echo "imports:" "$(echo "$imports" | tr "\n" " ")"
 [ -n "$imports" ] || { echo "no import table found"; exit 1; }
 for dll in $imports; do
   case "$dll" in

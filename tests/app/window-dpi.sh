@@ -9,14 +9,13 @@
 set -uo pipefail
 
 tests=$1
+# shellcheck source=scripts/wine-lib.sh
+source "$(dirname "$0")/../../scripts/wine-lib.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/adsl-dpi-XXXXXX")
-export WINEPREFIX=$work/pfx WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WINESERVER
-stop() { wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; }
-trap 'stop; rm -rf "$work"' EXIT
+trap 'wine_server_restart; rm -rf "$work"' EXIT
 
-wineboot -i >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+wine_prefix_make "$work/pfx" null
 
 failed=0
 for faces in plain wine; do
@@ -24,8 +23,7 @@ for faces in plain wine; do
     cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
   fi
   for dpi in 96 144 192; do
-    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
-    stop
+    wine_set_dpi "$dpi"
     # Where the bitmap face exists at the described size, nothing changes.
     label_face=
     [ "$faces/$dpi" = wine/96 ] && label_face="MS Sans Serif"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2317  # the cases and checks are called by name
 # End-to-end tests: the real Install.exe under Wine on a virtual display,
 # "Setup Now" pressed with xdotool as a user would. Each case gets its own
 # copy of one Wine prefix and its own Xvfb display, so all of them run at
@@ -12,6 +13,8 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
+# shellcheck source=scripts/wine-lib.sh
+source "$root/scripts/wine-lib.sh"
 build=$(cd "${1:-$root/build/windows}" && pwd) || exit 2
 shift || true
 all_cases=(typical device_before_watch missing_archive close_before_setup setup_still_running
@@ -21,9 +24,10 @@ cases=("$@")
 
 install_exe=$build/app/Install.exe
 boxwatch=$build/tests/e2e/e2e_boxwatch.exe
+locate=$build/tests/e2e/e2e_locate.exe
 package=$build/demo/package
 secpack=$build/host/tools/secpack/secpack
-for need in "$install_exe" "$boxwatch" "$package/Setup.exe" "$secpack"; do
+for need in "$install_exe" "$boxwatch" "$locate" "$package/Setup.exe" "$secpack"; do
   [ -e "$need" ] || { echo "e2e: missing $need (build the windows preset first)"; exit 2; }
 done
 
@@ -31,7 +35,7 @@ work=${E2E_WORK:-$(mktemp -d "${TMPDIR:-/tmp}/adsl-e2e-XXXXXX")}
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 unset DISPLAY WINESERVER
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine_quiet
 
 now() { date +%s.%N; }
 # Seconds since a time taken with now, to 0.1 s.
@@ -54,26 +58,19 @@ setup_case() {
   dir=$work/$name
   rm -rf "$dir"
   mkdir -p "$dir"
-  cp -a "$work/template" "$dir/pfx"
-  export WINEPREFIX=$dir/pfx
+  wine_prefix_copy "$work/template" "$dir/pfx"
   drive_c=$WINEPREFIX/drive_c
   start=$drive_c/start
   log=$drive_c/standin-log.txt
   mkdir -p "$start"
   cp "$install_exe" "$start/Install.exe"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 100); do [ -s "$dir/display" ] && break; sleep 0.1; done
-  DISPLAY=":$(head -n1 "$dir/display")"
-  export DISPLAY
+  xvfb_start "$dir"
   trap teardown_case EXIT
 }
 
 teardown_case() {
-  wineserver -k >/dev/null 2>&1
-  wineserver -w >/dev/null 2>&1
-  kill "$xvfb_pid" 2>/dev/null
-  wait "$xvfb_pid" 2>/dev/null
+  wine_server_restart
+  xvfb_stop
   [ "${E2E_KEEP:-}" = 1 ] || rm -rf "$dir/pfx"
 }
 
@@ -106,7 +103,7 @@ start_other_installer() {  # start_other_installer DIR TAG
 # Waits for a visible installer window: the newest one, the others being
 # hidden by then.
 wait_window() {
-  window=$(timeout 60 xdotool search --sync --onlyvisible --name '^USB ADSL Modem Installer$' | tail -n1)
+  window=$(installer_window_wait 60)
   [ -n "$window" ] || { note "the window did not appear"; exit 1; }
   note "window up"
 }
@@ -141,14 +138,13 @@ sleep_until() { local left; left=$(awk -v a="$(since "$t_click")" -v b="$1" 'BEG
 
 click_setup_now() {
   sleep 0.3
-  # The button's centre: client (101, 141) plus Wine's frame and caption (4, 23).
-  xdotool mousemove --window "$window" 105 164 click 1
+  installer_click_setup_now "$locate" || { note "\"Setup Now\" not found in the window"; exit 1; }
   t_click=$(now)
   note "Setup Now pressed"
 }
 
 hidden() {
-  [ -z "$(xdotool search --onlyvisible --name '^USB ADSL Modem Installer$' 2>/dev/null)" ] &&
+  [ -z "$(xdotool search --onlyvisible --name "^$INSTALLER_TITLE\$" 2>/dev/null)" ] &&
     [ -z "$(xdotool search --onlyvisible --name '^Install$' 2>/dev/null)" ]
 }
 # The driver is loaded: "\\.\ADSLUSB" can now be opened.
@@ -239,7 +235,7 @@ case_missing_archive() {
   check "... with exit code 0" [ "$(exit_code)" = 0 ]
   check "... leaving the later run's package" same_tree "$dir/package" "$drive_c/ZUV_tmp"
   check "the later run ends by 36 s after its click" wait_other later 36
-  check "... with exit code 0, its package gone" eval 'other_ended_with later 0 && gone "$drive_c/ZUV_tmp"'
+  check "... with exit code 0, its package gone" eval "other_ended_with later 0 && gone '$drive_c/ZUV_tmp'"
 }
 
 # Closed before "Setup Now": what an earlier run left in c:\ZUV_tmp goes.
@@ -289,6 +285,7 @@ case_long_start_directory() {
   click_setup_now
   check "the setup program was launched" wait_logged ran 20
   check "c:\\ZUV_tmp holds the package, not the leftover" same_tree "$dir/package" "$drive_c/ZUV_tmp"
+  # shellcheck disable=SC2016  # expanded by eval
   check "no message box was shown" eval '! grep -q "data.sec file not found" "$dir/wine.log"'
 }
 
@@ -346,8 +343,7 @@ is already under way. Wait until it has finished, then start the installer again
 # they are; the window must not take that report as its place.
 case_window_manager_click() {
   wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1
-  wineserver -k >/dev/null 2>&1
-  wineserver -w
+  wine_server_restart
   icewm >/dev/null 2>&1 &
   local wm=$!
   for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
@@ -361,7 +357,7 @@ case_window_manager_click() {
   x=$X y=$Y
   check "the client area is at ($(((1024 - 320) / 2 + 4)), $(((768 - 215) / 2 + 23))): $x, $y" \
     [ "$x,$y" = "$(((1024 - 320) / 2 + 4)),$(((768 - 215) / 2 + 23))" ]
-  xdotool mousemove --window "$window" 101 141 click 1
+  installer_click_setup_now "$locate" || { note "\"Setup Now\" not found in the window"; exit 1; }
   note "clicked the middle of Setup Now"
   check "the stand-in ran" wait_logged ended 20
   check "... hidden" hidden
@@ -380,12 +376,8 @@ run_case() {
 t_suite=$(now)
 echo "e2e: template prefix in $work/template"
 rm -rf "$work/template"
-export WINEPREFIX=$work/template
-wineboot -i >/dev/null 2>&1
 # No window manager: Wine draws the frames itself.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-wineserver -k >/dev/null 2>&1
-wineserver -w
+wine_prefix_make "$work/template" frames
 unset WINEPREFIX
 echo "e2e: template ready after $(since "$t_suite") s; running ${cases[*]}"
 

@@ -18,6 +18,7 @@ printf 'setup' > "$work/one/Setup.exe"
 
 mkdir -p "$work/tree/drivers/x86/inf" "$work/tree/docs"
 printf 'MZ stand-in' > "$work/tree/Setup.exe"
+# shellcheck disable=SC2016  # the inf's own dollar signs
 printf '[Version]\r\nSignature="$Windows NT$"\r\n' > "$work/tree/drivers/x86/inf/modem.inf"
 printf '\0\1\2\3' > "$work/tree/drivers/x86/modem.sys"
 : > "$work/tree/docs/empty.txt"
