@@ -15,6 +15,7 @@
 #include "platform/Win32Toolkit.h"
 #include "tests/support/Files.h"
 #include "tests/support/TestDrive.h"
+#include "tests/support/Win32Text.h"
 #include "tools/secpack/SecFormat.h"
 
 namespace {
@@ -29,12 +30,6 @@ std::string FromUnix(const char* path) {
   std::string windows = std::string("Z:") + path;
   std::replace(windows.begin(), windows.end(), '/', '\\');
   return windows;
-}
-
-std::string Text(HWND window) {
-  char text[256] = "";
-  GetWindowTextA(window, text, sizeof text);
-  return text;
 }
 
 void Pause(DWORD milliseconds) { Sleep(milliseconds); }
@@ -203,8 +198,8 @@ TEST_F(InstallExe, ShowStateMinimisedOpensTheWindowNormallyCentred) {
 TEST_F(InstallExe, CopyNamedINSTALL_EXE_IsTitledInstallOnTheTaskBar) {
   Installer installer(drive.Path("start"));
   ASSERT_NE(nullptr, installer.form);
-  EXPECT_EQ("Install", Text(installer.taskBar));
-  EXPECT_EQ("USB ADSL Modem Installer", Text(installer.form));
+  EXPECT_EQ("Install", testing_support::WindowText(installer.taskBar));
+  EXPECT_EQ("USB ADSL Modem Installer", testing_support::WindowText(installer.form));
   EXPECT_EQ(0, installer.Close());
 }
 
@@ -260,9 +255,9 @@ TEST_F(InstallExe, MissingArchiveShowsTheMessageInFrontAndLaunchesNothingStale) 
   HWND box = installer.Find("#32770", 10000);
   ASSERT_NE(nullptr, box);
   // Until it is set up and brought to the front.
-  EXPECT_TRUE(WaitFor([&] { return !Text(box).empty() && GetForegroundWindow() == box; }, 5000));
-  EXPECT_EQ("Install", Text(box));
-  EXPECT_EQ("data.sec file not found, please contact your ISP", Text(GetDlgItem(box, 0xFFFF)));
+  EXPECT_TRUE(WaitFor([&] { return !testing_support::WindowText(box).empty() && GetForegroundWindow() == box; }, 5000));
+  EXPECT_EQ("Install", testing_support::WindowText(box));
+  EXPECT_EQ("data.sec file not found, please contact your ISP", testing_support::WindowText(GetDlgItem(box, 0xFFFF)));
   EXPECT_EQ(box, GetForegroundWindow());
   EXPECT_FALSE(IsWindowVisible(installer.form));
   EXPECT_FALSE(IsWindowVisible(installer.taskBar));

@@ -17,14 +17,9 @@
 #include "platform/Win32Os.h"
 #include "platform/Win32Toolkit.h"
 #include "tests/support/InstallerTest.h"
+#include "tests/support/Win32Text.h"
 
 namespace {
-
-std::string Text(HWND window) {
-  char text[256] = "";
-  GetWindowTextA(window, text, sizeof text);
-  return text;
-}
 
 std::string ClassOf(HWND window) {
   char name[64] = "";
@@ -47,16 +42,10 @@ LOGFONTA FontOf(HWND control) {
   return font;
 }
 
-// The title the toolkit must derive from this test program's own name.
-std::string ExpectedTitle() {
-  char module[MAX_PATH];
-  GetModuleFileNameA(nullptr, module, sizeof module);
-  std::string name = module;
-  name = name.substr(name.find_last_of("\\/") + 1);
-  name = name.substr(0, name.find('.'));
-  for (size_t i = 1; i < name.size(); ++i) name[i] = static_cast<char>(tolower(name[i]));
-  return name;
-}
+// The title the toolkit must derive from this test program's file name,
+// app_window_tests.exe: cut at the first dot, all but the first character
+// in lower case.
+const char kTitle[] = "app_window_tests";
 
 // Watches this thread's message boxes: records the first one and closes it
 // with OK after a moment, checking then whether it is in the foreground.
@@ -89,7 +78,7 @@ struct BoxWatch {
   static void CALLBACK Check(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
     BoxWatch& watch = *current;
-    watch.caption = Text(watch.box);
+    watch.caption = testing_support::WindowText(watch.box);
     char text[256] = "";
     GetDlgItemTextA(watch.box, 0xFFFF, text, sizeof text);
     watch.text = text;
@@ -167,7 +156,7 @@ TEST_F(RealWindow, WindowHasItsOuterSizeCaptionFrameAndBackgroundCentredOnTheScr
     EXPECT_EQ(215, rect.bottom - rect.top);
     EXPECT_EQ((GetSystemMetrics(SM_CXSCREEN) - 320) / 2, rect.left);
     EXPECT_EQ((GetSystemMetrics(SM_CYSCREEN) - 215) / 2, rect.top);
-    EXPECT_EQ("USB ADSL Modem Installer", Text(form));
+    EXPECT_EQ("USB ADSL Modem Installer", testing_support::WindowText(form));
     const LONG style = GetWindowLongA(form, GWL_STYLE);
     for (LONG bit : {WS_CAPTION, WS_SYSMENU, WS_THICKFRAME, WS_MINIMIZEBOX, WS_MAXIMIZEBOX, WS_VISIBLE}) {
       EXPECT_EQ(bit, style & bit) << std::hex << bit;
@@ -183,7 +172,7 @@ TEST_F(RealWindow, TaskBarEntryCarriesTheApplicationTitleAndOwnsTheWindow) {
     EXPECT_EQ(nullptr, GetWindow(taskBar, GW_OWNER));
     EXPECT_TRUE(IsWindowVisible(taskBar));
     EXPECT_EQ(0, GetWindowLongA(taskBar, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
-    EXPECT_EQ(ExpectedTitle(), Text(taskBar));
+    EXPECT_EQ(std::string(kTitle), testing_support::WindowText(taskBar));
   });
 }
 
@@ -416,7 +405,7 @@ TEST_F(RealWindow, NotFoundMessageComesToTheForegroundOnTopCaptionedWithTheTitle
     PostMessageA(form, WM_CLOSE, 0, 0);  // ends the run once the click is over
   });
   ASSERT_TRUE(watch.seen);
-  EXPECT_EQ(ExpectedTitle(), watch.caption);
+  EXPECT_EQ(std::string(kTitle), watch.caption);
   EXPECT_EQ("data.sec file not found, please contact your ISP", watch.text);
   EXPECT_TRUE(watch.ownerHidden);
   EXPECT_TRUE(watch.foreground);  // (Wine does not show MB_TOPMOST in the box's style)
@@ -457,7 +446,7 @@ TEST(ExceptionDisplay, ShowsTheStopIconTheTitleAndTheMessageWithItsFullStop) {
   BoxWatch watch;
   platform::TheWin32Toolkit().ShowException(platform::kNoTimerMessage);
   ASSERT_TRUE(watch.seen);
-  EXPECT_EQ(ExpectedTitle(), watch.caption);
+  EXPECT_EQ(std::string(kTitle), watch.caption);
   EXPECT_EQ("Not enough timers available.", watch.text);
   EXPECT_TRUE(watch.icon);
   EXPECT_TRUE(watch.foreground);
