@@ -40,7 +40,7 @@ void ShowAboutExtractDirectory(const char* why) {
   char text[256];
   CopyText(text, sizeof text, kExtractDirectory);
   AppendText(text, sizeof text, why);
-  platform::GetOs().ShowMessage(text);
+  platform::GetToolkit().ShowMessage(text);
 }
 
 bool ExtractDirectoryExists() {
@@ -96,7 +96,7 @@ bool RemoveLeftover() {
 bool ClaimExtractDirectory() {
   platform::Os& os = platform::GetOs();
   if (os.LockInstall() != 0) {
-    os.ShowMessage(kAnotherInstallMessage);
+    platform::GetToolkit().ShowMessage(kAnotherInstallMessage);
     return false;
   }
   if (!RemoveLeftover()) {

@@ -3,6 +3,7 @@
 
 #include "package/PackageArchive.h"
 #include "package/Text.h"
+#include "platform/Toolkit.h"
 
 using platform::GetOs;
 using platform::PrintDiagnostic;
@@ -76,7 +77,7 @@ void ShowNotFound(const char* archiveName) {
   const size_t room = sizeof message - sizeof kNotFoundTemplate;  // 87 characters
   AppendTextN(message, sizeof message, archiveName, room);
   AppendText(message, sizeof message, kNotFoundTemplate);
-  GetOs().ShowMessage(message);
+  platform::GetToolkit().ShowMessage(message);
 }
 
 // The whole-archive shape, checked before anything is created.

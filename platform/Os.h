@@ -1,7 +1,7 @@
 // The narrow seam between the installer's logic and the operating system.
 //
 // Everything the logic needs from the file system, process launch, device
-// open, sleep, the user-message box and standard output goes through one
+// open, sleep and standard output goes through one
 // table of operations, PLATFORM_OS_OPERATIONS below. Backends: Win32 (the
 // product), POSIX (native tools, tests and fuzzing) and the recording,
 // fault-injecting double in testing/. Paths are always Windows paths
@@ -79,9 +79,9 @@ struct Attributes {
 // the command line is the path alone: 0 when it started, -1 if not.
 // OpenDevice opens a device by name with no access rights and no sharing
 // and closes it at once: 1 when it could be opened, 0 when not.
-// ShowMessage is the modal message box for the installer's own messages to
-// the user; Print writes finished text to standard output (the
-// diagnostics, formatted by PrintDiagnostic below).
+// Print writes finished text to standard output (the diagnostics,
+// formatted by PrintDiagnostic below). The message box for the user is the
+// toolkit's (Toolkit.h).
 #define PLATFORM_OS_OPERATIONS(X)                                                   \
   X(OpenRead, File, (const char* path), nullptr)                                    \
   X(OpenWrite, File, (const char* path), nullptr) /* create or truncate */          \
@@ -107,7 +107,6 @@ struct Attributes {
   X(Launch, int, (const char* commandLine), -1)                                     \
   X(OpenDevice, int, (const char* name), 0)                                         \
   X(Sleep, void, (uint32_t milliseconds), void())                                   \
-  X(ShowMessage, void, (const char* text), void())                                  \
   X(Print, void, (const char* text), void())
 
 // Operation identities, for the test double's log and fault injection.

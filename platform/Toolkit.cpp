@@ -18,6 +18,7 @@ class NoToolkit final : public Toolkit {
   void Terminate() override {}
   void HideForm() override {}
   bool SetTimerEnabled(bool) override { return false; }
+  void ShowMessage(const char*) override {}
   void ShowException(const char*) override {}
 };
 

@@ -106,6 +106,10 @@ class Toolkit {
   virtual void HideForm() = 0;
   // Enabling raises kNoTimerMessage when the system has no timer left.
   virtual bool SetTimerEnabled(bool enabled) = 0;
+  // The installer's own messages to the user: a modal box with no icon, one
+  // OK button and the application title as caption, in front of everything
+  // (the window may be hidden by then); returns when the user dismisses it.
+  virtual void ShowMessage(const char* text) = 0;
   // The exception display: a modal box with the stop icon, the application
   // title as caption and ExceptionText(message) as text.
   virtual void ShowException(const char* message) = 0;

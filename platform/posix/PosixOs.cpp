@@ -367,11 +367,6 @@ void PosixOs::Sleep(uint32_t milliseconds) {
   }
 }
 
-void PosixOs::ShowMessage(const char* text) {
-  fprintf(stderr, "%s\n", text);
-  fflush(stderr);
-}
-
 void PosixOs::Print(const char* text) {
   fputs(text, stdout);
   fflush(stdout);

@@ -66,6 +66,12 @@ bool HeadlessToolkit::SetTimerEnabled(bool enabled) {
   return true;
 }
 
+void HeadlessToolkit::ShowMessage(const char* text) {
+  Log(std::string("ShowMessage ") + text);
+  messages.push_back(text);
+  if (whileMessageShown) whileMessageShown(text);
+}
+
 void HeadlessToolkit::ShowException(const char* message) {
   char text[512];
   ExceptionText(message, text, sizeof text);

@@ -47,6 +47,10 @@ class HeadlessToolkit final : public Toolkit {
     std::string text;
   };
   std::vector<Box> exceptionBoxes;  // shown by the exception display
+  std::vector<std::string> messages;  // the texts of the installer's message boxes
+  // Runs while a message is shown, as the box's nested loop would deliver
+  // what was waiting (a queued click, say).
+  std::function<void(const std::string& text)> whileMessageShown;
   std::vector<std::string> What() const;  // events without their times
 
   // The user: these work only on a shown window, and return false otherwise.
@@ -62,6 +66,7 @@ class HeadlessToolkit final : public Toolkit {
   void Terminate() override;
   void HideForm() override;
   bool SetTimerEnabled(bool enabled) override;
+  void ShowMessage(const char* text) override;
   void ShowException(const char* message) override;
 
  private:

@@ -21,7 +21,6 @@ void RecordingOs::ClearLog() {
   calls_.clear();
   faults_.ResetCounts();
   output_.clear();
-  messages_.clear();
 }
 
 std::vector<Call> RecordingOs::CallsOf(Op op) const { return CallsOfOp(calls_, op); }
@@ -188,12 +187,6 @@ int RecordingOs::OpenDevice(const char* name) {
 }
 
 void RecordingOs::Sleep(uint32_t milliseconds) { Begin(Op::kSleep, "", milliseconds); }
-
-void RecordingOs::ShowMessage(const char* text) {
-  if (Begin(Op::kShowMessage, text, 0)) return;
-  messages_.push_back(text);
-  if (whileMessageShown) whileMessageShown(text);
-}
 
 void RecordingOs::Print(const char* text) {
   if (Begin(Op::kPrint, text, 0)) return;

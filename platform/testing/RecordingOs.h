@@ -1,7 +1,7 @@
 // Test double for the OS seam: records every call, fails any call on demand
 // (the Nth call overall, the Nth call of one operation, or every call of an
 // operation), and simulates what tests must not really do: launching
-// programs, sleeping, showing modal messages and probing devices.
+// programs, sleeping and probing devices.
 // File-system operations go to an inner backend (POSIX or Win32) unless
 // they are failed.
 #pragma once
@@ -43,7 +43,6 @@ class RecordingOs final : public Os {
   std::vector<Call> CallsOf(Op op) const;
   std::vector<Op> Ops() const;
   const std::string& Output() const { return output_; }  // all Print text
-  const std::vector<std::string>& Messages() const { return messages_; }
   int OpenFiles() const { return static_cast<int>(files_.size()); }
   int OpenDirectories() const { return openDirectories_; }
   void ClearLog();
@@ -58,9 +57,6 @@ class RecordingOs final : public Os {
   std::function<void(uint64_t callsSoFar)> betweenCalls;
   bool launchSucceeds = true;
   bool forwardPrint = false;       // also print through the inner backend
-  // Runs while a message is shown, as the message box's nested loop would
-  // deliver what was waiting (a queued click, say).
-  std::function<void(const std::string& text)> whileMessageShown;
 
   PLATFORM_OS_OVERRIDES
 
@@ -96,7 +92,6 @@ class RecordingOs final : public Os {
   int openDirectories_ = 0;
   bool holdsInstallLock_ = false;
   std::string output_;
-  std::vector<std::string> messages_;
 };
 
 }  // namespace platform

@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <sddl.h>
 
-#include "platform/win32/Win32MessageBox.h"
 #include "platform/win32/Win32Security.h"
 
 namespace platform {
@@ -379,8 +378,6 @@ int Win32Os::OpenDevice(const char* name) {
 }
 
 void Win32Os::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
-
-void Win32Os::ShowMessage(const char* text) { ShowModalMessage(text, 0); }
 
 void Win32Os::Print(const char* text) {
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);

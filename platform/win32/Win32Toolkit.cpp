@@ -148,6 +148,7 @@ class Win32Toolkit final : public Toolkit {
   void Terminate() override { PostQuitMessage(0); }
   void HideForm() override;
   bool SetTimerEnabled(bool enabled) override;
+  void ShowMessage(const char* text) override { ShowModalMessage(text, 0); }
   void ShowException(const char* message) override;
 
   LRESULT FormMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

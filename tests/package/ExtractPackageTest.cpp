@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "package/PackageArchive.h"
+#include "platform/testing/HeadlessToolkit.h"
 #include "tests/support/Files.h"
 #include "tests/support/Sweep.h"
 #include "tests/support/TestDrive.h"
@@ -31,6 +32,7 @@ size_t EntryOffset(const std::vector<secpack::FileEntry>& files, size_t n) {
 
 class Extraction : public ::testing::Test {
  protected:
+  ~Extraction() override { platform::SetToolkit(previousToolkit_); }
   // Writes the archive as "data.sec" and extracts it into "ZUV_tmp".
   int Extract(const std::string& archive) {
     drive.WriteFile("data.sec", archive);
@@ -42,6 +44,9 @@ class Extraction : public ::testing::Test {
   Names Everything() { return drive.Tree(); }
 
   TestDrive drive;
+  // Where the not-found message goes.
+  platform::HeadlessToolkit toolkit;
+  platform::Toolkit* previousToolkit_ = platform::SetToolkit(&toolkit);
   const std::string destination = drive.Path("ZUV_tmp");
 };
 
@@ -117,7 +122,7 @@ TEST_F(Extraction, ASecondRunRewritesEveryFile) {
 
 TEST_F(Extraction, AMissingArchiveIsReportedOnceAndCreatesNothing) {
   EXPECT_EQ(-1, ExtractPackage("data.sec", destination.c_str()));
-  EXPECT_EQ(Names{"data.sec file not found, please contact your ISP"}, drive.os().Messages());
+  EXPECT_EQ(Names{"data.sec file not found, please contact your ISP"}, toolkit.messages);
   EXPECT_EQ(Names{}, Everything());
   EXPECT_EQ(0, drive.os().OpenFiles());
 }
@@ -127,11 +132,11 @@ TEST_F(Extraction, TheNotFoundMessageNeverOverflowsItsBuffer) {
   const std::string tooLong(300, 'n');
   EXPECT_EQ(-1, ExtractPackage(longest.c_str(), destination.c_str()));
   EXPECT_EQ(-1, ExtractPackage(tooLong.c_str(), destination.c_str()));
-  ASSERT_EQ(2u, drive.os().Messages().size());
+  ASSERT_EQ(2u, toolkit.messages.size());
   const std::string whole = longest + " file not found, please contact your ISP";
   EXPECT_EQ(127u, whole.size());
-  EXPECT_EQ(whole, drive.os().Messages()[0]);
-  EXPECT_EQ(whole, drive.os().Messages()[1]);  // the name cut to what fits
+  EXPECT_EQ(whole, toolkit.messages[0]);
+  EXPECT_EQ(whole, toolkit.messages[1]);  // the name cut to what fits
 }
 
 TEST_F(Extraction, AFailedChunkWriteIsAFailureNotASuccess) {

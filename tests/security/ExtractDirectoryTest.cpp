@@ -44,7 +44,7 @@ class ExtractDirectoryClaim : public InstallerTest {
   // Refused: the user is told once, the program ends, nothing is watched
   // for and "c:\ZUV_tmp" is not this run's.
   void ExpectToldAndEnded(const std::string& message) {
-    EXPECT_EQ(std::vector<std::string>{message}, drive.os().Messages());
+    EXPECT_EQ(std::vector<std::string>{message}, toolkit.messages);
     EXPECT_TRUE(toolkit.terminateRequested);
     EXPECT_TRUE(drive.os().CallsOf(Op::kSleep).empty());
     EXPECT_FALSE(toolkit.timerEnabled);
@@ -155,6 +155,7 @@ TEST_F(ExtractDirectoryClaim, WhatAnotherInstallOrARunningSetupHoldsIsNeverTouch
     SCOPED_TRACE(c.message + " " + c.busy);
     ResetInstaller();
     toolkit.terminateRequested = false;
+    toolkit.messages.clear();
     drive.os().ClearLog();
     drive.os().busy = {c.busy};
     drive.os().otherInstallerHoldsLock = c.otherInstaller;

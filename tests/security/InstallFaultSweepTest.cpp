@@ -47,7 +47,7 @@ bool RunWithFault(uint64_t n) {
   const size_t launches = drive.os().CallsOf(Op::kLaunch).size();
   if (run.toolkit.terminateRequested) {
     // Refused at the claim: told once, nothing launched, nothing watched.
-    EXPECT_EQ(1u, drive.os().Messages().size());
+    EXPECT_EQ(1u, run.toolkit.messages.size());
     EXPECT_EQ(0u, launches);
     EXPECT_FALSE(run.toolkit.timerEnabled);
     EXPECT_FALSE(drive.os().HoldsInstallLock());

@@ -69,6 +69,8 @@ class Installer {
     taskBar = Find(platform::kTaskBarWindowClass, 1000);
     EXPECT_NE(nullptr, form);
     EXPECT_NE(nullptr, taskBar);
+    // Found as soon as they exist: the tests look at them once shown.
+    EXPECT_TRUE(WaitFor([&] { return taskBar != nullptr && IsWindowVisible(taskBar); }, 10000));
   }
   ~Installer() {
     if (!started_) return;
