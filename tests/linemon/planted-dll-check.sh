@@ -56,7 +56,8 @@ status=0
 if [ -n "$timeout" ]; then
   (cd "$dir" && timeout -k 5 "$timeout" "$runner" "$copy" "$@") &
   program_pid=$!
-  if [ -n "$window" ] && ! "$runner" "$waiter" "$window" "$timeout"; then
+  if [ -n "$window" ] &&
+     ! "$runner" "$waiter" "$window" "$timeout" "$("$runner" winepath -w "$copy" 2>/dev/null | tr -d '\r')"; then
     echo "FAIL: $(basename "$program") never showed its window ($window)" >&2
     status=1
   fi

@@ -27,6 +27,18 @@ std::string ClassOf(HWND window) {
   return name;
 }
 
+// A top-level window of this process by class: other programs of the
+// prefix (an Install.exe of another test) have windows of the same class.
+HWND OwnWindow(const char* windowClass) {
+  for (HWND window = FindWindowExA(nullptr, nullptr, windowClass, nullptr); window != nullptr;
+       window = FindWindowExA(nullptr, window, windowClass, nullptr)) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == GetCurrentProcessId()) return window;
+  }
+  return nullptr;
+}
+
 RECT ClientRect(HWND control) {  // in the parent's client coordinates
   RECT rect;
   GetWindowRect(control, &rect);
@@ -90,7 +102,7 @@ struct BoxWatch {
         watch.icon = true;
       }
     }
-    HWND form = FindWindowA("TForm1", nullptr);
+    HWND form = OwnWindow("TForm1");
     watch.ownerHidden = form == nullptr || !IsWindowVisible(form);
     PostMessageA(watch.box, WM_COMMAND, IDOK, 0);
   }
@@ -127,8 +139,8 @@ class RealWindow : public InstallerTest {
   static void CALLBACK Inspect(HWND, UINT, UINT_PTR id, DWORD) {
     KillTimer(nullptr, id);
     RealWindow& self = *current_;
-    self.form = FindWindowA("TForm1", nullptr);
-    self.taskBar = FindWindowA(platform::kTaskBarWindowClass, nullptr);
+    self.form = OwnWindow("TForm1");
+    self.taskBar = OwnWindow(platform::kTaskBarWindowClass);
     EXPECT_NE(nullptr, self.form);
     EXPECT_NE(nullptr, self.taskBar);
     if (self.form != nullptr && self.taskBar != nullptr) self.inspect_();
@@ -421,7 +433,7 @@ struct CountingEvents final : platform::FormEvents {
 
 void CALLBACK ClickThenTerminate(HWND, UINT, UINT_PTR id, DWORD) {
   KillTimer(nullptr, id);
-  HWND form = FindWindowA("TForm1", nullptr);
+  HWND form = OwnWindow("TForm1");
   PostMessageA(FindWindowExA(form, nullptr, "Button", nullptr), BM_CLICK, 0, 0);
   platform::TheWin32Toolkit().Terminate();
 }
@@ -432,7 +444,7 @@ TEST(Win32Toolkit, TerminateEndsTheLoopAfterTheWaitingMessagesWithoutTheCloseHan
   ASSERT_TRUE(toolkit.Initialize());
   ASSERT_TRUE(toolkit.CreateForm(kForm1Description, &events));
   EXPECT_EQ(1, events.creates);
-  HWND form = FindWindowA("TForm1", nullptr);
+  HWND form = OwnWindow("TForm1");
   SetTimer(nullptr, 0, 50, ClickThenTerminate);
   toolkit.Run();
   EXPECT_EQ(1, events.clicks);  // queued before the terminate request
