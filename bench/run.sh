@@ -19,8 +19,11 @@
 # tool, as the inode allocator skips recently freed inodes, and the rounds
 # would measure that. The large files live in a directory on disk.
 #
-# usage: bench/run.sh [--smoke] [--rounds N] [--out FILE] [--build DIR]
+# usage: bench/run.sh [--smoke] [--rounds N] [--only WORK,...] [--out FILE] [--build DIR]
 #   --smoke   tiny data, 3 rounds, output to stdout only (CI: ~30 s)
+#   --only    just these pieces of work (extract-big, extract-small,
+#             extract-huge, create-big, create-small, remove-small,
+#             remove-deep); the report then goes to stdout only
 #   --out     where the report goes (default docs/performance.md; "-": none)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,13 +33,15 @@ smoke=0
 rounds=""
 out=docs/performance.md
 build=build/linux
+only=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --smoke) smoke=1; out=- ;;
     --rounds) rounds=$2; shift ;;
+    --only) only=",$2,"; out=-; shift ;;
     --out) out=$2; shift ;;
     --build) build=$2; shift ;;
-    *) echo "usage: bench/run.sh [--smoke] [--rounds N] [--out FILE] [--build DIR]" >&2; exit 2 ;;
+    *) echo "usage: bench/run.sh [--smoke] [--rounds N] [--only WORK,...] [--out FILE] [--build DIR]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -65,9 +70,10 @@ if [ ! -x "$build/tools/secpack/secpack" ] || [ ! -x "$build/bench/remove_bench"
     cmake --build --preset linux -j2 --target secpack remove_bench bench_measure >/dev/null
   fi
 fi
-secpack=$repo/$build/tools/secpack/secpack
-remove_bench=$repo/$build/bench/remove_bench
-measure=$repo/$build/bench/bench_measure
+case "$build" in /*) bin=$build ;; *) bin=$repo/$build ;; esac
+secpack=$bin/tools/secpack/secpack
+remove_bench=$bin/bench/remove_bench
+measure=$bin/bench/bench_measure
 for program in "$secpack" "$remove_bench" "$measure"; do
   [ -x "$program" ] || { echo "bench/run.sh: $program is not built" >&2; exit 1; }
 done
@@ -105,6 +111,7 @@ if [ "$avail_mib" -lt "$need_mib" ]; then
   exit 1
 fi
 
+base_of() { case "$1" in big|huge) echo "$disk" ;; *) echo "$memfs" ;; esac; }
 log() { printf '%s  %s\n' "$(date +%T)" "$*" >&2; }
 
 # --- data sets -------------------------------------------------------------
@@ -114,31 +121,38 @@ make_files() {  # DIR COUNT BYTES
   mkdir -p "$1"
   head -c $(( $2 * $3 )) /dev/urandom | (cd "$1" && split -a 4 -d -b "$3" - f)
 }
-mkdir -p "$disk/src-big/pkg"
-for i in $(seq 1 "$big_count"); do
-  head -c $((big_mib << 20)) /dev/urandom > "$disk/src-big/pkg/part$i.bin"
-done
-mkdir -p "$disk/src-huge/pkg"
-head -c $((huge_mib << 20)) /dev/urandom > "$disk/src-huge/pkg/driver.bin"
-for d in $(seq -w 1 "$small_dirs"); do
-  make_files "$memfs/src-small/pkg/d$d" "$small_per_dir" 4096
-done
-path="$memfs/src-deep/pkg"
-for level in $(seq -w 1 "$deep_levels"); do
-  path="$path/l$level"
-  make_files "$path" "$deep_files" 4096
-done
-for set in big huge; do
-  "$secpack" create "$disk/$set.sec" "$disk/src-$set/pkg" >/dev/null
-  tar -cf "$disk/$set.tar" -C "$disk/src-$set" pkg
-done
-for set in small deep; do
-  "$secpack" create "$memfs/$set.sec" "$memfs/src-$set/pkg" >/dev/null
-  tar -cf "$memfs/$set.tar" -C "$memfs/src-$set" pkg
+wanted() { [ -z "$only" ] || [[ $only == *",$1,"* ]]; }
+set_wanted() { wanted "extract-$1" || wanted "create-$1" || wanted "remove-$1"; }
+if set_wanted big; then
+  mkdir -p "$disk/src-big/pkg"
+  for i in $(seq 1 "$big_count"); do
+    head -c $((big_mib << 20)) /dev/urandom > "$disk/src-big/pkg/part$i.bin"
+  done
+fi
+if set_wanted huge; then
+  mkdir -p "$disk/src-huge/pkg"
+  head -c $((huge_mib << 20)) /dev/urandom > "$disk/src-huge/pkg/driver.bin"
+fi
+if set_wanted small; then
+  for d in $(seq -w 1 "$small_dirs"); do
+    make_files "$memfs/src-small/pkg/d$d" "$small_per_dir" 4096
+  done
+fi
+if set_wanted deep; then
+  path="$memfs/src-deep/pkg"
+  for level in $(seq -w 1 "$deep_levels"); do
+    path="$path/l$level"
+    make_files "$path" "$deep_files" 4096
+  done
+fi
+for set in big huge small deep; do
+  set_wanted "$set" || continue
+  base=$(base_of "$set")
+  "$secpack" create "$base/$set.sec" "$base/src-$set/pkg" >/dev/null
+  tar -cf "$base/$set.tar" -C "$base/src-$set" pkg
 done
 sync
 
-base_of() { case "$1" in big|huge) echo "$disk" ;; *) echo "$memfs" ;; esac; }
 
 # --- the commands ----------------------------------------------------------
 # prepare WORK TOOL: outside the timing, puts the file system in the state
@@ -180,6 +194,7 @@ mkdir -p "$results"
 bench() {
   local work=$1 rounds_here=$2
   shift 2
+  wanted "$work" || return 0
   local tools=("$@") n=$# round i tool cpu peak code
   log "$work: $rounds_here rounds of ${tools[*]}"
   for tool in "${tools[@]}"; do
@@ -189,11 +204,7 @@ bench() {
   done
   for round in $(seq 0 $((rounds_here - 1))); do
     for i in $(seq 0 $((n - 1))); do
-      if [ "$n" -eq 2 ]; then
-        tool=${tools[$(( (i + round) % 2 ))]}
-      else
-        tool=${tools[$(( (i + round) % n ))]}
-      fi
+      tool=${tools[$(( (i + round) % n ))]}
       prepare "$work" "$tool"; command_of "$work" "$tool"
       read -r cpu peak code < <("$measure" "${cmd[@]}")
       if [ "$code" -ne 0 ]; then
@@ -203,7 +214,6 @@ bench() {
       echo "$cpu $peak" >> "$results/$work.$tool"
     done
   done
-  prepare "$work" "${tools[0]}" >/dev/null 2>&1 || true
   local set=${work#*-} base
   base=$(base_of "$set")
   rm -rf "$base/out" "$base/drive" "$base/new.sec" "$base/new.tar"
@@ -212,6 +222,7 @@ bench() {
 # syscalls WORK TOOL: one run under strace -c -f; results/WORK.TOOL.strace
 # keeps the summary, results/WORK.TOOL.calls the total number of calls.
 syscalls() {
+  wanted "$1" || return 0
   prepare "$1" "$2"; command_of "$1" "$2"
   strace -c -f -o "$results/$1.$2.strace" "${cmd[@]}" >/dev/null
   awk '$NF == "total" { print $4 }' "$results/$1.$2.strace" > "$results/$1.$2.calls"
@@ -281,6 +292,7 @@ report=$memfs/report.md
   echo "| work | data set | command | CPU s, median | min – max | runs | ours ÷ this | peak MiB | calls | per file | per MiB |"
   echo "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|"
   for work in extract-big extract-small extract-huge create-big create-small remove-small remove-deep; do
+    wanted "$work" || continue
     set=${work#*-}
     ours=$(ours_of "$work")
     read -r ours_median _ <<< "$(stats "$results/$work.$ours")"
@@ -305,6 +317,7 @@ report=$memfs/report.md
   echo "| work | data set | calls per file by kind |"
   echo "|---|---|---|"
   for work in extract-big extract-small extract-huge create-big create-small remove-small remove-deep; do
+    wanted "$work" || continue
     set=${work#*-}
     ours=$(ours_of "$work")
     kinds=$(awk -v f="$(files_of "$set")" '$NF != "total" && $4 ~ /^[0-9]+$/ && $1 ~ /^[0-9.]+$/ {
