@@ -17,7 +17,8 @@
 # Small-file work runs on tmpfs (/dev/shm): on an unjournaled ext4,
 # re-creating 20,000 files right after deleting 20,000 is slow for every
 # tool, as the inode allocator skips recently freed inodes, and the rounds
-# would measure that. The large files live in a directory on disk.
+# would measure that. The large files live in a directory on disk. Tree
+# removal runs on both: there the trees are re-made outside the timing.
 #
 # usage: bench/run.sh [--smoke] [--rounds N] [--only WORK,...] [--out FILE] [--build DIR]
 #   --smoke   tiny data, 3 rounds, output to stdout only (CI: ~30 s)
@@ -112,6 +113,10 @@ if [ "$avail_mib" -lt "$need_mib" ]; then
 fi
 
 base_of() { case "$1" in big|huge) echo "$disk" ;; *) echo "$memfs" ;; esac; }
+# A piece of work is KIND-SET, or KIND-SET-disk for work on the disk's
+# file system with a set that otherwise lives on tmpfs (tree removal).
+set_of() { local set=${1#*-}; echo "${set%-disk}"; }
+where_of() { case "$1" in *-disk) echo "$disk" ;; *) base_of "$(set_of "$1")" ;; esac; }
 log() { printf '%s  %s\n' "$(date +%T)" "$*" >&2; }
 
 # --- data sets -------------------------------------------------------------
@@ -122,7 +127,9 @@ make_files() {  # DIR COUNT BYTES
   head -c $(( $2 * $3 )) /dev/urandom | (cd "$1" && split -a 4 -d -b "$3" - f)
 }
 wanted() { [ -z "$only" ] || [[ $only == *",$1,"* ]]; }
-set_wanted() { wanted "extract-$1" || wanted "create-$1" || wanted "remove-$1"; }
+set_wanted() {
+  wanted "extract-$1" || wanted "create-$1" || wanted "remove-$1" || wanted "remove-$1-disk"
+}
 if set_wanted big; then
   mkdir -p "$disk/src-big/pkg"
   for i in $(seq 1 "$big_count"); do
@@ -158,8 +165,8 @@ sync
 # prepare WORK TOOL: outside the timing, puts the file system in the state
 # the command starts from. command WORK TOOL: sets cmd to the command line.
 prepare() {
-  local set=${1#*-} base
-  base=$(base_of "$set")
+  local set base
+  set=$(set_of "$1"); base=$(where_of "$1")
   case "$1" in
     extract-*)
       rm -rf "$base/out"
@@ -168,12 +175,12 @@ prepare() {
     remove-*)
       rm -rf "$base/drive"
       mkdir -p "$base/drive"
-      cp -r "$base/src-$set/pkg" "$base/drive/ZUV_tmp" ;;
+      cp -r "$(base_of "$set")/src-$set/pkg" "$base/drive/ZUV_tmp" ;;
   esac
 }
 command_of() {
-  local set=${1#*-} base
-  base=$(base_of "$set")
+  local set base
+  set=$(set_of "$1"); base=$(where_of "$1")
   case "$1:$2" in
     extract-*:secpack) cmd=("$secpack" extract "$base/$set.sec" "$base/out") ;;
     extract-*:tar) cmd=(tar -xf "$base/$set.tar" -C "$base/out") ;;
@@ -214,8 +221,8 @@ bench() {
       echo "$cpu $peak" >> "$results/$work.$tool"
     done
   done
-  local set=${work#*-} base
-  base=$(base_of "$set")
+  local base
+  base=$(where_of "$work")
   rm -rf "$base/out" "$base/drive" "$base/new.sec" "$base/new.tar"
 }
 
@@ -226,8 +233,8 @@ syscalls() {
   prepare "$1" "$2"; command_of "$1" "$2"
   strace -c -f -o "$results/$1.$2.strace" "${cmd[@]}" >/dev/null
   awk '$NF == "total" { print $4 }' "$results/$1.$2.strace" > "$results/$1.$2.calls"
-  local set=${1#*-} base
-  base=$(base_of "$set")
+  local base
+  base=$(where_of "$1")
   rm -rf "$base/out" "$base/drive" "$base/new.sec" "$base/new.tar"
 }
 
@@ -239,8 +246,8 @@ done
 for set in big small; do
   bench "create-$set" "$rounds_small" secpack tar
 done
-for set in small deep; do
-  bench "remove-$set" "$rounds_small" remove_bench rm
+for work in remove-small remove-deep remove-small-disk remove-deep-disk; do
+  bench "$work" "$rounds_small" remove_bench rm
 done
 log "system calls (strace -c -f)"
 for set in big small huge; do
@@ -249,8 +256,8 @@ done
 for set in big small; do
   for tool in secpack tar; do syscalls "create-$set" "$tool"; done
 done
-for set in small deep; do
-  for tool in remove_bench rm; do syscalls "remove-$set" "$tool"; done
+for work in remove-small remove-deep remove-small-disk remove-deep-disk; do
+  for tool in remove_bench rm; do syscalls "$work" "$tool"; done
 done
 
 # --- the report ------------------------------------------------------------
@@ -288,12 +295,16 @@ label_of() {
 }
 
 report=$memfs/report.md
+all_work="extract-big extract-small extract-huge create-big create-small remove-small remove-deep remove-small-disk remove-deep-disk"
+# the data set, and where the work ran
+fs_type() { { findmnt -n -o FSTYPE -T "$1" 2>/dev/null || stat -f -c %T "$1"; } | head -1; }
+place() { fs_type "$(where_of "$1")"; }
 {
   echo "| work | data set | command | CPU s, median | min – max | runs | ours ÷ this | peak MiB | calls | per file | per MiB |"
   echo "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|"
-  for work in extract-big extract-small extract-huge create-big create-small remove-small remove-deep; do
+  for work in $all_work; do
     wanted "$work" || continue
-    set=${work#*-}
+    set=$(set_of "$work")
     ours=$(ours_of "$work")
     read -r ours_median _ <<< "$(stats "$results/$work.$ours")"
     for tool in $(ls "$results" | sed -n "s/^$work\.\([a-z_]*\)$/\1/p" | awk -v o="$ours" '{ print ($1 == o ? 0 : 1) " " $1 }' | sort | awk '{ print $2 }'); do
@@ -304,7 +315,7 @@ report=$memfs/report.md
       per_file=$(awk -v c="$calls" -v f="$(files_of "$set")" 'BEGIN { printf "%.2f", c / f }')
       per_mib=$(awk -v c="$calls" -v m="$(mib_of "$set")" 'BEGIN { printf (m > 0 ? "%.1f" : "-"), c / m }')
       printf '| %s | %s | %s | %.3f | %.3f – %.3f | %d | %s | %.1f | %d | %s | %s |\n' \
-        "${work%%-*}" "$(describe "$set")" "$(label_of "$work" "$tool")" "$median" "$low" "$high" \
+        "${work%%-*}" "$(describe "$set"), $(place "$work")" "$(label_of "$work" "$tool")" "$median" "$low" "$high" \
         "$count" "$ratio" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')" "$calls" "$per_file" "$per_mib"
     done
   done
@@ -316,14 +327,14 @@ report=$memfs/report.md
   echo
   echo "| work | data set | calls per file by kind |"
   echo "|---|---|---|"
-  for work in extract-big extract-small extract-huge create-big create-small remove-small remove-deep; do
+  for work in $all_work; do
     wanted "$work" || continue
-    set=${work#*-}
+    set=$(set_of "$work")
     ours=$(ours_of "$work")
     kinds=$(awk -v f="$(files_of "$set")" '$NF != "total" && $4 ~ /^[0-9]+$/ && $1 ~ /^[0-9.]+$/ {
         printf "%s %.2f\n", $NF, $4 / f }' "$results/$work.$ours.strace" |
       sort -k2 -g -r | head -8 | awk '{ printf "%s%s %s", (NR > 1 ? ", " : ""), $1, $2 }')
-    echo "| ${work%%-*} | $(describe "$set") | $kinds |"
+    echo "| ${work%%-*} | $(describe "$set"), $(place "$work") | $kinds |"
   done
 } >> "$report"
 
@@ -331,13 +342,13 @@ cat "$report"
 
 if [ "$out" != - ]; then
   machine="$(lscpu 2>/dev/null | sed -n 's/^Model name: *//p' | head -1), $(nproc) cores, $(free -g | awk '/^Mem:/ { print $2 }') GiB RAM; Linux $(uname -r)"
-  fs_disk=$(stat -f -c %T "$disk"); fs_mem=$(stat -f -c %T "$memfs")
+  fs_disk=$(fs_type "$disk"); fs_mem=$(fs_type "$memfs")
   generated=$memfs/generated.md
   {
     echo "<!-- bench:begin (written by bench/run.sh; edit outside these markers) -->"
     echo "Run of $(date -u +%Y-%m-%d) on commit $(git rev-parse --short HEAD 2>/dev/null || echo '?'):"
-    echo "$machine. Large files on $fs_disk ($(df -P "$disk" | awk 'NR == 2 { print $1 }')),"
-    echo "small files and the deep tree on $fs_mem. Rounds: $rounds_small ($rounds_huge for the 1.9 GiB file);"
+    echo "$machine. Large files on $fs_disk ($(df -P "$disk" | awk 'NR == 2 { print $1 }')), small files"
+    echo "and the deep tree on $fs_mem; tree removal on both. Rounds: $rounds_small ($rounds_huge for the 1.9 GiB file);"
     echo "tar $(tar --version | head -1 | awk '{ print $NF }'), $(bsdtar --version | awk '{ print $1, $2 }'), $(cp --version | head -1)."
     echo
     echo "    bench/run.sh"
