@@ -53,8 +53,14 @@ File NewFile(int fd, bool readAhead) {
   return reinterpret_cast<File>(file);
 }
 
+// A directory held open and read in batches of entries straight from the
+// kernel: O_DIRECTORY has made sure it is one, so nothing needs asking
+// again, as fdopendir would.
 struct PosixDir {
-  DIR* stream;
+  int fd;
+  size_t next;  // offset of the next entry in entries
+  size_t end;   // bytes in entries
+  alignas(struct dirent64) char entries[32 * 1024];
 };
 
 // Appends text to out[*length], turning backslashes into slashes.
@@ -392,19 +398,15 @@ Dir PosixOs::OpenDirectory(const char* path) {
     Fail();
     return nullptr;
   }
-  DIR* stream = fdopendir(fd);
-  if (stream == nullptr) {
-    Fail();
-    close(fd);
-    return nullptr;
-  }
   PosixDir* dir = static_cast<PosixDir*>(malloc(sizeof(PosixDir)));
   if (dir == nullptr) {
-    closedir(stream);
+    close(fd);
     lastError_ = ENOMEM;
     return nullptr;
   }
-  dir->stream = stream;
+  dir->fd = fd;
+  dir->next = 0;
+  dir->end = 0;
   return reinterpret_cast<Dir>(dir);
 }
 
@@ -412,7 +414,7 @@ int PosixOs::EnterDirectory(Dir handle) {
   Forget();
   if (handle == nullptr) return -1;
   // By descriptor: whatever now sits at the directory's name.
-  return fchdir(dirfd(reinterpret_cast<PosixDir*>(handle)->stream)) == 0 ? 0 : Fail();
+  return fchdir(reinterpret_cast<PosixDir*>(handle)->fd) == 0 ? 0 : Fail();
 }
 
 int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
@@ -420,12 +422,17 @@ int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
   if (handle == nullptr || size == 0) return 0;
   PosixDir* dir = reinterpret_cast<PosixDir*>(handle);
   for (;;) {
-    errno = 0;
-    const struct dirent* entry = readdir(dir->stream);
-    if (entry == nullptr) {
-      if (errno != 0) Fail();
-      return 0;
+    if (dir->next >= dir->end) {
+      const ssize_t got = getdents64(dir->fd, dir->entries, sizeof dir->entries);
+      if (got <= 0) {
+        if (got < 0) Fail();
+        return 0;
+      }
+      dir->next = 0;
+      dir->end = static_cast<size_t>(got);
     }
+    const struct dirent64* entry = reinterpret_cast<const struct dirent64*>(dir->entries + dir->next);
+    dir->next += entry->d_reclen;
     const size_t length = strlen(entry->d_name);
     if (length < size) {
       memcpy(name, entry->d_name, length + 1);
@@ -438,7 +445,7 @@ void PosixOs::CloseDirectory(Dir handle) {
   Forget();
   if (handle == nullptr) return;
   PosixDir* dir = reinterpret_cast<PosixDir*>(handle);
-  closedir(dir->stream);
+  close(dir->fd);
   free(dir);
 }
 
