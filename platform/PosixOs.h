@@ -33,11 +33,30 @@ class PosixOs final : public Os {
   PLATFORM_OS_OVERRIDES
 
  private:
+  // What GetAttributes found for a name (kept with the name, in known_,
+  // for the one operation after it).
+  struct KnownEntry {
+    bool valid;
+    unsigned mode;            // st_mode of the name itself
+    bool targetIsDirectory;   // for a link: whether it leads to a directory
+  };
+  struct KnownName : KnownEntry {
+    char path[4096];          // the native path it was found at
+  };
+
   int Fail();  // records errno, returns -1
   bool Map(const char* windowsPath, char* out, size_t size);
+  // Any operation but a deletion right after GetAttributes forgets its
+  // answer: the file system may have changed since.
+  void Forget();
+  // The kept answer for native, if it is the one kept; forgets it either way.
+  bool Recall(const char* native, KnownEntry* entry);
+  // The entry at native, link reported, never followed; false: errno says why.
+  bool Look(const char* native, KnownEntry* entry);
 
   char root_[4096];  // without trailing slash; "" is "/"
   int lastError_ = 0;
+  KnownName known_ = {};
 };
 
 }  // namespace platform

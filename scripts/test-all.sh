@@ -20,6 +20,9 @@ for preset in linux linux-asan; do
   ctest --preset "$preset" -j "$jobs"
 done
 
+step "benchmark smoke (bench/run.sh on tiny data)"
+bash bench/run.sh --smoke
+
 step "fuzz smoke (libFuzzer, ASan + UBSan)"
 bash scripts/fuzz.sh 60 30
 

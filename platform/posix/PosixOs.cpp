@@ -19,11 +19,48 @@ namespace {
 
 bool IsSlash(char c) { return c == '\\' || c == '/'; }
 
-File ToFile(int fd) { return reinterpret_cast<File>(static_cast<intptr_t>(fd) + 1); }
-int ToFd(File file) { return static_cast<int>(reinterpret_cast<intptr_t>(file) - 1); }
+// An open file. One opened for reading is read ahead in blocks of
+// kReadAhead bytes: the reader takes the archive 264 and at most 16384
+// bytes at a time, and a system call for each of those pieces costs more
+// than the copy out of a block that is still in the cache.
+constexpr int32_t kReadAhead = 128 * 1024;
 
+struct PosixFile {
+  int fd;
+  char* block;     // read-ahead block (files opened for reading), else nullptr
+  int32_t next;    // first byte of block not yet handed out
+  int32_t end;     // bytes in block
+  int64_t blockEnd;  // file offset just after the block (= the descriptor's)
+};
+
+PosixFile* ToPosix(File file) { return reinterpret_cast<PosixFile*>(file); }
+
+File NewFile(int fd, bool readAhead) {
+  PosixFile* file = static_cast<PosixFile*>(malloc(sizeof(PosixFile)));
+  char* block = readAhead ? static_cast<char*>(malloc(kReadAhead)) : nullptr;
+  if (file == nullptr || (readAhead && block == nullptr)) {
+    free(file);
+    free(block);
+    close(fd);
+    errno = ENOMEM;
+    return nullptr;
+  }
+  file->fd = fd;
+  file->block = block;
+  file->next = 0;
+  file->end = 0;
+  file->blockEnd = 0;
+  return reinterpret_cast<File>(file);
+}
+
+// A directory held open and read in batches of entries straight from the
+// kernel: O_DIRECTORY has made sure it is one, so nothing needs asking
+// again, as fdopendir would.
 struct PosixDir {
-  DIR* stream;
+  int fd;
+  size_t next;  // offset of the next entry in entries
+  size_t end;   // bytes in entries
+  alignas(struct dirent64) char entries[32 * 1024];
 };
 
 // Appends text to out[*length], turning backslashes into slashes.
@@ -84,6 +121,7 @@ int PosixOs::Fail() {
 }
 
 File PosixOs::OpenRead(const char* path) {
+  Forget();
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return nullptr;
   const int fd = open(native, O_RDONLY | O_CLOEXEC);
@@ -97,46 +135,97 @@ File PosixOs::OpenRead(const char* path) {
     close(fd);
     return nullptr;
   }
-  return ToFile(fd);
+  File file = NewFile(fd, true);
+  if (file == nullptr) Fail();
+  return file;
 }
 
 File PosixOs::OpenWrite(const char* path) {
+  Forget();
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return nullptr;
-  struct stat status;
-  if (stat(native, &status) == 0 && S_ISREG(status.st_mode) && (status.st_mode & S_IWUSR) == 0) {
-    lastError_ = EACCES;  // a read-only file cannot be truncated on Windows
-    return nullptr;
+  // A new name, the usual case when unpacking, needs nothing but the open.
+  int fd = open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    // Something is there: opened without truncating it, so that a
+    // read-only file can be refused untouched (Windows cannot truncate it,
+    // and root could); what the descriptor shows is what gets truncated.
+    fd = open(native, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      Fail();
+      return nullptr;
+    }
+    struct stat status;
+    if (fstat(fd, &status) != 0) {
+      Fail();
+      close(fd);
+      return nullptr;
+    }
+    if (S_ISREG(status.st_mode) && (status.st_mode & S_IWUSR) == 0) {
+      close(fd);
+      lastError_ = EACCES;
+      return nullptr;
+    }
+    if (S_ISREG(status.st_mode) && status.st_size > 0 && ftruncate(fd, 0) != 0) {
+      Fail();
+      close(fd);
+      return nullptr;
+    }
   }
-  const int fd = open(native, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) {
     Fail();
     return nullptr;
   }
-  return ToFile(fd);
+  File file = NewFile(fd, false);
+  if (file == nullptr) Fail();
+  return file;
 }
 
-int32_t PosixOs::Read(File file, void* buffer, int32_t size) {
-  if (file == nullptr || size < 0) return -1;
+int32_t PosixOs::Read(File handle, void* buffer, int32_t size) {
+  Forget();
+  if (handle == nullptr || size < 0) return -1;
+  PosixFile* file = ToPosix(handle);
+  char* out = static_cast<char*>(buffer);
   int32_t total = 0;
   while (total < size) {
-    const ssize_t got = read(ToFd(file), static_cast<char*>(buffer) + total, size - total);
+    if (file->next < file->end) {
+      const int32_t available = file->end - file->next;
+      const int32_t n = size - total < available ? size - total : available;
+      memcpy(out + total, file->block + file->next, static_cast<size_t>(n));
+      file->next += n;
+      total += n;
+      continue;
+    }
+    // The block is used up; a request as large as a block skips it.
+    const bool direct = file->block == nullptr || size - total >= kReadAhead;
+    char* into = direct ? out + total : file->block;
+    const int32_t want = direct ? size - total : kReadAhead;
+    const ssize_t got = read(file->fd, into, static_cast<size_t>(want));
     if (got < 0) {
       if (errno == EINTR) continue;
       Fail();
       return total > 0 ? total : -1;
     }
     if (got == 0) break;
-    total += static_cast<int32_t>(got);
+    file->blockEnd += got;
+    if (direct) {
+      file->next = file->end = 0;
+      total += static_cast<int32_t>(got);
+    } else {
+      file->next = 0;
+      file->end = static_cast<int32_t>(got);
+    }
   }
   return total;
 }
 
-int32_t PosixOs::Write(File file, const void* data, int32_t size) {
-  if (file == nullptr || size < 0) return 0;
+int32_t PosixOs::Write(File handle, const void* data, int32_t size) {
+  Forget();
+  if (handle == nullptr || size < 0) return 0;
+  const int fd = ToPosix(handle)->fd;
   int32_t total = 0;
   while (total < size) {
-    const ssize_t put = write(ToFd(file), static_cast<const char*>(data) + total, size - total);
+    const ssize_t put = write(fd, static_cast<const char*>(data) + total, size - total);
     if (put < 0) {
       if (errno == EINTR) continue;
       Fail();
@@ -148,36 +237,55 @@ int32_t PosixOs::Write(File file, const void* data, int32_t size) {
   return total;
 }
 
-int64_t PosixOs::Seek(File file, int64_t offset, SeekFrom from) {
-  if (file == nullptr) return -1;
-  const int fd = ToFd(file);
+int64_t PosixOs::Seek(File handle, int64_t offset, SeekFrom from) {
+  Forget();
+  if (handle == nullptr) return -1;
+  PosixFile* file = ToPosix(handle);
+  const bool buffered = file->block != nullptr;
   int64_t base = 0;
   if (from == SeekFrom::kCurrent) {
-    base = lseek(fd, 0, SEEK_CUR);
+    // Where the reader is, not where the read-ahead left the descriptor.
+    base = buffered ? file->blockEnd - (file->end - file->next) : lseek(file->fd, 0, SEEK_CUR);
   } else if (from == SeekFrom::kEnd) {
     struct stat status;
-    base = fstat(fd, &status) == 0 ? status.st_size : -1;
+    base = fstat(file->fd, &status) == 0 ? status.st_size : -1;
   }
   if (base < 0) return Fail();
   if (offset < -base || (offset > 0 && base > INT64_MAX - offset)) {
     lastError_ = EINVAL;
     return -1;
   }
-  const off_t position = lseek(fd, static_cast<off_t>(base + offset), SEEK_SET);
-  return position < 0 ? Fail() : position;
+  const int64_t target = base + offset;
+  if (buffered && target >= file->blockEnd - file->end && target <= file->blockEnd) {
+    // Still inside the block read ahead: no need to read it again.
+    file->next = static_cast<int32_t>(target - (file->blockEnd - file->end));
+    return target;
+  }
+  const off_t position = lseek(file->fd, static_cast<off_t>(target), SEEK_SET);
+  if (position < 0) return Fail();
+  file->next = file->end = 0;
+  file->blockEnd = position;
+  return position;
 }
 
-void PosixOs::Close(File file) {
-  if (file != nullptr) close(ToFd(file));
+void PosixOs::Close(File handle) {
+  Forget();
+  if (handle == nullptr) return;
+  PosixFile* file = ToPosix(handle);
+  close(file->fd);
+  free(file->block);
+  free(file);
 }
 
 int PosixOs::MakeDirectory(const char* path) {
+  Forget();
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return -1;
   return mkdir(native, 0777) == 0 ? 0 : Fail();
 }
 
 int PosixOs::MakePrivateDirectory(const char* path) {
+  Forget();
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return -1;
   if (mkdir(native, 0700) != 0) return Fail();
@@ -185,12 +293,14 @@ int PosixOs::MakePrivateDirectory(const char* path) {
 }
 
 int PosixOs::ChangeDirectory(const char* path) {
+  Forget();
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return -1;
   return chdir(native) == 0 ? 0 : Fail();
 }
 
 int PosixOs::CurrentDirectory(char* buffer, uint32_t size) {
+  Forget();
   if (size == 0) return -1;
   buffer[0] = '\0';
   char native[PATH_MAX];
@@ -215,13 +325,40 @@ int PosixOs::CurrentDirectory(char* buffer, uint32_t size) {
   return 0;
 }
 
+void PosixOs::Forget() { known_.valid = false; }
+
+bool PosixOs::Recall(const char* native, KnownEntry* entry) {
+  const bool known = known_.valid && strcmp(known_.path, native) == 0;
+  if (known) {
+    entry->mode = known_.mode;
+    entry->targetIsDirectory = known_.targetIsDirectory;
+  }
+  known_.valid = false;
+  return known;
+}
+
+bool PosixOs::Look(const char* native, KnownEntry* entry) {
+  if (Recall(native, entry)) return true;
+  struct stat status;
+  if (lstat(native, &status) != 0) return false;
+  entry->mode = status.st_mode;
+  entry->targetIsDirectory = false;
+  if (S_ISLNK(status.st_mode)) {
+    struct stat target;
+    entry->targetIsDirectory = stat(native, &target) == 0 && S_ISDIR(target.st_mode);
+  }
+  return true;
+}
+
 int PosixOs::RemoveEmptyDirectory(const char* path) {
   char native[PATH_MAX];
-  if (!Map(path, native, sizeof native)) return -1;
-  struct stat status;
-  if (lstat(native, &status) == 0 && S_ISLNK(status.st_mode)) {
-    struct stat target;
-    if (stat(native, &target) != 0 || !S_ISDIR(target.st_mode)) {
+  if (!Map(path, native, sizeof native)) {
+    Forget();
+    return -1;
+  }
+  KnownEntry entry;
+  if (Look(native, &entry) && S_ISLNK(entry.mode)) {
+    if (!entry.targetIsDirectory) {
       lastError_ = ENOTDIR;
       return -1;
     }
@@ -232,14 +369,17 @@ int PosixOs::RemoveEmptyDirectory(const char* path) {
 
 int PosixOs::RemoveFile(const char* path) {
   char native[PATH_MAX];
-  if (!Map(path, native, sizeof native)) return -1;
-  struct stat status;
-  if (lstat(native, &status) != 0) return Fail();
-  if (S_ISDIR(status.st_mode)) {
+  if (!Map(path, native, sizeof native)) {
+    Forget();
+    return -1;
+  }
+  KnownEntry entry;
+  if (!Look(native, &entry)) return Fail();
+  if (S_ISDIR(entry.mode)) {
     lastError_ = EISDIR;
     return -1;
   }
-  if (!S_ISLNK(status.st_mode) && (status.st_mode & S_IWUSR) == 0) {
+  if (!S_ISLNK(entry.mode) && (entry.mode & S_IWUSR) == 0) {
     lastError_ = EACCES;  // read-only files survive deletion on Windows
     return -1;
   }
@@ -247,6 +387,7 @@ int PosixOs::RemoveFile(const char* path) {
 }
 
 Dir PosixOs::OpenDirectory(const char* path) {
+  Forget();
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return nullptr;
   // A trailing slash would make the last component resolve through a link.
@@ -257,38 +398,41 @@ Dir PosixOs::OpenDirectory(const char* path) {
     Fail();
     return nullptr;
   }
-  DIR* stream = fdopendir(fd);
-  if (stream == nullptr) {
-    Fail();
-    close(fd);
-    return nullptr;
-  }
   PosixDir* dir = static_cast<PosixDir*>(malloc(sizeof(PosixDir)));
   if (dir == nullptr) {
-    closedir(stream);
+    close(fd);
     lastError_ = ENOMEM;
     return nullptr;
   }
-  dir->stream = stream;
+  dir->fd = fd;
+  dir->next = 0;
+  dir->end = 0;
   return reinterpret_cast<Dir>(dir);
 }
 
 int PosixOs::EnterDirectory(Dir handle) {
+  Forget();
   if (handle == nullptr) return -1;
   // By descriptor: whatever now sits at the directory's name.
-  return fchdir(dirfd(reinterpret_cast<PosixDir*>(handle)->stream)) == 0 ? 0 : Fail();
+  return fchdir(reinterpret_cast<PosixDir*>(handle)->fd) == 0 ? 0 : Fail();
 }
 
 int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
+  Forget();
   if (handle == nullptr || size == 0) return 0;
   PosixDir* dir = reinterpret_cast<PosixDir*>(handle);
   for (;;) {
-    errno = 0;
-    const struct dirent* entry = readdir(dir->stream);
-    if (entry == nullptr) {
-      if (errno != 0) Fail();
-      return 0;
+    if (dir->next >= dir->end) {
+      const ssize_t got = getdents64(dir->fd, dir->entries, sizeof dir->entries);
+      if (got <= 0) {
+        if (got < 0) Fail();
+        return 0;
+      }
+      dir->next = 0;
+      dir->end = static_cast<size_t>(got);
     }
+    const struct dirent64* entry = reinterpret_cast<const struct dirent64*>(dir->entries + dir->next);
+    dir->next += entry->d_reclen;
     const size_t length = strlen(entry->d_name);
     if (length < size) {
       memcpy(name, entry->d_name, length + 1);
@@ -298,40 +442,54 @@ int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
 }
 
 void PosixOs::CloseDirectory(Dir handle) {
+  Forget();
   if (handle == nullptr) return;
   PosixDir* dir = reinterpret_cast<PosixDir*>(handle);
-  closedir(dir->stream);
+  close(dir->fd);
   free(dir);
 }
 
 int PosixOs::GetAttributes(const char* path, Attributes* attributes) {
+  Forget();
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return -1;
-  struct stat status;
-  if (lstat(native, &status) != 0) return Fail();
-  attributes->link = S_ISLNK(status.st_mode);
-  if (attributes->link) {
-    // Windows reports a directory link as a directory with a reparse point.
-    struct stat target;
-    attributes->directory = stat(native, &target) == 0 && S_ISDIR(target.st_mode);
-    attributes->readOnly = false;
-  } else {
-    attributes->directory = S_ISDIR(status.st_mode);
-    attributes->readOnly = (status.st_mode & S_IWUSR) == 0;
-  }
+  KnownEntry entry;
+  if (!Look(native, &entry)) return Fail();
+  attributes->link = S_ISLNK(entry.mode);
+  // Windows reports a directory link as a directory with a reparse point.
+  attributes->directory = attributes->link ? entry.targetIsDirectory : S_ISDIR(entry.mode);
+  attributes->readOnly = !attributes->link && (entry.mode & S_IWUSR) == 0;
+  // The walk deletes what it has just looked at: the deletion right after
+  // this may take the answer instead of asking the file system again.
+  known_.mode = entry.mode;
+  known_.targetIsDirectory = entry.targetIsDirectory;
+  memcpy(known_.path, native, strlen(native) + 1);
+  known_.valid = true;
   return 0;
 }
 
-int PosixOs::ErrorNumber() { return lastError_; }
+int PosixOs::ErrorNumber() {
+  Forget();
+  return lastError_;
+}
 
 // Nothing here keeps a file from being deleted while it is open or run.
-int PosixOs::InUse(const char*) { return 0; }
+int PosixOs::InUse(const char*) {
+  Forget();
+  return 0;
+}
 
 // Natively no other installer shares the drive.
-int PosixOs::LockInstall() { return 0; }
-void PosixOs::UnlockInstall() {}
+int PosixOs::LockInstall() {
+  Forget();
+  return 0;
+}
+void PosixOs::UnlockInstall() {
+  Forget();
+}
 
 int PosixOs::Launch(const char* commandLine) {
+  Forget();
   char native[PATH_MAX];
   if (!Map(commandLine, native, sizeof native)) return -1;
   char* const argv[] = {native, nullptr};
@@ -345,6 +503,7 @@ int PosixOs::Launch(const char* commandLine) {
 }
 
 int PosixOs::OpenDevice(const char* name) {
+  Forget();
   static const char kDevicePrefix[] = "\\\\.\\";
   if (strncmp(name, kDevicePrefix, 4) != 0 || name[4] == '\0') return 0;
   char native[PATH_MAX];
@@ -360,6 +519,7 @@ int PosixOs::OpenDevice(const char* name) {
 }
 
 void PosixOs::Sleep(uint32_t milliseconds) {
+  Forget();
   struct timespec delay;
   delay.tv_sec = milliseconds / 1000;
   delay.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
@@ -368,6 +528,7 @@ void PosixOs::Sleep(uint32_t milliseconds) {
 }
 
 void PosixOs::Print(const char* text) {
+  Forget();
   fputs(text, stdout);
   fflush(stdout);
 }

@@ -11,9 +11,40 @@
 namespace platform {
 namespace {
 
-HANDLE ToHandle(File file) { return reinterpret_cast<HANDLE>(file); }
-File ToFile(HANDLE handle) {
-  return handle == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<File>(handle);
+// An open file. One opened for reading is read ahead in blocks of
+// kReadAhead bytes: the reader takes the archive 264 and at most 16384
+// bytes at a time, and a ReadFile for each of those pieces costs more than
+// the copy out of a block that is still in the cache.
+constexpr int32_t kReadAhead = 128 * 1024;
+
+struct Win32File {
+  HANDLE handle;
+  char* block;       // read-ahead block (files opened for reading), else nullptr
+  int32_t next;      // first byte of block not yet handed out
+  int32_t end;       // bytes in block
+  int64_t blockEnd;  // file offset just after the block (= the handle's)
+};
+
+Win32File* ToWin32(File file) { return reinterpret_cast<Win32File*>(file); }
+
+// Takes over handle; nullptr (handle closed) when out of memory.
+File NewFile(HANDLE handle, bool readAhead) {
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  Win32File* file = static_cast<Win32File*>(malloc(sizeof(Win32File)));
+  char* block = readAhead ? static_cast<char*>(malloc(kReadAhead)) : nullptr;
+  if (file == nullptr || (readAhead && block == nullptr)) {
+    free(file);
+    free(block);
+    CloseHandle(handle);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  file->handle = handle;
+  file->block = block;
+  file->next = 0;
+  file->end = 0;
+  file->blockEnd = 0;
+  return reinterpret_cast<File>(file);
 }
 
 // A directory held open for the walk: the handle pins the directory (no
@@ -79,7 +110,23 @@ int ErrnoFromWin32(DWORD error) {
   }
 }
 
+// Whether the name, asked for by itself from the directory it was found
+// in, reaches that entry and nothing else: not "." or "..", which the
+// enumeration reports as it likes, nor a name that Windows would cut
+// (trailing dots or spaces) or read as a pattern, a stream or a path.
+bool IsExactName(const char* name) {
+  const size_t length = strlen(name);
+  if (length == 0 || name[length - 1] == '.' || name[length - 1] == ' ') return false;
+  for (size_t i = 0; i < length; ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    if (c < 0x20 || strchr("\\/:*?\"<>|", c) != nullptr) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+void Win32Os::Forget() { yielded_ = nullptr; }
 
 Win32Os& TheWin32Os() {
   static Win32Os os;
@@ -92,59 +139,120 @@ int Win32Os::Fail() {
 }
 
 File Win32Os::OpenRead(const char* path) {
+  Forget();
   HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) Fail();
-  return ToFile(handle);
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  File file = NewFile(handle, true);
+  if (file == nullptr) Fail();
+  return file;
 }
 
 File Win32Os::OpenWrite(const char* path) {
+  Forget();
   HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) Fail();
-  return ToFile(handle);
+  File file = NewFile(handle, false);
+  if (file == nullptr) Fail();
+  return file;
 }
 
-int32_t Win32Os::Read(File file, void* buffer, int32_t size) {
-  if (file == nullptr || size < 0) return -1;
+int32_t Win32Os::Read(File handle, void* buffer, int32_t size) {
+  Forget();
+  if (handle == nullptr || size < 0) return -1;
+  Win32File* file = ToWin32(handle);
+  char* out = static_cast<char*>(buffer);
   int32_t total = 0;
   while (total < size) {
+    if (file->next < file->end) {
+      const int32_t available = file->end - file->next;
+      const int32_t n = size - total < available ? size - total : available;
+      memcpy(out + total, file->block + file->next, static_cast<size_t>(n));
+      file->next += n;
+      total += n;
+      continue;
+    }
+    // The block is used up; a request as large as a block skips it.
+    const bool direct = file->block == nullptr || size - total >= kReadAhead;
+    char* into = direct ? out + total : file->block;
+    const int32_t want = direct ? size - total : kReadAhead;
     DWORD got = 0;
-    if (!ReadFile(ToHandle(file), static_cast<char*>(buffer) + total,
-                  static_cast<DWORD>(size - total), &got, nullptr)) {
+    if (!ReadFile(file->handle, into, static_cast<DWORD>(want), &got, nullptr)) {
       Fail();
       return total > 0 ? total : -1;
     }
     if (got == 0) break;
-    total += static_cast<int32_t>(got);
+    file->blockEnd += got;
+    if (direct) {
+      file->next = file->end = 0;
+      total += static_cast<int32_t>(got);
+    } else {
+      file->next = 0;
+      file->end = static_cast<int32_t>(got);
+    }
   }
   return total;
 }
 
 int32_t Win32Os::Write(File file, const void* data, int32_t size) {
+  Forget();
   if (file == nullptr || size < 0) return 0;
   DWORD put = 0;
-  if (!WriteFile(ToHandle(file), data, static_cast<DWORD>(size), &put, nullptr)) Fail();
+  if (!WriteFile(ToWin32(file)->handle, data, static_cast<DWORD>(size), &put, nullptr)) Fail();
   return static_cast<int32_t>(put);
 }
 
-int64_t Win32Os::Seek(File file, int64_t offset, SeekFrom from) {
-  if (file == nullptr) return -1;
-  const DWORD method =
-      from == SeekFrom::kStart ? FILE_BEGIN : from == SeekFrom::kCurrent ? FILE_CURRENT : FILE_END;
+int64_t Win32Os::Seek(File handle, int64_t offset, SeekFrom from) {
+  Forget();
+  if (handle == nullptr) return -1;
+  Win32File* file = ToWin32(handle);
   LARGE_INTEGER distance;
   LARGE_INTEGER position;
-  distance.QuadPart = offset;
-  // Fails without moving (ERROR_NEGATIVE_SEEK) for a target before the start.
-  if (!SetFilePointerEx(ToHandle(file), distance, &position, method)) return Fail();
+  if (file->block == nullptr) {
+    const DWORD method = from == SeekFrom::kStart ? FILE_BEGIN
+                         : from == SeekFrom::kCurrent ? FILE_CURRENT
+                                                      : FILE_END;
+    distance.QuadPart = offset;
+    // Fails without moving (ERROR_NEGATIVE_SEEK) for a target before the start.
+    if (!SetFilePointerEx(file->handle, distance, &position, method)) return Fail();
+    return position.QuadPart;
+  }
+  // Read ahead: where the reader is, not where the handle is.
+  int64_t base = 0;
+  if (from == SeekFrom::kCurrent) {
+    base = file->blockEnd - (file->end - file->next);
+  } else if (from == SeekFrom::kEnd) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file->handle, &size)) return Fail();
+    base = size.QuadPart;
+  }
+  if (offset < -base || (offset > 0 && base > INT64_MAX - offset)) {
+    lastError_ = EINVAL;
+    return -1;
+  }
+  const int64_t target = base + offset;
+  if (target >= file->blockEnd - file->end && target <= file->blockEnd) {
+    // Still inside the block read ahead: no need to read it again.
+    file->next = static_cast<int32_t>(target - (file->blockEnd - file->end));
+    return target;
+  }
+  distance.QuadPart = target;
+  if (!SetFilePointerEx(file->handle, distance, &position, FILE_BEGIN)) return Fail();
+  file->next = file->end = 0;
+  file->blockEnd = position.QuadPart;
   return position.QuadPart;
 }
 
-void Win32Os::Close(File file) {
-  if (file != nullptr) CloseHandle(ToHandle(file));
+void Win32Os::Close(File handle) {
+  Forget();
+  if (handle == nullptr) return;
+  Win32File* file = ToWin32(handle);
+  CloseHandle(file->handle);
+  free(file->block);
+  free(file);
 }
 
 int Win32Os::MakeDirectory(const char* path) {
+  Forget();
   return CreateDirectoryA(path, nullptr) ? 0 : Fail();
 }
 
@@ -173,6 +281,7 @@ bool PrivateDirectorySddl(char* sddl, size_t size) {
 }
 
 int Win32Os::MakePrivateDirectory(const char* path) {
+  Forget();
   // Without its protection the directory is not made at all: an open one
   // would let any local user swap the files an elevated setup runs.
   char sddl[256];
@@ -193,10 +302,13 @@ int Win32Os::MakePrivateDirectory(const char* path) {
 }
 
 int Win32Os::ChangeDirectory(const char* path) {
+  Forget();
+  entered_ = nullptr;
   return SetCurrentDirectoryA(path) ? 0 : Fail();
 }
 
 int Win32Os::CurrentDirectory(char* buffer, uint32_t size) {
+  Forget();
   if (size == 0) return -1;
   const DWORD length = GetCurrentDirectoryA(size, buffer);
   // On success the length excludes the zero; too small a buffer returns the
@@ -211,12 +323,17 @@ int Win32Os::CurrentDirectory(char* buffer, uint32_t size) {
 }
 
 int Win32Os::RemoveEmptyDirectory(const char* path) {
+  Forget();
   return RemoveDirectoryA(path) ? 0 : Fail();
 }
 
-int Win32Os::RemoveFile(const char* path) { return DeleteFileA(path) ? 0 : Fail(); }
+int Win32Os::RemoveFile(const char* path) {
+  Forget();
+  return DeleteFileA(path) ? 0 : Fail();
+}
 
 Dir Win32Os::OpenDirectory(const char* path) {
+  Forget();
   FindState* state = static_cast<FindState*>(malloc(sizeof(FindState)));
   if (state == nullptr) {
     lastError_ = ENOMEM;
@@ -267,6 +384,8 @@ Dir Win32Os::OpenDirectory(const char* path) {
 }
 
 int Win32Os::EnterDirectory(Dir dir) {
+  Forget();
+  entered_ = nullptr;
   if (dir == nullptr) return -1;
   FindState* state = reinterpret_cast<FindState*>(dir);
   if (!SetCurrentDirectoryA(state->path)) return Fail();
@@ -283,10 +402,12 @@ int Win32Os::EnterDirectory(Dir dir) {
     lastError_ = ENOTDIR;
     return -1;
   }
+  entered_ = state;
   return 0;
 }
 
 int Win32Os::NextEntry(Dir dir, char* name, uint32_t size) {
+  Forget();
   if (dir == nullptr || size == 0) return 0;
   FindState* state = reinterpret_cast<FindState*>(dir);
   for (;;) {
@@ -298,22 +419,34 @@ int Win32Os::NextEntry(Dir dir, char* name, uint32_t size) {
     const size_t length = strnlen(state->data.cFileName, sizeof state->data.cFileName);
     if (length < size && length < sizeof state->data.cFileName) {
       memcpy(name, state->data.cFileName, length + 1);
+      // The enumeration brought the entry's attributes along: a query of
+      // this name in this directory, right after, can take them.
+      if (entered_ == state && IsExactName(state->data.cFileName)) yielded_ = state;
       return 1;
     }
   }
 }
 
 void Win32Os::CloseDirectory(Dir dir) {
+  Forget();
   if (dir == nullptr) return;
   FindState* state = reinterpret_cast<FindState*>(dir);
+  if (entered_ == state) entered_ = nullptr;
   FindClose(state->find);
   CloseHandle(state->directory);
   free(state);
 }
 
 int Win32Os::GetAttributes(const char* path, Attributes* attributes) {
-  const DWORD value = GetFileAttributesA(path);
-  if (value == INVALID_FILE_ATTRIBUTES) return Fail();
+  const FindState* known = static_cast<const FindState*>(yielded_);
+  Forget();
+  DWORD value;
+  if (known != nullptr && strcmp(path, known->data.cFileName) == 0) {
+    value = known->data.dwFileAttributes;  // the enumeration's answer, just given
+  } else {
+    value = GetFileAttributesA(path);
+    if (value == INVALID_FILE_ATTRIBUTES) return Fail();
+  }
   attributes->directory = (value & FILE_ATTRIBUTE_DIRECTORY) != 0;
   attributes->link = (value & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   attributes->readOnly = (value & FILE_ATTRIBUTE_READONLY) != 0;
@@ -323,6 +456,7 @@ int Win32Os::GetAttributes(const char* path, Attributes* attributes) {
 int Win32Os::ErrorNumber() { return lastError_; }
 
 int Win32Os::InUse(const char* path) {
+  Forget();
   // Writing a running program's file is refused (its image is mapped), and
   // delete access is refused while anyone holds it without delete sharing:
   // a file opened so, a directory that is some process's current one.
@@ -338,6 +472,7 @@ int Win32Os::InUse(const char* path) {
 }
 
 int Win32Os::LockInstall() {
+  Forget();
   if (installLock_ != nullptr) return 0;
   // In the global namespace, so that installers of all sessions and users
   // meet. A name squatted by someone else only ever makes this fail.
@@ -356,6 +491,7 @@ int Win32Os::LockInstall() {
 }
 
 void Win32Os::UnlockInstall() {
+  Forget();
   if (installLock_ == nullptr) return;
   ReleaseMutex(installLock_);
   CloseHandle(installLock_);
@@ -363,11 +499,13 @@ void Win32Os::UnlockInstall() {
 }
 
 int Win32Os::Launch(const char* commandLine) {
+  Forget();
   // WinExec documents values above 31 as success.
   return WinExec(commandLine, SW_SHOWNORMAL) > 31 ? 0 : -1;
 }
 
 int Win32Os::OpenDevice(const char* name) {
+  Forget();
   HANDLE device = CreateFileA(name, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
   if (device == INVALID_HANDLE_VALUE) {
     Fail();
@@ -377,9 +515,13 @@ int Win32Os::OpenDevice(const char* name) {
   return 1;
 }
 
-void Win32Os::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
+void Win32Os::Sleep(uint32_t milliseconds) {
+  Forget();
+  ::Sleep(milliseconds);
+}
 
 void Win32Os::Print(const char* text) {
+  Forget();
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;

@@ -74,3 +74,43 @@ TEST(Win32PrivateDirectory, IsMadeOnceAndNeverTooSmallABuffer) {
 }
 
 }  // namespace
+
+namespace {
+
+// A query right after the enumeration yielded the name takes the
+// attributes the enumeration brought; for another name, or after any
+// other operation, it asks the file system again.
+TEST(Win32Enumeration, AttributesComeFromTheEnumerationOnlyForTheNameJustYielded) {
+  testing_support::TestDrive drive;
+  platform::Os& os = drive.backend();
+  drive.MakeDirectories("d");
+  drive.WriteFile("d/a", "");
+  drive.WriteFile("d/b", "");
+  platform::Dir dir = os.OpenDirectory(drive.Path("d").c_str());
+  ASSERT_NE(nullptr, dir);
+  ASSERT_EQ(0, os.EnterDirectory(dir));
+  char name[260];
+  std::string first;
+  while (os.NextEntry(dir, name, sizeof name) == 1) {
+    if (name[0] != '.') {
+      first = name;
+      break;
+    }
+  }
+  ASSERT_FALSE(first.empty());
+  const std::string other = first == "a" ? "b" : "a";
+  ASSERT_TRUE(SetFileAttributesA(other.c_str(), FILE_ATTRIBUTE_READONLY));
+  platform::Attributes attributes;
+  ASSERT_EQ(0, os.GetAttributes(other.c_str(), &attributes));
+  EXPECT_TRUE(attributes.readOnly);  // not the name yielded
+  ASSERT_EQ(0, os.GetAttributes(first.c_str(), &attributes));
+  EXPECT_FALSE(attributes.readOnly);
+  ASSERT_TRUE(SetFileAttributesA(first.c_str(), FILE_ATTRIBUTE_READONLY));
+  ASSERT_EQ(0, os.GetAttributes(first.c_str(), &attributes));
+  EXPECT_TRUE(attributes.readOnly);  // the enumeration's answer is used once only
+  SetFileAttributesA("a", FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesA("b", FILE_ATTRIBUTE_NORMAL);
+  os.CloseDirectory(dir);
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 // writer never produces what the installer would refuse.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -117,6 +118,35 @@ TEST_F(TreePlanning, ListsParentsFirstWithWindowsNames) {
   EXPECT_EQ((std::vector<std::string>{"a-z", "b", "b\\c"}), plan.directories);
   EXPECT_EQ((std::vector<std::string>{"b\\c\\f", "top"}), plan.fileNames);
   EXPECT_EQ((std::vector<int64_t>{1, 0}), plan.fileSizes);
+}
+
+// The streaming writer packs what the plan lists, in the plan's order, byte
+// for byte: the order of a sort over all names, where a file next to a
+// directory may sort between the directory and what it holds ("a-c"
+// before "a\\b", "a~" after it), and without the archive itself, which
+// lies inside the tree here.
+TEST_F(TreePlanning, CreateWritesThePlannedArchiveByteForByte) {
+  drive.MakeDirectories("tree/a/b");
+  std::string big(300 * 1024 + 5, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 13 + (i >> 10));
+  const std::vector<secpack::FileEntry> files = {
+      {"a-c", "1"}, {"a\\b\\f", big}, {"a\\x", std::string(16385, 'x')}, {"a~", "22"}, {"z", ""}};
+  for (const secpack::FileEntry& file : files) {
+    std::string native = file.name;
+    std::replace(native.begin(), native.end(), '\\', '/');
+    drive.WriteFile("tree/" + native, file.content);
+  }
+  const std::string out = drive.Native("tree") + "/data.sec";
+  drive.WriteFile("tree/data.sec", "an older archive");
+  secpack::CreateCounts counts;
+  std::string reason;
+  ASSERT_TRUE(secpack::CreateArchive(out, drive.Native("tree"), &counts, &reason)) << reason;
+  EXPECT_EQ(2u, counts.directories);
+  EXPECT_EQ(files.size(), counts.files);
+  std::string written;
+  ASSERT_TRUE(drive.ReadFile("tree/data.sec", &written));
+  EXPECT_TRUE(written == EncodeArchive({"a", "a\\b"}, files));
+  EXPECT_FALSE(drive.Exists("tree/data.sec.partial"));
 }
 
 #ifndef _WIN32

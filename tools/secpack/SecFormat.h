@@ -55,8 +55,18 @@ struct TreePlan {
 bool PlanTree(const std::string& root, const std::string& skip, TreePlan* plan,
               std::string* reason);
 
-// Writes the planned archive to out (through a temporary file that takes
-// its place only when complete).
-bool WriteArchive(const std::string& out, const TreePlan& plan, std::string* reason);
+struct CreateCounts {
+  size_t directories = 0;
+  size_t files = 0;
+};
+
+// Packs the tree below root into the archive out, in the order PlanTree
+// gives, streaming: one directory's names at a time and the table's names
+// are all it keeps, whatever the number of files. Written through a
+// temporary file that takes out's place only when complete; out itself and
+// that file are left out of the tree. False, with the reason, as PlanTree,
+// or when a file changes or cannot be read while it is packed.
+bool CreateArchive(const std::string& out, const std::string& root, CreateCounts* counts,
+                   std::string* reason);
 
 }  // namespace secpack

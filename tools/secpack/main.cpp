@@ -42,13 +42,13 @@ bool Load(const char* path, std::vector<unsigned char>* bytes) {
 }
 
 int Create(const char* out, const char* dir) {
-  secpack::TreePlan plan;
+  secpack::CreateCounts counts;
   std::string reason;
-  if (!secpack::PlanTree(dir, out, &plan, &reason) || !secpack::WriteArchive(out, plan, &reason)) {
+  if (!secpack::CreateArchive(out, dir, &counts, &reason)) {
     fprintf(stderr, "secpack: %s\n", reason.c_str());
     return 1;
   }
-  printf("%s: %zu directories, %zu files\n", out, plan.directories.size(), plan.fileNames.size());
+  printf("%s: %zu directories, %zu files\n", out, counts.directories, counts.files);
   return 0;
 }
 

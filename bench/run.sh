@@ -1,0 +1,368 @@
+#!/usr/bin/env bash
+# Side-by-side benchmark of the package code against the general tools:
+#   extraction   secpack extract  vs  tar -xf, bsdtar -xf, cp -r (the write floor)
+#   packing      secpack create   vs  tar -cf
+#   tree removal remove_bench (CleanUpTempDir)  vs  rm -rf
+# on four data sets (8 x 64 MiB; 20,000 x 4 KiB in 100 directories; one
+# 1.9 GiB file; a tree 50 levels deep with 20 files on each level).
+#
+# Measured is CPU time (user + system) of each command, not wall time: the
+# machine is shared, and waiting for a neighbour's build is not our cost.
+# The commands of one piece of work run in rounds, each round in a rotated
+# order (for two commands: AB, BA, AB, ...), after one unrecorded warm-up
+# run each, so that every command meets the page cache in the same state.
+# Outputs are deleted and trees re-made between runs, outside the timing.
+# Then each command runs once more under strace -c -f for its system calls.
+#
+# Small-file work runs on tmpfs (/dev/shm): on an unjournaled ext4,
+# re-creating 20,000 files right after deleting 20,000 is slow for every
+# tool, as the inode allocator skips recently freed inodes, and the rounds
+# would measure that. The large files live in a directory on disk. Tree
+# removal runs on both: there the trees are re-made outside the timing.
+#
+# usage: bench/run.sh [--smoke] [--rounds N] [--only WORK,...] [--out FILE] [--build DIR]
+#   --smoke   tiny data, 3 rounds, output to stdout only (CI: ~30 s)
+#   --only    just these pieces of work (extract-big, extract-small,
+#             extract-huge, create-big, create-small, remove-small,
+#             remove-deep); the report then goes to stdout only
+#   --out     where the report goes (default docs/performance.md; "-": none)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+
+smoke=0
+rounds=""
+out=docs/performance.md
+build=build/linux
+only=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --smoke) smoke=1; out=- ;;
+    --rounds) rounds=$2; shift ;;
+    --only) only=",$2,"; out=-; shift ;;
+    --out) out=$2; shift ;;
+    --build) build=$2; shift ;;
+    *) echo "usage: bench/run.sh [--smoke] [--rounds N] [--only WORK,...] [--out FILE] [--build DIR]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+# --- what it needs ---------------------------------------------------------
+need_packages=()
+command -v bsdtar >/dev/null || need_packages+=(libarchive-tools)
+command -v strace >/dev/null || need_packages+=(strace)
+if [ ${#need_packages[@]} -gt 0 ]; then
+  sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  echo "Installing: ${need_packages[*]}" >&2
+  if ! { "${sudo[@]}" apt-get update -q && DEBIAN_FRONTEND=noninteractive \
+      "${sudo[@]}" apt-get install -y -q --no-install-recommends "${need_packages[@]}"; } >&2; then
+    echo "bench/run.sh: missing, and could not install: ${need_packages[*]}" >&2
+    exit 1
+  fi
+fi
+for tool in tar bsdtar cp rm strace; do
+  command -v "$tool" >/dev/null || { echo "bench/run.sh: $tool is missing" >&2; exit 1; }
+done
+if [ ! -x "$build/tools/secpack/secpack" ] || [ ! -x "$build/bench/remove_bench" ] ||
+    [ ! -x "$build/bench/bench_measure" ] || [ "$build" = build/linux ]; then
+  if [ "$build" = build/linux ]; then
+    [ -f build/linux/CMakeCache.txt ] || cmake --preset linux >/dev/null
+    cmake --build --preset linux -j2 --target secpack remove_bench bench_measure >/dev/null
+  fi
+fi
+case "$build" in /*) bin=$build ;; *) bin=$repo/$build ;; esac
+secpack=$bin/tools/secpack/secpack
+remove_bench=$bin/bench/remove_bench
+measure=$bin/bench/bench_measure
+for program in "$secpack" "$remove_bench" "$measure"; do
+  [ -x "$program" ] || { echo "bench/run.sh: $program is not built" >&2; exit 1; }
+done
+
+# --- sizes -----------------------------------------------------------------
+if [ "$smoke" -eq 1 ]; then
+  big_count=2; big_mib=1
+  small_dirs=5; small_per_dir=20
+  huge_mib=4
+  deep_levels=5; deep_files=4
+  rounds_small=${rounds:-3}; rounds_huge=${rounds:-3}
+else
+  big_count=8; big_mib=64
+  small_dirs=100; small_per_dir=200
+  huge_mib=1945  # 1.9 GiB: below the format's 2 GiB
+  deep_levels=50; deep_files=20
+  rounds_small=${rounds:-15}; rounds_huge=${rounds:-7}
+fi
+small_count=$((small_dirs * small_per_dir))
+deep_count=$((deep_levels * deep_files))
+
+disk=$(mktemp -d "${TMPDIR:-/var/tmp}/secpack-bench.XXXXXX")
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  memfs=$(mktemp -d /dev/shm/secpack-bench.XXXXXX)
+else
+  memfs=$(mktemp -d "${TMPDIR:-/tmp}/secpack-bench-small.XXXXXX")
+fi
+cleanup() { rm -rf "$disk" "$memfs"; }
+trap cleanup EXIT
+
+need_mib=$(( (big_count * big_mib + huge_mib) * 4 + 256 ))
+avail_mib=$(df -Pm "$disk" | awk 'NR == 2 { print $4 }')
+if [ "$avail_mib" -lt "$need_mib" ]; then
+  echo "bench/run.sh: $disk has $avail_mib MiB free, the data sets need $need_mib MiB" >&2
+  exit 1
+fi
+
+base_of() { case "$1" in big|huge) echo "$disk" ;; *) echo "$memfs" ;; esac; }
+# A piece of work is KIND-SET, or KIND-SET-disk for work on the disk's
+# file system with a set that otherwise lives on tmpfs (tree removal).
+set_of() { local set=${1#*-}; echo "${set%-disk}"; }
+where_of() { case "$1" in *-disk) echo "$disk" ;; *) base_of "$(set_of "$1")" ;; esac; }
+log() { printf '%s  %s\n' "$(date +%T)" "$*" >&2; }
+
+# --- data sets -------------------------------------------------------------
+# src-NAME: the tree; NAME.sec and NAME.tar: the archives of it.
+log "making the data sets in $disk and $memfs"
+make_files() {  # DIR COUNT BYTES
+  mkdir -p "$1"
+  head -c $(( $2 * $3 )) /dev/urandom | (cd "$1" && split -a 4 -d -b "$3" - f)
+}
+wanted() { [ -z "$only" ] || [[ $only == *",$1,"* ]]; }
+set_wanted() {
+  wanted "extract-$1" || wanted "create-$1" || wanted "remove-$1" || wanted "remove-$1-disk"
+}
+if set_wanted big; then
+  mkdir -p "$disk/src-big/pkg"
+  for i in $(seq 1 "$big_count"); do
+    head -c $((big_mib << 20)) /dev/urandom > "$disk/src-big/pkg/part$i.bin"
+  done
+fi
+if set_wanted huge; then
+  mkdir -p "$disk/src-huge/pkg"
+  head -c $((huge_mib << 20)) /dev/urandom > "$disk/src-huge/pkg/driver.bin"
+fi
+if set_wanted small; then
+  for d in $(seq -w 1 "$small_dirs"); do
+    make_files "$memfs/src-small/pkg/d$d" "$small_per_dir" 4096
+  done
+fi
+if set_wanted deep; then
+  path="$memfs/src-deep/pkg"
+  for level in $(seq -w 1 "$deep_levels"); do
+    path="$path/l$level"
+    make_files "$path" "$deep_files" 4096
+  done
+fi
+for set in big huge small deep; do
+  set_wanted "$set" || continue
+  base=$(base_of "$set")
+  "$secpack" create "$base/$set.sec" "$base/src-$set/pkg" >/dev/null
+  tar -cf "$base/$set.tar" -C "$base/src-$set" pkg
+done
+sync
+
+
+# --- the commands ----------------------------------------------------------
+# prepare WORK TOOL: outside the timing, puts the file system in the state
+# the command starts from. command WORK TOOL: sets cmd to the command line.
+prepare() {
+  local set base
+  set=$(set_of "$1"); base=$(where_of "$1")
+  case "$1" in
+    extract-*)
+      rm -rf "$base/out"
+      [ "$2" = cp ] || mkdir -p "$base/out" ;;
+    create-*) rm -f "$base/new.sec" "$base/new.tar" ;;
+    remove-*)
+      rm -rf "$base/drive"
+      mkdir -p "$base/drive"
+      cp -r "$(base_of "$set")/src-$set/pkg" "$base/drive/ZUV_tmp" ;;
+  esac
+}
+command_of() {
+  local set base
+  set=$(set_of "$1"); base=$(where_of "$1")
+  case "$1:$2" in
+    extract-*:secpack) cmd=("$secpack" extract "$base/$set.sec" "$base/out") ;;
+    extract-*:tar) cmd=(tar -xf "$base/$set.tar" -C "$base/out") ;;
+    extract-*:bsdtar) cmd=(bsdtar -xf "$base/$set.tar" -C "$base/out") ;;
+    extract-*:cp) cmd=(cp -r "$base/src-$set/pkg" "$base/out") ;;
+    create-*:secpack) cmd=("$secpack" create "$base/new.sec" "$base/src-$set/pkg") ;;
+    create-*:tar) cmd=(tar -cf "$base/new.tar" -C "$base/src-$set" pkg) ;;
+    remove-*:remove_bench) cmd=("$remove_bench" "$base/drive") ;;
+    remove-*:rm) cmd=(rm -rf "$base/drive/ZUV_tmp") ;;
+  esac
+}
+
+results=$memfs/results
+mkdir -p "$results"
+
+# bench WORK ROUNDS TOOL...: the timed rounds; results/WORK.TOOL gets one
+# "cpu peak-KiB" line per run.
+bench() {
+  local work=$1 rounds_here=$2
+  shift 2
+  wanted "$work" || return 0
+  local tools=("$@") n=$# round i tool cpu peak code
+  log "$work: $rounds_here rounds of ${tools[*]}"
+  for tool in "${tools[@]}"; do
+    : > "$results/$work.$tool"
+    prepare "$work" "$tool"; command_of "$work" "$tool"
+    "${cmd[@]}" >/dev/null  # warm-up, not recorded
+  done
+  for round in $(seq 0 $((rounds_here - 1))); do
+    for i in $(seq 0 $((n - 1))); do
+      tool=${tools[$(( (i + round) % n ))]}
+      prepare "$work" "$tool"; command_of "$work" "$tool"
+      read -r cpu peak code < <("$measure" "${cmd[@]}")
+      if [ "$code" -ne 0 ]; then
+        echo "bench/run.sh: ${cmd[*]} failed with $code" >&2
+        exit 1
+      fi
+      echo "$cpu $peak" >> "$results/$work.$tool"
+    done
+  done
+  local base
+  base=$(where_of "$work")
+  rm -rf "$base/out" "$base/drive" "$base/new.sec" "$base/new.tar"
+}
+
+# syscalls WORK TOOL: one run under strace -c -f; results/WORK.TOOL.strace
+# keeps the summary, results/WORK.TOOL.calls the total number of calls.
+syscalls() {
+  wanted "$1" || return 0
+  prepare "$1" "$2"; command_of "$1" "$2"
+  strace -c -f -o "$results/$1.$2.strace" "${cmd[@]}" >/dev/null
+  awk '$NF == "total" { print $4 }' "$results/$1.$2.strace" > "$results/$1.$2.calls"
+  local base
+  base=$(where_of "$1")
+  rm -rf "$base/out" "$base/drive" "$base/new.sec" "$base/new.tar"
+}
+
+extract_tools=(secpack tar bsdtar cp)
+for set in big small huge; do
+  r=$rounds_small; [ "$set" = huge ] && r=$rounds_huge
+  bench "extract-$set" "$r" "${extract_tools[@]}"
+done
+for set in big small; do
+  bench "create-$set" "$rounds_small" secpack tar
+done
+for work in remove-small remove-deep remove-small-disk remove-deep-disk; do
+  bench "$work" "$rounds_small" remove_bench rm
+done
+log "system calls (strace -c -f)"
+for set in big small huge; do
+  for tool in "${extract_tools[@]}"; do syscalls "extract-$set" "$tool"; done
+done
+for set in big small; do
+  for tool in secpack tar; do syscalls "create-$set" "$tool"; done
+done
+for work in remove-small remove-deep remove-small-disk remove-deep-disk; do
+  for tool in remove_bench rm; do syscalls "$work" "$tool"; done
+done
+
+# --- the report ------------------------------------------------------------
+# stats FILE: "median min max median-peak-KiB count" of the recorded runs.
+stats() {
+  awk '{ print $1 }' "$1" | sort -g | awk '{ v[NR] = $1 } END {
+    m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+    printf "%.4f %.4f %.4f", m, v[1], v[NR] }'
+  printf ' '
+  awk '{ print $2 }' "$1" | sort -n | awk '{ v[NR] = $1 } END { printf "%d %d\n", v[int((NR + 1) / 2)], NR }'
+}
+describe() {
+  case "$1" in
+    big) echo "$big_count x $big_mib MiB" ;;
+    small) echo "$small_count x 4 KiB in $small_dirs dirs" ;;
+    huge) echo "one $huge_mib MiB file" ;;
+    deep) echo "$deep_levels levels x $deep_files files" ;;
+  esac
+}
+files_of() {
+  case "$1" in big) echo "$big_count" ;; small) echo "$small_count" ;; huge) echo 1 ;; deep) echo "$deep_count" ;; esac
+}
+mib_of() {
+  case "$1" in big) echo $((big_count * big_mib)) ;; small) echo $((small_count * 4 / 1024)) ;;
+    huge) echo "$huge_mib" ;; deep) echo $((deep_count * 4 / 1024)) ;; esac
+}
+ours_of() { case "$1" in extract-*|create-*) echo secpack ;; remove-*) echo remove_bench ;; esac; }
+label_of() {
+  case "$1:$2" in
+    extract-*:secpack) echo "secpack extract" ;; extract-*:tar) echo "tar -xf" ;;
+    extract-*:bsdtar) echo "bsdtar -xf" ;; extract-*:cp) echo "cp -r" ;;
+    create-*:secpack) echo "secpack create" ;; create-*:tar) echo "tar -cf" ;;
+    remove-*:remove_bench) echo "RemoveTree" ;; remove-*:rm) echo "rm -rf" ;;
+  esac
+}
+
+report=$memfs/report.md
+all_work="extract-big extract-small extract-huge create-big create-small remove-small remove-deep remove-small-disk remove-deep-disk"
+# the data set, and where the work ran
+fs_type() { { findmnt -n -o FSTYPE -T "$1" 2>/dev/null || stat -f -c %T "$1"; } | head -1; }
+place() { fs_type "$(where_of "$1")"; }
+{
+  echo "| work | data set | command | CPU s, median | min – max | runs | ours ÷ this | peak MiB | calls | per file | per MiB |"
+  echo "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|"
+  for work in $all_work; do
+    wanted "$work" || continue
+    set=$(set_of "$work")
+    ours=$(ours_of "$work")
+    read -r ours_median _ <<< "$(stats "$results/$work.$ours")"
+    for tool in $(ls "$results" | sed -n "s/^$work\.\([a-z_]*\)$/\1/p" | awk -v o="$ours" '{ print ($1 == o ? 0 : 1) " " $1 }' | sort | awk '{ print $2 }'); do
+      read -r median low high peak count <<< "$(stats "$results/$work.$tool")"
+      ratio=$(awk -v a="$ours_median" -v b="$median" 'BEGIN { printf (b > 0 ? "%.2f" : "-"), a / b }')
+      [ "$tool" = "$ours" ] && ratio="1"
+      calls=$(cat "$results/$work.$tool.calls" 2>/dev/null || echo 0)
+      per_file=$(awk -v c="$calls" -v f="$(files_of "$set")" 'BEGIN { printf "%.2f", c / f }')
+      per_mib=$(awk -v c="$calls" -v m="$(mib_of "$set")" 'BEGIN { printf (m > 0 ? "%.1f" : "-"), c / m }')
+      printf '| %s | %s | %s | %.3f | %.3f – %.3f | %d | %s | %.1f | %d | %s | %s |\n' \
+        "${work%%-*}" "$(describe "$set"), $(place "$work")" "$(label_of "$work" "$tool")" "$median" "$low" "$high" \
+        "$count" "$ratio" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')" "$calls" "$per_file" "$per_mib"
+    done
+  done
+} > "$report"
+
+{
+  echo
+  echo "System calls of ours by kind (strace -c -f; calls per file, the most frequent first):"
+  echo
+  echo "| work | data set | calls per file by kind |"
+  echo "|---|---|---|"
+  for work in $all_work; do
+    wanted "$work" || continue
+    set=$(set_of "$work")
+    ours=$(ours_of "$work")
+    kinds=$(awk -v f="$(files_of "$set")" '$NF != "total" && $4 ~ /^[0-9]+$/ && $1 ~ /^[0-9.]+$/ {
+        printf "%s %.2f\n", $NF, $4 / f }' "$results/$work.$ours.strace" |
+      sort -k2 -g -r | head -8 | awk '{ printf "%s%s %s", (NR > 1 ? ", " : ""), $1, $2 }')
+    echo "| ${work%%-*} | $(describe "$set"), $(place "$work") | $kinds |"
+  done
+} >> "$report"
+
+cat "$report"
+
+if [ "$out" != - ]; then
+  machine="$(lscpu 2>/dev/null | sed -n 's/^Model name: *//p' | head -1), $(nproc) cores, $(free -g | awk '/^Mem:/ { print $2 }') GiB RAM; Linux $(uname -r)"
+  fs_disk=$(fs_type "$disk"); fs_mem=$(fs_type "$memfs")
+  generated=$memfs/generated.md
+  {
+    echo "<!-- bench:begin (written by bench/run.sh; edit outside these markers) -->"
+    echo "Run of $(date -u +%Y-%m-%d) on commit $(git rev-parse --short HEAD 2>/dev/null || echo '?'):"
+    echo "$machine. Large files on $fs_disk ($(df -P "$disk" | awk 'NR == 2 { print $1 }')), small files"
+    echo "and the deep tree on $fs_mem; tree removal on both. Rounds: $rounds_small ($rounds_huge for the 1.9 GiB file);"
+    echo "tar $(tar --version | head -1 | awk '{ print $NF }'), $(bsdtar --version | awk '{ print $1, $2 }'), $(cp --version | head -1)."
+    echo
+    echo "    bench/run.sh"
+    echo
+    cat "$report"
+    echo "<!-- bench:end -->"
+  } > "$generated"
+  if [ -f "$out" ] && grep -q '^<!-- bench:begin' "$out"; then
+    awk -v gen="$generated" '
+      /^<!-- bench:begin/ { while ((getline line < gen) > 0) print line; skip = 1; next }
+      /^<!-- bench:end/ { skip = 0; next }
+      !skip { print }' "$out" > "$out.new" && mv "$out.new" "$out"
+  else
+    { echo "# Performance"; echo; cat "$generated"; } > "$out"
+  fi
+  log "wrote $out"
+fi

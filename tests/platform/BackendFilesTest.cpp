@@ -1,0 +1,51 @@
+// Files as every backend reads them: reading ahead must not show.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "tests/support/TestDrive.h"
+
+namespace {
+
+using platform::SeekFrom;
+using testing_support::TestDrive;
+
+// Reads and seeks of every kind against the same bytes held in memory:
+// positions and contents agree whether a request falls inside, across or
+// beyond the block read ahead.
+TEST(BackendFiles, ReadsAndSeeksSeeTheFileAsItIs) {
+  TestDrive drive;
+  std::string content(300 * 1024 + 123, '\0');
+  for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + (i >> 9));
+  drive.WriteFile("f", content);
+  platform::Os& os = drive.backend();
+  platform::File file = os.OpenRead("f");
+  ASSERT_NE(nullptr, file);
+  const int64_t size = static_cast<int64_t>(content.size());
+  int64_t position = 0;
+  uint32_t random = 12345;
+  std::string buffer(200 * 1024, '\0');
+  for (int step = 0; step < 400; ++step) {
+    random = random * 1103515245 + 12345;
+    const uint32_t pick = random >> 8;
+    if (pick % 3 == 0) {
+      const SeekFrom from = static_cast<SeekFrom>(pick % 9 / 3);
+      const int64_t base = from == SeekFrom::kStart ? 0 : from == SeekFrom::kCurrent ? position : size;
+      const int64_t offset = static_cast<int64_t>(pick >> 4) % (size + 1) - base;
+      ASSERT_EQ(base + offset, os.Seek(file, offset, from)) << "step " << step;
+      position = base + offset;
+    } else {
+      const int32_t want = static_cast<int32_t>((pick >> 3) % (pick % 2 ? 300 : 150 * 1024));
+      const int32_t expected = static_cast<int32_t>(std::min<int64_t>(want, size - position));
+      ASSERT_EQ(expected, os.Read(file, &buffer[0], want)) << "step " << step;
+      ASSERT_EQ(0, content.compare(position, expected, buffer, 0, expected)) << "step " << step;
+      position += expected;
+    }
+  }
+  EXPECT_EQ(-1, os.Seek(file, -1, SeekFrom::kStart));
+  EXPECT_EQ(position, os.Seek(file, 0, SeekFrom::kCurrent));
+  os.Close(file);
+}
+
+}  // namespace
