@@ -378,10 +378,15 @@ run_case() {
 # ---- the template prefix, then every case at once
 
 t_suite=$(now)
-echo "e2e: template prefix in $work/template"
+echo "e2e: template prefix in $work/template${WINEARCH:+ ($WINEARCH)}"
 rm -rf "$work/template"
 export WINEPREFIX=$work/template
+# WINEARCH=win32|win64 (from the caller) picks the template's kind; the
+# cases' copies keep it.
 wineboot -i >/dev/null 2>&1
+case "${WINEARCH:-}:$([ -d "$WINEPREFIX/drive_c/windows/syswow64" ] && echo 64)" in
+  win32:64 | win64:) echo "e2e: WINEARCH=$WINEARCH, but the prefix is not of that kind"; exit 2 ;;
+esac
 # No window manager: Wine draws the frames itself.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 wineserver -k >/dev/null 2>&1
