@@ -1,13 +1,27 @@
 // Install.exe: the installer on the Win32 backends.
+//
+// The program is linked without the C runtime's start-up code
+// (-nostartfiles, see app/CMakeLists.txt): it reads no arguments or
+// environment, has no static constructors or destructors and no thread-local
+// data, and writes its diagnostics through the OS backend rather than
+// through buffered stdio, so none of what that code sets up is used, and
+// leaving it out saves about a third of the file. InstallEntry is the PE
+// entry point itself.
+#include <stdlib.h>
+
 #include "app/InstallerMain.h"
 #include "platform/Win32Os.h"
 #include "platform/Win32Telephony.h"
 #include "platform/Win32Toolkit.h"
 
-int main() {
+// Called by the loader with a stack aligned to 4 bytes only, hence the
+// realignment. It must not return (there is no caller to return to that
+// ends the process): exit() ends it with the installer's code through
+// ExitProcess, after the C library's own clean-up.
+extern "C" __attribute__((force_align_arg_pointer, noreturn, used)) void InstallEntry() {
   platform::RestrictDllSearchToSystem();
   platform::SetOs(&platform::TheWin32Os());
   platform::SetTelephony(&platform::TheWin32Telephony());
   platform::SetToolkit(&platform::TheWin32Toolkit());
-  return InstallerMain();
+  exit(InstallerMain());
 }

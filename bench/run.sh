@@ -307,7 +307,7 @@ place() { fs_type "$(where_of "$1")"; }
     set=$(set_of "$work")
     ours=$(ours_of "$work")
     read -r ours_median _ <<< "$(stats "$results/$work.$ours")"
-    for tool in $(ls "$results" | sed -n "s/^$work\.\([a-z_]*\)$/\1/p" | awk -v o="$ours" '{ print ($1 == o ? 0 : 1) " " $1 }' | sort | awk '{ print $2 }'); do
+    for tool in $(find "$results" -maxdepth 1 -name "$work.*" -printf '%f\n' | sed -n "s/^$work\.\([a-z_]*\)$/\1/p" | awk -v o="$ours" '{ print ($1 == o ? 0 : 1) " " $1 }' | sort | awk '{ print $2 }'); do
       read -r median low high peak count <<< "$(stats "$results/$work.$tool")"
       ratio=$(awk -v a="$ours_median" -v b="$median" 'BEGIN { printf (b > 0 ? "%.2f" : "-"), a / b }')
       [ "$tool" = "$ours" ] && ratio="1"

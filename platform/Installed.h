@@ -8,7 +8,9 @@ namespace platform {
 template <typename Service>
 class Installed {
  public:
-  explicit Installed(Service* standIn) : standIn_(standIn), current_(standIn) {}
+  // constexpr: the slots are set up before any code runs, with no static
+  // constructor (Install.exe has no C runtime start-up to run one).
+  constexpr explicit Installed(Service* standIn) : standIn_(standIn), current_(standIn) {}
   Service& Get() const { return *current_; }
   // Installs service (nullptr: the stand-in again); returns the previous one.
   Service* Set(Service* service) {

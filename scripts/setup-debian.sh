@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake make g++ clang libclang-rt-14-dev googletest
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64
+  osslsigncode openssl
   fonts-wine xvfb xauth xdotool x11-utils imagemagick icewm shellcheck)
 
 missing=()

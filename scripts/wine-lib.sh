@@ -47,6 +47,10 @@ wine_prefix_make() {
   wine_server_restart
 }
 
+# Whether the current prefix is a 64-bit one, where the 32-bit programs run
+# under WOW64 (System32 mapped to SysWOW64), as on the Windows customers run.
+wine_prefix_wow64() { [ -d "$WINEPREFIX/drive_c/windows/syswow64" ]; }
+
 # wine_prefix_copy TEMPLATE DIR: a copy of a template prefix, made current.
 wine_prefix_copy() {
   rm -rf "$2"

@@ -3,15 +3,21 @@
 # Windows has and always loads from the system directory (Known DLLs): a
 # DLL of any other name could be planted beside it, in a downloads folder,
 # and would be loaded before the program's first instruction.
-# Usage: check-install-exe.sh INSTALL_EXE OBJDUMP
+# It has its own entry point and no C runtime start-up, so nothing may need
+# that start-up: no static constructors or destructors, no thread-local data
+# (the link map shows every input section that went in).
+# Usage: check-install-exe.sh INSTALL_EXE OBJDUMP LINK_MAP
 set -eu
 exe=$1
 objdump=$2
+map=$3
+budget=32768
 size=$(wc -c <"$exe")
-echo "Install.exe: $size bytes (budget 65536)"
-[ "$size" -le 65536 ] || { echo "Install.exe is larger than 64 KiB"; exit 1; }
-imports=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '[:upper:]' '[:lower:]' | sort -u)
-echo "imports:" "$(echo "$imports" | tr "\n" " ")"
+echo "Install.exe: $size bytes (budget $budget)"
+[ "$size" -le "$budget" ] || { echo "Install.exe is larger than 32 KiB"; exit 1; }
+imports=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '[:upper:]' '[:lower:]' | sort -u |
+  tr '\n' ' ')
+echo "imports: $imports"
 [ -n "$imports" ] || { echo "no import table found"; exit 1; }
 for dll in $imports; do
   case "$dll" in
@@ -19,3 +25,12 @@ for dll in $imports; do
     *) echo "Install.exe imports $dll"; exit 1 ;;
   esac
 done
+# An input section line reads " NAME ADDRESS SIZE FILE"; a long NAME stands
+# alone, its ADDRESS SIZE FILE on the next line.
+startup=$(awk '
+  pending != "" { if ($2 != "0x0") print pending, $3; pending = ""; next }
+  $1 ~ /^\.(ctors|dtors|init_array|fini_array|tls|CRT)/ {
+    if (NF == 1) pending = $1; else if (NF >= 4 && $3 != "0x0") print $1, $4
+  }' "$map")
+[ -z "$startup" ] || { echo "needs the C runtime start-up, which Install.exe does not have:"; echo "$startup"; exit 1; }
+echo "no static constructors, destructors or thread-local data"

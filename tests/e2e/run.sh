@@ -374,10 +374,14 @@ run_case() {
 # ---- the template prefix, then every case at once
 
 t_suite=$(now)
-echo "e2e: template prefix in $work/template"
+echo "e2e: template prefix in $work/template${WINEARCH:+ ($WINEARCH)}"
 rm -rf "$work/template"
-# No window manager: Wine draws the frames itself.
+# No window manager: Wine draws the frames itself. WINEARCH (win32|win64,
+# from the caller) picks the template's kind; the cases' copies keep it.
 wine_prefix_make "$work/template" frames
+case "${WINEARCH:-}:$(wine_prefix_wow64 && echo 64)" in
+  win32:64 | win64:) echo "e2e: WINEARCH=$WINEARCH, but the prefix is not of that kind"; exit 2 ;;
+esac
 unset WINEPREFIX
 echo "e2e: template ready after $(since "$t_suite") s; running ${cases[*]}"
 

@@ -27,7 +27,7 @@ const char kUsage[] =
     "       secpack list ARCHIVE          list its directories and files with their sizes\n"
     "       secpack verify ARCHIVE        check it; exit 0 when valid, 1 when not\n"
     "       secpack extract ARCHIVE DEST  unpack it into DEST as the installer does\n"
-    "       secpack --help\n";
+    "       secpack --help | --version\n";
 
 int Usage() {
   fputs(kUsage, stderr);
@@ -105,6 +105,10 @@ int Extract(const char* archive, const char* dest) {
 int main(int argc, char** argv) {
   if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
     fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+    puts("secpack " SECPACK_VERSION);
     return 0;
   }
   if (argc < 2) return Usage();
