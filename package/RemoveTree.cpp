@@ -3,6 +3,7 @@
 #include "package/FixedNames.h"
 #include "package/TempDir.h"
 #include "package/Text.h"
+#include "platform/EntryName.h"
 #include "platform/Os.h"
 
 using platform::GetOs;
@@ -12,21 +13,6 @@ namespace {
 
 bool IsDotName(const char* name) {
   return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
-}
-
-// Whether a bare name reaches the entry the enumeration yielded, and only
-// that entry. Windows drops trailing dots and spaces (so "..." or ".. "
-// names this directory or its parent), and separators, drive colons or
-// wildcards only appear in a name that is not the entry's own (a lossy
-// code-page conversion, or a POSIX name the path mapping would split).
-bool IsPlainName(const char* name) {
-  const size_t length = strlen(name);
-  if (length == 0 || name[length - 1] == '.' || name[length - 1] == ' ') return false;
-  for (size_t i = 0; i < length; ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c < 0x20 || strchr("\\/:*?\"<>|", c) != nullptr) return false;
-  }
-  return true;
 }
 
 // One level of the walk: the directory opened as openName (the root by
@@ -68,7 +54,7 @@ int RemoveLevel(const char* path, const char* openName) {
   char name[kEntryNameSize];
   while (os.NextEntry(dir, name, sizeof name) == 1) {
     const bool dotName = IsDotName(name);
-    if (!dotName && !IsPlainName(name)) {
+    if (!dotName && !platform::IsPlainEntryName(name)) {
       PrintDiagnostic("%s\\%s: name not usable, left in place\n", path, name);
       continue;
     }

@@ -49,6 +49,7 @@ class PosixOs final : public Os {
   // Any operation but a deletion right after GetAttributes forgets its
   // answer: the file system may have changed since.
   void Forget();
+  bool MapKeepingWhatIsKnown(const char* windowsPath, char* out, size_t size);
   // The kept answer for native, if it is the one kept; forgets it either way.
   bool Recall(const char* native, KnownEntry* entry);
   // The entry at native, link reported, never followed; false: errno says why.

@@ -12,6 +12,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/ReadAhead.h"
+
 extern char** environ;
 
 namespace platform {
@@ -19,37 +21,23 @@ namespace {
 
 bool IsSlash(char c) { return c == '\\' || c == '/'; }
 
-// An open file. One opened for reading is read ahead in blocks of
-// kReadAhead bytes: the reader takes the archive 264 and at most 16384
-// bytes at a time, and a system call for each of those pieces costs more
-// than the copy out of a block that is still in the cache.
-constexpr int32_t kReadAhead = 128 * 1024;
-
+// An open file; one opened for reading is read ahead (ReadAhead.h).
 struct PosixFile {
   int fd;
-  char* block;     // read-ahead block (files opened for reading), else nullptr
-  int32_t next;    // first byte of block not yet handed out
-  int32_t end;     // bytes in block
-  int64_t blockEnd;  // file offset just after the block (= the descriptor's)
+  ReadAhead ahead;
 };
 
 PosixFile* ToPosix(File file) { return reinterpret_cast<PosixFile*>(file); }
 
 File NewFile(int fd, bool readAhead) {
   PosixFile* file = static_cast<PosixFile*>(malloc(sizeof(PosixFile)));
-  char* block = readAhead ? static_cast<char*>(malloc(kReadAhead)) : nullptr;
-  if (file == nullptr || (readAhead && block == nullptr)) {
+  if (file != nullptr) *file = PosixFile{fd, ReadAhead{}};
+  if (file == nullptr || (readAhead && !file->ahead.Allocate())) {
     free(file);
-    free(block);
     close(fd);
     errno = ENOMEM;
     return nullptr;
   }
-  file->fd = fd;
-  file->block = block;
-  file->next = 0;
-  file->end = 0;
-  file->blockEnd = 0;
   return reinterpret_cast<File>(file);
 }
 
@@ -112,6 +100,14 @@ bool PosixOs::MapPath(const char* path, char* out, size_t size) const {
 bool PosixOs::Map(const char* path, char* out, size_t size) {
   if (MapPath(path, out, size)) return true;
   lastError_ = strlen(path) >= size ? ENAMETOOLONG : ENOENT;
+  return false;
+}
+
+// For the deletions, which may use what the last attribute query learnt of
+// the same name: only a failure forgets it here.
+bool PosixOs::MapKeepingWhatIsKnown(const char* path, char* out, size_t size) {
+  if (Map(path, out, size)) return true;
+  Forget();
   return false;
 }
 
@@ -185,38 +181,13 @@ int32_t PosixOs::Read(File handle, void* buffer, int32_t size) {
   Forget();
   if (handle == nullptr || size < 0) return -1;
   PosixFile* file = ToPosix(handle);
-  char* out = static_cast<char*>(buffer);
-  int32_t total = 0;
-  while (total < size) {
-    if (file->next < file->end) {
-      const int32_t available = file->end - file->next;
-      const int32_t n = size - total < available ? size - total : available;
-      memcpy(out + total, file->block + file->next, static_cast<size_t>(n));
-      file->next += n;
-      total += n;
-      continue;
+  return file->ahead.Read(buffer, size, [&](char* into, int32_t want) -> int32_t {
+    for (;;) {
+      const ssize_t got = read(file->fd, into, static_cast<size_t>(want));
+      if (got >= 0) return static_cast<int32_t>(got);
+      if (errno != EINTR) return Fail();
     }
-    // The block is used up; a request as large as a block skips it.
-    const bool direct = file->block == nullptr || size - total >= kReadAhead;
-    char* into = direct ? out + total : file->block;
-    const int32_t want = direct ? size - total : kReadAhead;
-    const ssize_t got = read(file->fd, into, static_cast<size_t>(want));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      Fail();
-      return total > 0 ? total : -1;
-    }
-    if (got == 0) break;
-    file->blockEnd += got;
-    if (direct) {
-      file->next = file->end = 0;
-      total += static_cast<int32_t>(got);
-    } else {
-      file->next = 0;
-      file->end = static_cast<int32_t>(got);
-    }
-  }
-  return total;
+  });
 }
 
 int32_t PosixOs::Write(File handle, const void* data, int32_t size) {
@@ -241,30 +212,24 @@ int64_t PosixOs::Seek(File handle, int64_t offset, SeekFrom from) {
   Forget();
   if (handle == nullptr) return -1;
   PosixFile* file = ToPosix(handle);
-  const bool buffered = file->block != nullptr;
+  const bool buffered = file->ahead.block != nullptr;
   int64_t base = 0;
   if (from == SeekFrom::kCurrent) {
-    // Where the reader is, not where the read-ahead left the descriptor.
-    base = buffered ? file->blockEnd - (file->end - file->next) : lseek(file->fd, 0, SEEK_CUR);
+    base = buffered ? file->ahead.Position() : lseek(file->fd, 0, SEEK_CUR);
   } else if (from == SeekFrom::kEnd) {
     struct stat status;
     base = fstat(file->fd, &status) == 0 ? status.st_size : -1;
   }
   if (base < 0) return Fail();
-  if (offset < -base || (offset > 0 && base > INT64_MAX - offset)) {
+  int64_t target;
+  if (!SeekTarget(base, offset, &target)) {
     lastError_ = EINVAL;
     return -1;
   }
-  const int64_t target = base + offset;
-  if (buffered && target >= file->blockEnd - file->end && target <= file->blockEnd) {
-    // Still inside the block read ahead: no need to read it again.
-    file->next = static_cast<int32_t>(target - (file->blockEnd - file->end));
-    return target;
-  }
+  if (file->ahead.MoveWithin(target)) return target;
   const off_t position = lseek(file->fd, static_cast<off_t>(target), SEEK_SET);
   if (position < 0) return Fail();
-  file->next = file->end = 0;
-  file->blockEnd = position;
+  file->ahead.Restart(position);
   return position;
 }
 
@@ -273,8 +238,7 @@ void PosixOs::Close(File handle) {
   if (handle == nullptr) return;
   PosixFile* file = ToPosix(handle);
   close(file->fd);
-  free(file->block);
-  free(file);
+  ReadAhead::Free(file);
 }
 
 int PosixOs::MakeDirectory(const char* path) {
@@ -352,10 +316,7 @@ bool PosixOs::Look(const char* native, KnownEntry* entry) {
 
 int PosixOs::RemoveEmptyDirectory(const char* path) {
   char native[PATH_MAX];
-  if (!Map(path, native, sizeof native)) {
-    Forget();
-    return -1;
-  }
+  if (!MapKeepingWhatIsKnown(path, native, sizeof native)) return -1;
   KnownEntry entry;
   if (Look(native, &entry) && S_ISLNK(entry.mode)) {
     if (!entry.targetIsDirectory) {
@@ -369,10 +330,7 @@ int PosixOs::RemoveEmptyDirectory(const char* path) {
 
 int PosixOs::RemoveFile(const char* path) {
   char native[PATH_MAX];
-  if (!Map(path, native, sizeof native)) {
-    Forget();
-    return -1;
-  }
+  if (!MapKeepingWhatIsKnown(path, native, sizeof native)) return -1;
   KnownEntry entry;
   if (!Look(native, &entry)) return Fail();
   if (S_ISDIR(entry.mode)) {

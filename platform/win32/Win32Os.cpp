@@ -6,23 +6,17 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include "platform/EntryName.h"
+#include "platform/ReadAhead.h"
 #include "platform/win32/Win32Security.h"
 
 namespace platform {
 namespace {
 
-// An open file. One opened for reading is read ahead in blocks of
-// kReadAhead bytes: the reader takes the archive 264 and at most 16384
-// bytes at a time, and a ReadFile for each of those pieces costs more than
-// the copy out of a block that is still in the cache.
-constexpr int32_t kReadAhead = 128 * 1024;
-
+// An open file; one opened for reading is read ahead (ReadAhead.h).
 struct Win32File {
   HANDLE handle;
-  char* block;       // read-ahead block (files opened for reading), else nullptr
-  int32_t next;      // first byte of block not yet handed out
-  int32_t end;       // bytes in block
-  int64_t blockEnd;  // file offset just after the block (= the handle's)
+  ReadAhead ahead;
 };
 
 Win32File* ToWin32(File file) { return reinterpret_cast<Win32File*>(file); }
@@ -31,19 +25,13 @@ Win32File* ToWin32(File file) { return reinterpret_cast<Win32File*>(file); }
 File NewFile(HANDLE handle, bool readAhead) {
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   Win32File* file = static_cast<Win32File*>(malloc(sizeof(Win32File)));
-  char* block = readAhead ? static_cast<char*>(malloc(kReadAhead)) : nullptr;
-  if (file == nullptr || (readAhead && block == nullptr)) {
+  if (file != nullptr) *file = Win32File{handle, ReadAhead{}};
+  if (file == nullptr || (readAhead && !file->ahead.Allocate())) {
     free(file);
-    free(block);
     CloseHandle(handle);
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  file->handle = handle;
-  file->block = block;
-  file->next = 0;
-  file->end = 0;
-  file->blockEnd = 0;
   return reinterpret_cast<File>(file);
 }
 
@@ -110,19 +98,6 @@ int ErrnoFromWin32(DWORD error) {
   }
 }
 
-// Whether the name, asked for by itself from the directory it was found
-// in, reaches that entry and nothing else: not "." or "..", which the
-// enumeration reports as it likes, nor a name that Windows would cut
-// (trailing dots or spaces) or read as a pattern, a stream or a path.
-bool IsExactName(const char* name) {
-  const size_t length = strlen(name);
-  if (length == 0 || name[length - 1] == '.' || name[length - 1] == ' ') return false;
-  for (size_t i = 0; i < length; ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c < 0x20 || strchr("\\/:*?\"<>|", c) != nullptr) return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -160,37 +135,11 @@ int32_t Win32Os::Read(File handle, void* buffer, int32_t size) {
   Forget();
   if (handle == nullptr || size < 0) return -1;
   Win32File* file = ToWin32(handle);
-  char* out = static_cast<char*>(buffer);
-  int32_t total = 0;
-  while (total < size) {
-    if (file->next < file->end) {
-      const int32_t available = file->end - file->next;
-      const int32_t n = size - total < available ? size - total : available;
-      memcpy(out + total, file->block + file->next, static_cast<size_t>(n));
-      file->next += n;
-      total += n;
-      continue;
-    }
-    // The block is used up; a request as large as a block skips it.
-    const bool direct = file->block == nullptr || size - total >= kReadAhead;
-    char* into = direct ? out + total : file->block;
-    const int32_t want = direct ? size - total : kReadAhead;
+  return file->ahead.Read(buffer, size, [&](char* into, int32_t want) -> int32_t {
     DWORD got = 0;
-    if (!ReadFile(file->handle, into, static_cast<DWORD>(want), &got, nullptr)) {
-      Fail();
-      return total > 0 ? total : -1;
-    }
-    if (got == 0) break;
-    file->blockEnd += got;
-    if (direct) {
-      file->next = file->end = 0;
-      total += static_cast<int32_t>(got);
-    } else {
-      file->next = 0;
-      file->end = static_cast<int32_t>(got);
-    }
-  }
-  return total;
+    if (!ReadFile(file->handle, into, static_cast<DWORD>(want), &got, nullptr)) return Fail();
+    return static_cast<int32_t>(got);
+  });
 }
 
 int32_t Win32Os::Write(File file, const void* data, int32_t size) {
@@ -207,7 +156,7 @@ int64_t Win32Os::Seek(File handle, int64_t offset, SeekFrom from) {
   Win32File* file = ToWin32(handle);
   LARGE_INTEGER distance;
   LARGE_INTEGER position;
-  if (file->block == nullptr) {
+  if (file->ahead.block == nullptr) {
     const DWORD method = from == SeekFrom::kStart ? FILE_BEGIN
                          : from == SeekFrom::kCurrent ? FILE_CURRENT
                                                       : FILE_END;
@@ -216,29 +165,23 @@ int64_t Win32Os::Seek(File handle, int64_t offset, SeekFrom from) {
     if (!SetFilePointerEx(file->handle, distance, &position, method)) return Fail();
     return position.QuadPart;
   }
-  // Read ahead: where the reader is, not where the handle is.
   int64_t base = 0;
   if (from == SeekFrom::kCurrent) {
-    base = file->blockEnd - (file->end - file->next);
+    base = file->ahead.Position();
   } else if (from == SeekFrom::kEnd) {
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file->handle, &size)) return Fail();
     base = size.QuadPart;
   }
-  if (offset < -base || (offset > 0 && base > INT64_MAX - offset)) {
+  int64_t target;
+  if (!SeekTarget(base, offset, &target)) {
     lastError_ = EINVAL;
     return -1;
   }
-  const int64_t target = base + offset;
-  if (target >= file->blockEnd - file->end && target <= file->blockEnd) {
-    // Still inside the block read ahead: no need to read it again.
-    file->next = static_cast<int32_t>(target - (file->blockEnd - file->end));
-    return target;
-  }
+  if (file->ahead.MoveWithin(target)) return target;
   distance.QuadPart = target;
   if (!SetFilePointerEx(file->handle, distance, &position, FILE_BEGIN)) return Fail();
-  file->next = file->end = 0;
-  file->blockEnd = position.QuadPart;
+  file->ahead.Restart(position.QuadPart);
   return position.QuadPart;
 }
 
@@ -247,8 +190,7 @@ void Win32Os::Close(File handle) {
   if (handle == nullptr) return;
   Win32File* file = ToWin32(handle);
   CloseHandle(file->handle);
-  free(file->block);
-  free(file);
+  ReadAhead::Free(file);
 }
 
 int Win32Os::MakeDirectory(const char* path) {
@@ -421,7 +363,7 @@ int Win32Os::NextEntry(Dir dir, char* name, uint32_t size) {
       memcpy(name, state->data.cFileName, length + 1);
       // The enumeration brought the entry's attributes along: a query of
       // this name in this directory, right after, can take them.
-      if (entered_ == state && IsExactName(state->data.cFileName)) yielded_ = state;
+      if (entered_ == state && IsPlainEntryName(state->data.cFileName)) yielded_ = state;
       return 1;
     }
   }
