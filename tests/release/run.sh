@@ -141,7 +141,7 @@ echo "release: the signed Install.exe, end to end under Wine"
 mixed=$work/mixed
 mkdir -p "$mixed/app" "$mixed/tests/e2e" "$mixed/host/tools/secpack"
 cp "$signed/Install.exe" "$mixed/app/Install.exe"
-ln -s "$build/tests/e2e/e2e_boxwatch.exe" "$mixed/tests/e2e/"
+ln -s "$build/tests/e2e/e2e_boxwatch.exe" "$build/tests/e2e/e2e_locate.exe" "$mixed/tests/e2e/"
 ln -s "$build/demo" "$mixed/demo"
 ln -s "$build/host/tools/secpack/secpack" "$mixed/host/tools/secpack/"
 bash "$root/tests/e2e/run.sh" "$mixed" typical >"$work/e2e.log" 2>&1
