@@ -70,7 +70,10 @@ class Installer {
     EXPECT_NE(nullptr, form);
     EXPECT_NE(nullptr, taskBar);
     // Found as soon as they exist: the tests look at them once shown.
-    EXPECT_TRUE(WaitFor([&] { return taskBar != nullptr && IsWindowVisible(taskBar); }, 10000));
+    EXPECT_TRUE(WaitFor([&] {
+      return taskBar != nullptr && IsWindowVisible(taskBar) &&
+             (IsWindowVisible(form) || IsIconic(taskBar));
+    }, 10000));
   }
   ~Installer() {
     if (!started_) return;
