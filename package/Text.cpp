@@ -14,7 +14,10 @@ bool AppendText(char* buffer, size_t size, const char* text) {
 
 bool AppendTextN(char* buffer, size_t size, const char* text, size_t count) {
   if (size == 0) return false;
-  size_t length = strnlen(buffer, size);
+  // By hand: the C library's strnlen would bring its unwind section along,
+  // a whole file block of Install.exe.
+  size_t length = 0;
+  while (length < size && buffer[length] != '\0') ++length;
   if (length == size) {  // not terminated: never read or write past it
     buffer[size - 1] = '\0';
     return false;
