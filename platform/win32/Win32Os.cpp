@@ -198,39 +198,13 @@ int Win32Os::MakeDirectory(const char* path) {
   return CreateDirectoryA(path, nullptr) ? 0 : Fail();
 }
 
-bool PrivateDirectorySddl(char* sddl, size_t size) {
-  HANDLE token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  union {
-    TOKEN_USER user;
-    unsigned char bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } info;
-  DWORD length = 0;
-  const BOOL haveUser = GetTokenInformation(token, TokenUser, &info, sizeof info, &length);
-  CloseHandle(token);
-  char* userSid = nullptr;
-  if (!haveUser || !ConvertSidToStringSidA(info.user.User.Sid, &userSid)) return false;
-  static const char kPrefix[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;";
-  const size_t sidLength = strlen(userSid);
-  const bool fits = sizeof kPrefix - 1 + sidLength + 2 <= size;
-  if (fits) {
-    memcpy(sddl, kPrefix, sizeof kPrefix - 1);
-    memcpy(sddl + sizeof kPrefix - 1, userSid, sidLength);
-    memcpy(sddl + sizeof kPrefix - 1 + sidLength, ")", 2);
-  }
-  LocalFree(userSid);
-  return fits;
-}
-
 int Win32Os::MakePrivateDirectory(const char* path) {
   Forget();
   // Without its protection the directory is not made at all: an open one
   // would let any local user swap the files an elevated setup runs.
-  char sddl[256];
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!PrivateDirectorySddl(sddl, sizeof sddl) ||
-      !ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
-                                                            nullptr)) {
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+          kPrivateDirectorySddl, SDDL_REVISION_1, &descriptor, nullptr)) {
     return Fail();
   }
   SECURITY_ATTRIBUTES attributes;

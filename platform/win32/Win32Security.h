@@ -1,14 +1,17 @@
 // The protection of the directories the installer makes private.
 #pragma once
 
-#include <stddef.h>
-
 namespace platform {
 
-// The descriptor, in SDDL: full control for SYSTEM, the Administrators and
-// the user running the installer, inherited by everything below, nobody
-// else; "P" keeps out what the parent would pass on (c:\ lets every user
-// create folders and files below it). False when it cannot be built.
-bool PrivateDirectorySddl(char* sddl, size_t size);
+// The descriptor, in SDDL. Owner the Administrators; full control for
+// SYSTEM and the Administrators only, inherited by everything below; "P"
+// keeps out what the parent would pass on (c:\ lets every user create
+// folders and files below it). No entry for the user running the
+// installer: that user's unelevated programs carry the same user SID, and
+// only their token's Administrators group is for deny only. The High
+// label with no-write-up keeps every program below High integrity from
+// writing there, whatever the entries say.
+inline constexpr char kPrivateDirectorySddl[] =
+    "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)S:(ML;OICI;NW;;;HI)";
 
 }  // namespace platform

@@ -6,8 +6,8 @@
 #include <windows.h>
 #include <sddl.h>
 
-#include <set>
 #include <string>
+#include <vector>
 
 #include "platform/Win32Os.h"
 #include "platform/win32/Win32Security.h"
@@ -23,54 +23,60 @@ std::string SidText(PSID sid) {
   return result;
 }
 
-std::string CurrentUserSid() {
-  HANDLE token;
-  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-  unsigned char buffer[512];
-  DWORD length = 0;
-  GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &length);
-  CloseHandle(token);
-  return SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+// Each ACE of an ACL as "type mask flags SID".
+std::vector<std::string> Entries(PACL acl) {
+  std::vector<std::string> entries;
+  for (DWORD i = 0; acl != nullptr && i < acl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(acl, i, &ace)) return {"?"};
+    // Allowed and label ACEs share this layout: header, mask, SID.
+    auto* entry = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    char head[64];
+    wsprintfA(head, "%u %lx %x ", entry->Header.AceType, entry->Mask, entry->Header.AceFlags);
+    entries.push_back(head + SidText(&entry->SidStart));
+  }
+  return entries;
 }
 
-TEST(Win32PrivateDirectory, OnlySystemAdministratorsAndTheUserHaveAccess) {
-  char sddl[256];
-  ASSERT_TRUE(platform::PrivateDirectorySddl(sddl, sizeof sddl));
+// Owner Administrators; full control, inherited, for SYSTEM and the
+// Administrators and nobody else (the user's unelevated programs carry the
+// user's SID); nothing inherited from c:\; a High label with no-write-up,
+// inherited, and no other SACL entry.
+TEST(Win32PrivateDirectory, OnlySystemAndAdministratorsMayChangeItAndNothingBelowHigh) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
-                                                                   &descriptor, nullptr));
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+      platform::kPrivateDirectorySddl, SDDL_REVISION_1, &descriptor, nullptr));
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
   GetSecurityDescriptorControl(descriptor, &control, &revision);
-  EXPECT_NE(0, control & SE_DACL_PROTECTED);  // nothing inherited from c:\ .
+  EXPECT_NE(0, control & SE_DACL_PROTECTED);
+
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor, &owner, &defaulted));
+  EXPECT_EQ("S-1-5-32-544", SidText(owner));
+  PSID group = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorGroup(descriptor, &group, &defaulted));
+  EXPECT_EQ(nullptr, group);
 
   BOOL present = FALSE;
-  BOOL defaulted = FALSE;
   PACL dacl = nullptr;
   ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
-  ASSERT_TRUE(present && dacl != nullptr);
-  std::set<std::string> trustees;
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    void* ace = nullptr;
-    ASSERT_TRUE(GetAce(dacl, i, &ace));
-    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-    ASSERT_EQ(ACCESS_ALLOWED_ACE_TYPE, allowed->Header.AceType);
-    EXPECT_EQ(static_cast<DWORD>(FILE_ALL_ACCESS), allowed->Mask);
-    EXPECT_EQ(OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, allowed->Header.AceFlags);
-    trustees.insert(SidText(&allowed->SidStart));
-  }
+  const std::string allowed = "0 1f01ff 3 ";  // ACCESS_ALLOWED, FILE_ALL_ACCESS, OI|CI
+  EXPECT_EQ((std::vector<std::string>{allowed + "S-1-5-18", allowed + "S-1-5-32-544"}), Entries(dacl));
+  PACL sacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorSacl(descriptor, &present, &sacl, &defaulted));
+  // SYSTEM_MANDATORY_LABEL, NO_WRITE_UP, OI|CI, the High level.
+  EXPECT_EQ(std::vector<std::string>{"17 1 3 S-1-16-12288"}, Entries(sacl));
   LocalFree(descriptor);
-  EXPECT_EQ((std::set<std::string>{"S-1-5-18", "S-1-5-32-544", CurrentUserSid()}), trustees);
 }
 
-TEST(Win32PrivateDirectory, IsMadeOnceAndNeverTooSmallABuffer) {
+TEST(Win32PrivateDirectory, IsMadeOnce) {
   testing_support::TestDrive drive;
   const std::string path = drive.Path("private");
   EXPECT_EQ(0, platform::TheWin32Os().MakePrivateDirectory(path.c_str()));
   EXPECT_EQ(-1, platform::TheWin32Os().MakePrivateDirectory(path.c_str()));  // exists
   EXPECT_TRUE(drive.Exists("private"));
-  char small[40];
-  EXPECT_FALSE(platform::PrivateDirectorySddl(small, sizeof small));
 }
 
 }  // namespace
