@@ -48,15 +48,9 @@ bool ExtractDirectoryExists() {
   return platform::GetOs().GetAttributes(kExtractDirectory, &attributes) == 0;
 }
 
-// Whether a program still runs from "c:\ZUV_tmp": its setup program's file
-// or the directory itself (its current directory) cannot be deleted now.
-bool ExtractDirectoryInUse() {
-  platform::Os& os = platform::GetOs();
-  char setupProgram[kPathBufferSize];
-  CopyText(setupProgram, sizeof setupProgram, kExtractDirectory);
-  AppendText(setupProgram, sizeof setupProgram, kSetupProgram);
-  return os.InUse(setupProgram) == 1 || os.InUse(kExtractDirectory) == 1;
-}
+// Whether a program still uses anything of "c:\ZUV_tmp": a file it runs
+// from or holds, a directory that is its current one, anywhere in the tree.
+bool ExtractDirectoryInUse() { return TreeInUse(kExtractDirectory); }
 
 // Removes what an earlier run left in "c:\ZUV_tmp", unless a program runs
 // from there: its files are found busy before anything of them is deleted.

@@ -15,84 +15,106 @@ bool IsDotName(const char* name) {
   return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }
 
-// One level of the walk: the directory opened as openName (the root by
-// its path, a sub-directory by its bare name in its parent, which is
-// current), known as path. Every directory is held open while the walk is
-// in it or below it, and entered through that hold, never by a name that
-// may since lead elsewhere.
-int RemoveLevel(const char* path, const char* openName);
+// The two walks over a tree: its removal, and the search for anything of
+// it that another process holds. Both reach every entry through the held
+// directory above it (the ...At operations of the seam) and never by a
+// path: a directory of the tree renamed, swapped for a link or turned into
+// a junction in place while the walk holds it changes nothing, since its
+// entries are looked up in the object the walk holds. So the walk never
+// changes the current directory below the root, and never goes back up by
+// a name ("..", or the parent's path) that may since lead elsewhere.
+enum class Walk { kRemove, kFindBusy };
 
-// Removes one sub-directory entry of the level dir (path); the level is the
-// current directory. False when the walk cannot be sure to be back in it.
-bool RemoveSubdirectory(platform::Dir dir, const char* path, const char* name) {
+// How a level ended: gone through; stopped by a failed attribute query
+// (its parent carries on); or, in the search, something held was found
+// (the whole search ends).
+enum class Level { kDone, kStopped, kBusy };
+
+Level WalkLevel(Walk walk, const char* path, platform::Dir dir);
+
+// The sub-directory name of the held directory dir, known as path: its
+// own level, then, in the removal, the now empty directory itself.
+Level WalkSubdirectory(Walk walk, const char* path, platform::Dir dir, const char* name) {
   platform::Os& os = GetOs();
+  const bool removing = walk == Walk::kRemove;
   char child[kChildPathSize];
   if (!CopyText(child, sizeof child, path) || !AppendText(child, sizeof child, "\\") ||
       !AppendText(child, sizeof child, name)) {
-    PrintDiagnostic("%s\\%s: path too long, left in place\n", path, name);
-    return true;
+    // Left, in both walks: what the removal leaves needs no search.
+    if (removing) PrintDiagnostic("%s\\%s: path too long, left in place\n", path, name);
+    return Level::kDone;
   }
-  RemoveLevel(child, name);
-  // Back up through the hold, wherever the child's walk ended: a step to
-  // ".." would follow whatever has been put in the child's place.
-  if (os.EnterDirectory(dir) != 0) return false;
-  os.RemoveEmptyDirectory(name);
-  return true;
+  // Asked before this walk holds it: its own hold would count too.
+  if (!removing && os.InUseAt(dir, name) == 1) return Level::kBusy;
+  Level level = Level::kDone;
+  platform::Dir sub = os.OpenSubdirectory(dir, name);
+  if (sub != nullptr) {
+    level = WalkLevel(walk, child, sub);
+    os.CloseDirectory(sub);
+  }
+  if (removing) os.RemoveEmptyDirectoryAt(dir, name);
+  return level == Level::kBusy ? Level::kBusy : Level::kDone;
 }
 
-int RemoveLevel(const char* path, const char* openName) {
+Level WalkLevel(Walk walk, const char* path, platform::Dir dir) {
   platform::Os& os = GetOs();
-  platform::Dir dir = os.OpenDirectory(openName);
-  if (dir == nullptr) return -1;
-  if (os.EnterDirectory(dir) != 0) {
-    // Everything below is done by bare name: not from another directory.
-    os.CloseDirectory(dir);
-    return -1;
-  }
-
-  int result = 0;
+  const bool removing = walk == Walk::kRemove;
   char name[kEntryNameSize];
   while (os.NextEntry(dir, name, sizeof name) == 1) {
     const bool dotName = IsDotName(name);
     if (!dotName && !platform::IsPlainEntryName(name)) {
-      PrintDiagnostic("%s\\%s: name not usable, left in place\n", path, name);
+      if (removing) PrintDiagnostic("%s\\%s: name not usable, left in place\n", path, name);
       continue;
     }
     platform::Attributes attributes;
-    if (os.GetAttributes(name, &attributes) != 0) {
-      PrintDiagnostic("stat fail \"%s\" : %d\n", name, os.ErrorNumber());
-      result = -1;
-      break;
+    if (os.GetAttributesAt(dir, name, &attributes) != 0) {
+      if (removing) PrintDiagnostic("stat fail \"%s\" : %d\n", name, os.ErrorNumber());
+      return Level::kStopped;
     }
     if (dotName) continue;
-    if (attributes.link) {
-      // The link goes; what it points to is not part of the tree.
-      if (attributes.directory) {
-        os.RemoveEmptyDirectory(name);
-      } else {
-        os.RemoveFile(name);
-      }
+    if (attributes.directory && !attributes.link) {
+      if (WalkSubdirectory(walk, path, dir, name) == Level::kBusy) return Level::kBusy;
+    } else if (!removing) {
+      if (os.InUseAt(dir, name) == 1) return Level::kBusy;
     } else if (attributes.directory) {
-      if (!RemoveSubdirectory(dir, path, name)) {
-        result = -1;
-        break;
-      }
+      // The link goes; what it points to is not part of the tree.
+      os.RemoveEmptyDirectoryAt(dir, name);
     } else {
-      os.RemoveFile(name);  // a read-only file stays
+      os.RemoveFileAt(dir, name);  // a read-only file stays
     }
   }
-  os.CloseDirectory(dir);
-  return result;
+  return Level::kDone;
 }
 
 }  // namespace
 
-int RemoveTree(const char* path) { return RemoveLevel(path, path); }
+int RemoveTree(const char* path) {
+  platform::Os& os = GetOs();
+  platform::Dir root = os.OpenDirectory(path);
+  if (root == nullptr) return -1;
+  // Entered once, through the hold, where the walk is to leave the current
+  // directory; below the root the walk needs no current directory at all.
+  const Level level =
+      os.EnterDirectory(root) == 0 ? WalkLevel(Walk::kRemove, path, root) : Level::kStopped;
+  os.CloseDirectory(root);
+  return level == Level::kDone ? 0 : -1;
+}
+
+bool TreeInUse(const char* path) {
+  platform::Os& os = GetOs();
+  // The root by its path, before this walk holds it.
+  if (os.InUse(path) == 1) return true;
+  platform::Dir root = os.OpenDirectory(path);
+  if (root == nullptr) return false;
+  const bool busy = WalkLevel(Walk::kFindBusy, path, root) == Level::kBusy;
+  os.CloseDirectory(root);
+  return busy;
+}
 
 void CleanUpTempDir() {
   platform::Os& os = GetOs();
   RemoveTree(kExtractDirectory);
-  // The walk leaves the current directory inside the tree.
+  // The walk leaves the current directory at the tree's root.
   os.ChangeDirectory(kDriveRoot);
   os.RemoveEmptyDirectory(kExtractDirectory);
 }

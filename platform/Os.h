@@ -45,26 +45,34 @@ struct Attributes {
 //
 // Directories: results are 0 on success, -1 on failure (ErrorNumber says
 // why). MakeDirectory makes one level; MakePrivateDirectory makes one that
-// only the administrators, the system and the current user may write to,
-// so nobody else can plant files in it. CurrentDirectory fails, leaving
-// buffer[0] == 0, when the path needs more than size bytes.
-// RemoveEmptyDirectory removes an empty one only; RemoveFile leaves a
-// read-only file.
+// only the administrators and the system may change (not even the user's own
+// unelevated programs), so nobody else can plant or swap files in it.
+// CurrentDirectory fails, leaving buffer[0] == 0, when the path needs more
+// than size bytes. RemoveEmptyDirectory removes an empty one only (a link to
+// a directory: the link).
 //
 // OpenDirectory holds one directory open: the directory itself, never a
 // link's or a junction's target. It fails when the last component of path
 // is not a plain directory at the moment it is opened; a relative path is
 // taken from the current directory as the object it is, not by its name.
-// While it is held nobody can rename, remove or replace it (Windows), so
-// its name and those below it stay what they were when it was opened.
+// While it is held nobody can rename, remove or replace it (Windows).
 // EnterDirectory makes the held directory the current one and checks that
 // the current directory then is that very object: -1 when that cannot be
-// made sure, and nothing may be done by bare name until a directory is
-// entered again. NextEntry yields its names, "." and ".." included: 1 with
-// a name, 0 at the end; a name that does not fit size bytes is skipped,
-// never cut. GetAttributes describes the name itself: a link is reported,
-// never followed. ErrorNumber is the C library's errno value for the last
-// failed operation.
+// made sure. NextEntry yields its names, "." and ".." included: 1 with a
+// name, 0 at the end; a name that does not fit size bytes is skipped, never
+// cut, and one that has no exact spelling in the system's code page is
+// yielded as "?", which names nothing. GetAttributes describes the name
+// itself: a link is reported, never followed. ErrorNumber is the C
+// library's errno value for the last failed operation.
+//
+// The ...At operations act on the entry name of the held directory dir:
+// looked up in that very directory object, whatever has since been put at
+// its path, and never through a link (EntryName.h: a plain name, one
+// level; GetAttributesAt also takes "." and ".."). OpenSubdirectory holds a
+// plain sub-directory as OpenDirectory does; GetAttributesAt describes the
+// entry as GetAttributes does; RemoveFileAt deletes a file or a link to one
+// (a read-only file stays); RemoveEmptyDirectoryAt removes an empty
+// directory or a link to one; InUseAt is InUse for the entry.
 //
 // InUse is 1 when another process holds path so that it cannot be deleted
 // now (a program running from it, a file opened without delete sharing, a
@@ -94,7 +102,6 @@ struct Attributes {
   X(ChangeDirectory, int, (const char* path), -1)                                   \
   X(CurrentDirectory, int, (char* buffer, uint32_t size), NoCurrentDirectory(buffer, size)) \
   X(RemoveEmptyDirectory, int, (const char* path), -1)                              \
-  X(RemoveFile, int, (const char* path), -1)                                        \
   X(OpenDirectory, Dir, (const char* path), nullptr)                                \
   X(EnterDirectory, int, (Dir dir), -1)                                             \
   X(NextEntry, int, (Dir dir, char* name, uint32_t size), 0)                        \
@@ -102,6 +109,11 @@ struct Attributes {
   X(GetAttributes, int, (const char* path, Attributes* attributes), -1)             \
   X(ErrorNumber, int, (), ENOSYS)                                                   \
   X(InUse, int, (const char* path), 0)                                              \
+  X(OpenSubdirectory, Dir, (Dir parent, const char* name), nullptr)                 \
+  X(GetAttributesAt, int, (Dir dir, const char* name, Attributes* attributes), -1)  \
+  X(RemoveFileAt, int, (Dir dir, const char* name), -1)                             \
+  X(RemoveEmptyDirectoryAt, int, (Dir dir, const char* name), -1)                   \
+  X(InUseAt, int, (Dir dir, const char* name), 0)                                   \
   X(LockInstall, int, (), -1)                                                       \
   X(UnlockInstall, void, (), void())                                                \
   X(Launch, int, (const char* commandLine), -1)                                     \

@@ -33,31 +33,29 @@ class PosixOs final : public Os {
   PLATFORM_OS_OVERRIDES
 
  private:
-  // What GetAttributes found for a name (kept with the name, in known_,
-  // for the one operation after it).
-  struct KnownEntry {
-    bool valid;
-    unsigned mode;            // st_mode of the name itself
-    bool targetIsDirectory;   // for a link: whether it leads to a directory
-  };
-  struct KnownName : KnownEntry {
-    char path[4096];          // the native path it was found at
-  };
-
   int Fail();  // records errno, returns -1
   bool Map(const char* windowsPath, char* out, size_t size);
-  // Any operation but a deletion right after GetAttributes forgets its
-  // answer: the file system may have changed since.
-  void Forget();
-  bool MapKeepingWhatIsKnown(const char* windowsPath, char* out, size_t size);
-  // The kept answer for native, if it is the one kept; forgets it either way.
-  bool Recall(const char* native, KnownEntry* entry);
-  // The entry at native, link reported, never followed; false: errno says why.
-  bool Look(const char* native, KnownEntry* entry);
+  // A held directory for the descriptor fd (taken over); nullptr on failure.
+  Dir Hold(int fd);
+  // The entry name relative to the directory descriptor at (or AT_FDCWD),
+  // link reported, never followed.
+  int Describe(int at, const char* name, Attributes* attributes);
+  int RemoveDirectoryEntry(int at, const char* name);
+  // The deletion of an entry of a held directory takes what GetAttributesAt
+  // last found for that same entry, once: the walk deletes what it has just
+  // asked about, and a second query per file would cost a tenth of the
+  // removal. The deletion acts through the same descriptor either way.
+  bool Recall(int at, const char* name, Attributes* attributes);
+
+  struct Known {
+    int at;  // -1: nothing known
+    char name[256];
+    Attributes attributes;
+  };
 
   char root_[4096];  // without trailing slash; "" is "/"
   int lastError_ = 0;
-  KnownName known_ = {};
+  Known known_ = {-1, "", {}};
 };
 
 }  // namespace platform

@@ -12,16 +12,12 @@ class Win32Os final : public Os {
 
  private:
   int Fail();  // records the last Win32 error as an errno value, returns -1
-  // Any operation but a query right after NextEntry forgets the entry the
-  // enumeration just yielded: the file system may have changed since.
-  void Forget();
+  // Deletes the entry name of dir through a handle to the entry itself;
+  // options: whether it must be a file or a directory.
+  int DeleteAt(Dir dir, const char* name, unsigned long options);
 
   int lastError_ = 0;
   void* installLock_ = nullptr;  // the mutex, while held
-  // The directory last entered, while it is the current one for sure.
-  const void* entered_ = nullptr;
-  // The enumeration, held and current, whose last name was just yielded.
-  const void* yielded_ = nullptr;
 };
 
 // The one Win32 backend of the process.

@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/EntryName.h"
 #include "platform/ReadAhead.h"
 
 extern char** environ;
@@ -103,21 +104,12 @@ bool PosixOs::Map(const char* path, char* out, size_t size) {
   return false;
 }
 
-// For the deletions, which may use what the last attribute query learnt of
-// the same name: only a failure forgets it here.
-bool PosixOs::MapKeepingWhatIsKnown(const char* path, char* out, size_t size) {
-  if (Map(path, out, size)) return true;
-  Forget();
-  return false;
-}
-
 int PosixOs::Fail() {
   lastError_ = errno;
   return -1;
 }
 
 File PosixOs::OpenRead(const char* path) {
-  Forget();
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return nullptr;
   const int fd = open(native, O_RDONLY | O_CLOEXEC);
@@ -137,7 +129,6 @@ File PosixOs::OpenRead(const char* path) {
 }
 
 File PosixOs::OpenWrite(const char* path) {
-  Forget();
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return nullptr;
   // A new name, the usual case when unpacking, needs nothing but the open.
@@ -178,7 +169,6 @@ File PosixOs::OpenWrite(const char* path) {
 }
 
 int32_t PosixOs::Read(File handle, void* buffer, int32_t size) {
-  Forget();
   if (handle == nullptr || size < 0) return -1;
   PosixFile* file = ToPosix(handle);
   return file->ahead.Read(buffer, size, [&](char* into, int32_t want) -> int32_t {
@@ -191,7 +181,6 @@ int32_t PosixOs::Read(File handle, void* buffer, int32_t size) {
 }
 
 int32_t PosixOs::Write(File handle, const void* data, int32_t size) {
-  Forget();
   if (handle == nullptr || size < 0) return 0;
   const int fd = ToPosix(handle)->fd;
   int32_t total = 0;
@@ -209,7 +198,6 @@ int32_t PosixOs::Write(File handle, const void* data, int32_t size) {
 }
 
 int64_t PosixOs::Seek(File handle, int64_t offset, SeekFrom from) {
-  Forget();
   if (handle == nullptr) return -1;
   PosixFile* file = ToPosix(handle);
   const bool buffered = file->ahead.block != nullptr;
@@ -234,7 +222,6 @@ int64_t PosixOs::Seek(File handle, int64_t offset, SeekFrom from) {
 }
 
 void PosixOs::Close(File handle) {
-  Forget();
   if (handle == nullptr) return;
   PosixFile* file = ToPosix(handle);
   close(file->fd);
@@ -242,14 +229,12 @@ void PosixOs::Close(File handle) {
 }
 
 int PosixOs::MakeDirectory(const char* path) {
-  Forget();
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return -1;
   return mkdir(native, 0777) == 0 ? 0 : Fail();
 }
 
 int PosixOs::MakePrivateDirectory(const char* path) {
-  Forget();
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return -1;
   if (mkdir(native, 0700) != 0) return Fail();
@@ -257,14 +242,12 @@ int PosixOs::MakePrivateDirectory(const char* path) {
 }
 
 int PosixOs::ChangeDirectory(const char* path) {
-  Forget();
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return -1;
   return chdir(native) == 0 ? 0 : Fail();
 }
 
 int PosixOs::CurrentDirectory(char* buffer, uint32_t size) {
-  Forget();
   if (size == 0) return -1;
   buffer[0] = '\0';
   char native[PATH_MAX];
@@ -289,69 +272,31 @@ int PosixOs::CurrentDirectory(char* buffer, uint32_t size) {
   return 0;
 }
 
-void PosixOs::Forget() { known_.valid = false; }
-
-bool PosixOs::Recall(const char* native, KnownEntry* entry) {
-  const bool known = known_.valid && strcmp(known_.path, native) == 0;
-  if (known) {
-    entry->mode = known_.mode;
-    entry->targetIsDirectory = known_.targetIsDirectory;
-  }
-  known_.valid = false;
-  return known;
-}
-
-bool PosixOs::Look(const char* native, KnownEntry* entry) {
-  if (Recall(native, entry)) return true;
-  struct stat status;
-  if (lstat(native, &status) != 0) return false;
-  entry->mode = status.st_mode;
-  entry->targetIsDirectory = false;
-  if (S_ISLNK(status.st_mode)) {
-    struct stat target;
-    entry->targetIsDirectory = stat(native, &target) == 0 && S_ISDIR(target.st_mode);
-  }
-  return true;
-}
-
 int PosixOs::RemoveEmptyDirectory(const char* path) {
   char native[PATH_MAX];
-  if (!MapKeepingWhatIsKnown(path, native, sizeof native)) return -1;
-  KnownEntry entry;
-  if (Look(native, &entry) && S_ISLNK(entry.mode)) {
-    if (!entry.targetIsDirectory) {
-      lastError_ = ENOTDIR;
-      return -1;
-    }
-    return unlink(native) == 0 ? 0 : Fail();  // the link goes, its target stays
-  }
-  return rmdir(native) == 0 ? 0 : Fail();
-}
-
-int PosixOs::RemoveFile(const char* path) {
-  char native[PATH_MAX];
-  if (!MapKeepingWhatIsKnown(path, native, sizeof native)) return -1;
-  KnownEntry entry;
-  if (!Look(native, &entry)) return Fail();
-  if (S_ISDIR(entry.mode)) {
-    lastError_ = EISDIR;
-    return -1;
-  }
-  if (!S_ISLNK(entry.mode) && (entry.mode & S_IWUSR) == 0) {
-    lastError_ = EACCES;  // read-only files survive deletion on Windows
-    return -1;
-  }
-  return unlink(native) == 0 ? 0 : Fail();
+  if (!Map(path, native, sizeof native)) return -1;
+  return RemoveDirectoryEntry(AT_FDCWD, native);
 }
 
 Dir PosixOs::OpenDirectory(const char* path) {
-  Forget();
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return nullptr;
   // A trailing slash would make the last component resolve through a link.
   size_t length = strlen(native);
   while (length > 1 && native[length - 1] == '/') native[--length] = '\0';
-  const int fd = open(native, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  return Hold(open(native, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+Dir PosixOs::OpenSubdirectory(Dir parent, const char* name) {
+  if (parent == nullptr || !IsPlainEntryName(name)) {
+    lastError_ = ENOENT;
+    return nullptr;
+  }
+  return Hold(openat(reinterpret_cast<PosixDir*>(parent)->fd, name,
+                     O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+Dir PosixOs::Hold(int fd) {
   if (fd < 0) {
     Fail();
     return nullptr;
@@ -369,14 +314,12 @@ Dir PosixOs::OpenDirectory(const char* path) {
 }
 
 int PosixOs::EnterDirectory(Dir handle) {
-  Forget();
   if (handle == nullptr) return -1;
   // By descriptor: whatever now sits at the directory's name.
   return fchdir(reinterpret_cast<PosixDir*>(handle)->fd) == 0 ? 0 : Fail();
 }
 
 int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
-  Forget();
   if (handle == nullptr || size == 0) return 0;
   PosixDir* dir = reinterpret_cast<PosixDir*>(handle);
   for (;;) {
@@ -400,54 +343,111 @@ int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
 }
 
 void PosixOs::CloseDirectory(Dir handle) {
-  Forget();
   if (handle == nullptr) return;
   PosixDir* dir = reinterpret_cast<PosixDir*>(handle);
+  if (known_.at == dir->fd) known_.at = -1;  // the number may name another directory next
   close(dir->fd);
   free(dir);
 }
 
 int PosixOs::GetAttributes(const char* path, Attributes* attributes) {
-  Forget();
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return -1;
-  KnownEntry entry;
-  if (!Look(native, &entry)) return Fail();
-  attributes->link = S_ISLNK(entry.mode);
-  // Windows reports a directory link as a directory with a reparse point.
-  attributes->directory = attributes->link ? entry.targetIsDirectory : S_ISDIR(entry.mode);
-  attributes->readOnly = !attributes->link && (entry.mode & S_IWUSR) == 0;
-  // The walk deletes what it has just looked at: the deletion right after
-  // this may take the answer instead of asking the file system again.
-  known_.mode = entry.mode;
-  known_.targetIsDirectory = entry.targetIsDirectory;
-  memcpy(known_.path, native, strlen(native) + 1);
-  known_.valid = true;
+  return Describe(AT_FDCWD, native, attributes);
+}
+
+int PosixOs::GetAttributesAt(Dir dir, const char* name, Attributes* attributes) {
+  const bool dotName = strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
+  if (dir == nullptr || (!dotName && !IsPlainEntryName(name))) {
+    lastError_ = ENOENT;
+    return -1;
+  }
+  const int at = reinterpret_cast<PosixDir*>(dir)->fd;
+  if (Describe(at, name, attributes) != 0) return -1;
+  const size_t length = strlen(name);
+  known_.at = length < sizeof known_.name ? at : -1;
+  if (known_.at >= 0) {
+    memcpy(known_.name, name, length + 1);
+    known_.attributes = *attributes;
+  }
   return 0;
 }
 
+bool PosixOs::Recall(int at, const char* name, Attributes* attributes) {
+  const bool known = known_.at == at && strcmp(known_.name, name) == 0;
+  if (known) *attributes = known_.attributes;
+  known_.at = -1;
+  return known;
+}
+
+int PosixOs::Describe(int at, const char* name, Attributes* attributes) {
+  struct stat status;
+  if (fstatat(at, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return Fail();
+  attributes->link = S_ISLNK(status.st_mode);
+  // Windows reports a directory link as a directory with a reparse point.
+  struct stat target;
+  attributes->directory = attributes->link ? fstatat(at, name, &target, 0) == 0 && S_ISDIR(target.st_mode)
+                                           : S_ISDIR(status.st_mode);
+  attributes->readOnly = !attributes->link && (status.st_mode & S_IWUSR) == 0;
+  return 0;
+}
+
+int PosixOs::RemoveFileAt(Dir dir, const char* name) {
+  if (dir == nullptr || !IsPlainEntryName(name)) {
+    lastError_ = ENOENT;
+    return -1;
+  }
+  const int at = reinterpret_cast<PosixDir*>(dir)->fd;
+  Attributes attributes;
+  if (!Recall(at, name, &attributes) && Describe(at, name, &attributes) != 0) return -1;
+  if (attributes.directory) {
+    lastError_ = EISDIR;
+    return -1;
+  }
+  if (attributes.readOnly) {
+    lastError_ = EACCES;  // read-only files survive deletion on Windows
+    return -1;
+  }
+  return unlinkat(at, name, 0) == 0 ? 0 : Fail();
+}
+
+int PosixOs::RemoveEmptyDirectoryAt(Dir dir, const char* name) {
+  if (dir == nullptr || !IsPlainEntryName(name)) {
+    lastError_ = ENOENT;
+    return -1;
+  }
+  return RemoveDirectoryEntry(reinterpret_cast<PosixDir*>(dir)->fd, name);
+}
+
+// A directory, or a link to one: the link goes, its target stays.
+int PosixOs::RemoveDirectoryEntry(int at, const char* name) {
+  Attributes attributes;
+  if (!Recall(at, name, &attributes) && Describe(at, name, &attributes) != 0) return -1;
+  if (!attributes.directory) {
+    lastError_ = ENOTDIR;
+    return -1;
+  }
+  return unlinkat(at, name, attributes.link ? 0 : AT_REMOVEDIR) == 0 ? 0 : Fail();
+}
+
 int PosixOs::ErrorNumber() {
-  Forget();
   return lastError_;
 }
 
 // Nothing here keeps a file from being deleted while it is open or run.
 int PosixOs::InUse(const char*) {
-  Forget();
   return 0;
 }
+int PosixOs::InUseAt(Dir, const char*) { return 0; }
 
 // Natively no other installer shares the drive.
 int PosixOs::LockInstall() {
-  Forget();
   return 0;
 }
 void PosixOs::UnlockInstall() {
-  Forget();
 }
 
 int PosixOs::Launch(const char* commandLine) {
-  Forget();
   char native[PATH_MAX];
   if (!Map(commandLine, native, sizeof native)) return -1;
   char* const argv[] = {native, nullptr};
@@ -461,7 +461,6 @@ int PosixOs::Launch(const char* commandLine) {
 }
 
 int PosixOs::OpenDevice(const char* name) {
-  Forget();
   static const char kDevicePrefix[] = "\\\\.\\";
   if (strncmp(name, kDevicePrefix, 4) != 0 || name[4] == '\0') return 0;
   char native[PATH_MAX];
@@ -477,7 +476,6 @@ int PosixOs::OpenDevice(const char* name) {
 }
 
 void PosixOs::Sleep(uint32_t milliseconds) {
-  Forget();
   struct timespec delay;
   delay.tv_sec = milliseconds / 1000;
   delay.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
@@ -486,7 +484,6 @@ void PosixOs::Sleep(uint32_t milliseconds) {
 }
 
 void PosixOs::Print(const char* text) {
-  Forget();
   fputs(text, stdout);
   fflush(stdout);
 }

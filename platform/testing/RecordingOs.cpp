@@ -106,10 +106,6 @@ int RecordingOs::RemoveEmptyDirectory(const char* path) {
                        [&] { return inner_->RemoveEmptyDirectory(path); });
 }
 
-int RecordingOs::RemoveFile(const char* path) {
-  return ForwardStatus(Op::kRemoveFile, path, [&] { return inner_->RemoveFile(path); });
-}
-
 Dir RecordingOs::OpenDirectory(const char* path) {
   Dir dir = Forward(Op::kOpenDirectory, path, 0, Dir{}, [&] { return inner_->OpenDirectory(path); },
                     Valid);
@@ -154,6 +150,36 @@ int RecordingOs::InUse(const char* path) {
   if (Begin(Op::kInUse, path, 0)) return 0;
   if (busy.count(path) != 0) return 1;
   return inner_->InUse(path);
+}
+
+Dir RecordingOs::OpenSubdirectory(Dir parent, const char* name) {
+  Dir dir = Forward(Op::kOpenSubdirectory, name, 0, Dir{},
+                    [&] { return inner_->OpenSubdirectory(parent, name); }, Valid);
+  if (dir != nullptr) {
+    ++openDirectories_;
+    dirs_[dir] = PathOf(parent) + "\\" + name;
+  }
+  return dir;
+}
+
+int RecordingOs::GetAttributesAt(Dir dir, const char* name, Attributes* attributes) {
+  return ForwardStatus(Op::kGetAttributesAt, name,
+                       [&] { return inner_->GetAttributesAt(dir, name, attributes); });
+}
+
+int RecordingOs::RemoveFileAt(Dir dir, const char* name) {
+  return ForwardStatus(Op::kRemoveFileAt, name, [&] { return inner_->RemoveFileAt(dir, name); });
+}
+
+int RecordingOs::RemoveEmptyDirectoryAt(Dir dir, const char* name) {
+  return ForwardStatus(Op::kRemoveEmptyDirectoryAt, name,
+                       [&] { return inner_->RemoveEmptyDirectoryAt(dir, name); });
+}
+
+int RecordingOs::InUseAt(Dir dir, const char* name) {
+  if (Begin(Op::kInUseAt, name, 0)) return 0;
+  if (busy.count(PathOf(dir) + "\\" + name) != 0) return 1;
+  return inner_->InUseAt(dir, name);
 }
 
 // Simulated: the real lock is machine-wide, and test programs run side by side.

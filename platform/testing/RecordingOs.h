@@ -21,7 +21,9 @@ namespace platform {
 
 struct Call {
   Op op;
-  std::string path;  // the path or name; for file operations, the file's path
+  // The path or name (for the ...At operations, the entry's bare name); for
+  // file operations, the file's path.
+  std::string path;
   int64_t value;     // size, offset or milliseconds, where the operation has one
   bool failed;       // injected or real failure
 };
@@ -49,7 +51,9 @@ class RecordingOs final : public Os {
 
   // Simulated services.
   std::set<std::string> devices;   // OpenDevice succeeds for these names
-  std::set<std::string> busy;      // InUse reports these paths held
+  // InUse reports these paths held, InUseAt these paths of entries (the
+  // held directory's path as it was opened, a backslash, the name).
+  std::set<std::string> busy;
   bool otherInstallerHoldsLock = false;
   bool HoldsInstallLock() const { return holdsInstallLock_; }
   // Runs before each call, with the number of calls made so far: a test's

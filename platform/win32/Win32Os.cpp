@@ -5,6 +5,7 @@
 #include <string.h>
 #include <windows.h>
 #include <sddl.h>
+#include <winternl.h>
 
 #include "platform/EntryName.h"
 #include "platform/ReadAhead.h"
@@ -35,18 +36,27 @@ File NewFile(HANDLE handle, bool readAhead) {
   return reinterpret_cast<File>(file);
 }
 
-// A directory held open for the walk: the handle pins the directory (no
-// delete sharing: it cannot be renamed, removed or replaced while held),
-// the find handle enumerates it, and path is its full name, which stays
-// its own while this and every directory above it are held.
-struct FindState {
-  HANDLE directory;
-  HANDLE find;
-  bool pending;  // FindFirstFileA already delivered the first entry
-  BY_HANDLE_FILE_INFORMATION identity;
-  char path[MAX_PATH];
-  WIN32_FIND_DATAA data;
+// A directory held open: the handle pins it (no delete sharing: nobody can
+// rename, remove or replace it while held) and is what its entries are
+// looked up in and listed through. The record of the entry NextEntry
+// yielded last is kept: its attributes answer for "." and "..", which NT
+// names lack, and mark a link that a system ignoring FILE_OPEN_REPARSE_POINT
+// (Wine) would open the target of.
+struct HeldDirectory {
+  HANDLE handle;
+  bool listing;        // the enumeration has begun
+  DWORD next;          // offset of the next record in records, kNoRecord: ask
+  DWORD listedAttributes;
+  LONGLONG listedId;   // the file system's id of that entry, 0 if it gives none
+  char listed[260];    // the name last yielded, "" when none
+  char path[MAX_PATH];  // the full path of one opened by path, for entering it
+  alignas(8) unsigned char records[8 * 1024];
 };
+
+constexpr DWORD kNoRecord = 0xFFFFFFFF;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HeldDirectory* ToHeld(Dir dir) { return reinterpret_cast<HeldDirectory*>(dir); }
 
 bool SameObject(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
   return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
@@ -62,6 +72,89 @@ bool IsPlainDirectory(DWORD attributes) {
 HANDLE OpenNoFollow(const char* path, DWORD access, DWORD share) {
   return CreateFileA(path, access, share, nullptr, OPEN_EXISTING,
                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+void Describe(DWORD value, Attributes* attributes) {
+  attributes->directory = (value & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  attributes->link = (value & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  attributes->readOnly = (value & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// Whether another process keeps what handle failed to open from being
+// deleted now: a file open without delete sharing, a directory that is its
+// current one (SetCurrentDirectory's page: locked while current), or a
+// running program's file, which refuses to be opened for writing.
+int HeldElsewhere(HANDLE handle) {
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+    return 0;
+  }
+  const DWORD error = GetLastError();
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? 1 : 0;
+}
+
+using NtOpenFileCall = NTSTATUS(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*,
+                                        IO_STATUS_BLOCK*, ULONG, ULONG);
+using NtStatusToErrorCall = ULONG(NTAPI*)(NTSTATUS);
+
+// Opens the entry name of the held directory parent: looked up in that
+// directory object (OBJECT_ATTRIBUTES.RootDirectory), not along a path,
+// and the entry itself even when it is a reparse point
+// (FILE_OPEN_REPARSE_POINT). ntdll is always loaded, though not one of the
+// program's imports. INVALID_HANDLE_VALUE, with the last error set, when it
+// cannot be opened or name is not one plain name.
+HANDLE OpenAt(const HeldDirectory* parent, const char* name, ACCESS_MASK access, ULONG share,
+              ULONG options) {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  const auto open = reinterpret_cast<NtOpenFileCall>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtOpenFile")));
+  const auto toError = reinterpret_cast<NtStatusToErrorCall>(
+      reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+  wchar_t wide[sizeof parent->listed];
+  const int length =
+      IsPlainEntryName(name)
+          ? MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, wide, sizeof parent->listed)
+          : 0;
+  if (open == nullptr || toError == nullptr || length <= 1) {
+    SetLastError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  UNICODE_STRING text;
+  text.Buffer = wide;
+  text.Length = text.MaximumLength = static_cast<USHORT>((length - 1) * sizeof(wchar_t));
+  OBJECT_ATTRIBUTES attributes = {sizeof attributes, parent->handle, &text, 0, nullptr, nullptr};
+  IO_STATUS_BLOCK status;
+  HANDLE handle;
+  const NTSTATUS result =
+      open(&handle, access | SYNCHRONIZE, &attributes, &status, share,
+           options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT);
+  if (result < 0) {
+    SetLastError(toError(result));
+    return INVALID_HANDLE_VALUE;
+  }
+  return handle;
+}
+
+// The listing's record of name, when it is the entry just yielded.
+bool Listed(const HeldDirectory* dir, const char* name) {
+  return dir->listed[0] != '\0' && strcmp(dir->listed, name) == 0;
+}
+
+// Takes over handle, a directory already checked; nullptr (handle closed)
+// when out of memory.
+HeldDirectory* Hold(HANDLE handle) {
+  HeldDirectory* dir = static_cast<HeldDirectory*>(malloc(sizeof(HeldDirectory)));
+  if (dir == nullptr) {
+    CloseHandle(handle);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  dir->handle = handle;
+  dir->listing = false;
+  dir->next = kNoRecord;
+  dir->listed[0] = '\0';
+  dir->path[0] = '\0';
+  return dir;
 }
 
 int ErrnoFromWin32(DWORD error) {
@@ -101,8 +194,6 @@ int ErrnoFromWin32(DWORD error) {
 
 }  // namespace
 
-void Win32Os::Forget() { yielded_ = nullptr; }
-
 Win32Os& TheWin32Os() {
   static Win32Os os;
   return os;
@@ -114,7 +205,6 @@ int Win32Os::Fail() {
 }
 
 File Win32Os::OpenRead(const char* path) {
-  Forget();
   HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   File file = NewFile(handle, true);
@@ -123,7 +213,6 @@ File Win32Os::OpenRead(const char* path) {
 }
 
 File Win32Os::OpenWrite(const char* path) {
-  Forget();
   HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   File file = NewFile(handle, false);
@@ -132,7 +221,6 @@ File Win32Os::OpenWrite(const char* path) {
 }
 
 int32_t Win32Os::Read(File handle, void* buffer, int32_t size) {
-  Forget();
   if (handle == nullptr || size < 0) return -1;
   Win32File* file = ToWin32(handle);
   return file->ahead.Read(buffer, size, [&](char* into, int32_t want) -> int32_t {
@@ -143,7 +231,6 @@ int32_t Win32Os::Read(File handle, void* buffer, int32_t size) {
 }
 
 int32_t Win32Os::Write(File file, const void* data, int32_t size) {
-  Forget();
   if (file == nullptr || size < 0) return 0;
   DWORD put = 0;
   if (!WriteFile(ToWin32(file)->handle, data, static_cast<DWORD>(size), &put, nullptr)) Fail();
@@ -151,7 +238,6 @@ int32_t Win32Os::Write(File file, const void* data, int32_t size) {
 }
 
 int64_t Win32Os::Seek(File handle, int64_t offset, SeekFrom from) {
-  Forget();
   if (handle == nullptr) return -1;
   Win32File* file = ToWin32(handle);
   LARGE_INTEGER distance;
@@ -186,7 +272,6 @@ int64_t Win32Os::Seek(File handle, int64_t offset, SeekFrom from) {
 }
 
 void Win32Os::Close(File handle) {
-  Forget();
   if (handle == nullptr) return;
   Win32File* file = ToWin32(handle);
   CloseHandle(file->handle);
@@ -194,12 +279,10 @@ void Win32Os::Close(File handle) {
 }
 
 int Win32Os::MakeDirectory(const char* path) {
-  Forget();
   return CreateDirectoryA(path, nullptr) ? 0 : Fail();
 }
 
 int Win32Os::MakePrivateDirectory(const char* path) {
-  Forget();
   // Without its protection the directory is not made at all: an open one
   // would let any local user swap the files an elevated setup runs.
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -218,13 +301,10 @@ int Win32Os::MakePrivateDirectory(const char* path) {
 }
 
 int Win32Os::ChangeDirectory(const char* path) {
-  Forget();
-  entered_ = nullptr;
   return SetCurrentDirectoryA(path) ? 0 : Fail();
 }
 
 int Win32Os::CurrentDirectory(char* buffer, uint32_t size) {
-  Forget();
   if (size == 0) return -1;
   const DWORD length = GetCurrentDirectoryA(size, buffer);
   // On success the length excludes the zero; too small a buffer returns the
@@ -239,156 +319,214 @@ int Win32Os::CurrentDirectory(char* buffer, uint32_t size) {
 }
 
 int Win32Os::RemoveEmptyDirectory(const char* path) {
-  Forget();
   return RemoveDirectoryA(path) ? 0 : Fail();
 }
 
-int Win32Os::RemoveFile(const char* path) {
-  Forget();
-  return DeleteFileA(path) ? 0 : Fail();
-}
-
 Dir Win32Os::OpenDirectory(const char* path) {
-  Forget();
-  FindState* state = static_cast<FindState*>(malloc(sizeof(FindState)));
-  if (state == nullptr) {
-    lastError_ = ENOMEM;
-    return nullptr;
-  }
-  const DWORD length = GetFullPathNameA(path, sizeof state->path, state->path, nullptr);
-  if (length == 0 || length >= sizeof state->path - 2) {
+  char full[MAX_PATH];
+  const DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+  if (length == 0 || length >= sizeof full) {
     lastError_ = length == 0 ? ErrnoFromWin32(GetLastError()) : ENAMETOOLONG;
-    free(state);
     return nullptr;
   }
   // Held without delete sharing, from here on nobody can move it away or
   // put a junction in its place.
-  state->directory = OpenNoFollow(state->path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE);
-  if (state->directory == INVALID_HANDLE_VALUE) {
+  const HANDLE handle = OpenNoFollow(full, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE);
+  if (handle == INVALID_HANDLE_VALUE) {
     Fail();
-    free(state);
     return nullptr;
   }
   // By handle: what was opened is a directory and no reparse point. By
   // name as well, now that the name is pinned: a system that opens a link's
   // target in spite of FILE_FLAG_OPEN_REPARSE_POINT still reports the link.
-  const DWORD byName = GetFileAttributesA(state->path);
-  if (!GetFileInformationByHandle(state->directory, &state->identity) ||
-      !IsPlainDirectory(state->identity.dwFileAttributes) || byName == INVALID_FILE_ATTRIBUTES ||
+  BY_HANDLE_FILE_INFORMATION identity;
+  const DWORD byName = GetFileAttributesA(full);
+  if (!GetFileInformationByHandle(handle, &identity) ||
+      !IsPlainDirectory(identity.dwFileAttributes) || byName == INVALID_FILE_ATTRIBUTES ||
       !IsPlainDirectory(byName)) {
     lastError_ = ENOTDIR;
-    CloseHandle(state->directory);
-    free(state);
+    CloseHandle(handle);
     return nullptr;
   }
-  char pattern[MAX_PATH + 2];
-  size_t end = strlen(state->path);
-  memcpy(pattern, state->path, end);
-  if (end > 0 && pattern[end - 1] != '\\') pattern[end++] = '\\';
-  pattern[end++] = '*';
-  pattern[end] = '\0';
-  state->find = FindFirstFileA(pattern, &state->data);
-  if (state->find == INVALID_HANDLE_VALUE) {
+  HeldDirectory* dir = Hold(handle);
+  if (dir == nullptr) {
     Fail();
-    CloseHandle(state->directory);
-    free(state);
     return nullptr;
   }
-  state->pending = true;
-  return reinterpret_cast<Dir>(state);
+  memcpy(dir->path, full, length + 1);
+  return reinterpret_cast<Dir>(dir);
 }
 
-int Win32Os::EnterDirectory(Dir dir) {
-  Forget();
-  entered_ = nullptr;
-  if (dir == nullptr) return -1;
-  FindState* state = reinterpret_cast<FindState*>(dir);
-  if (!SetCurrentDirectoryA(state->path)) return Fail();
-  // The current directory must be the held object itself before anything
-  // is done there by bare name.
-  HANDLE current = OpenNoFollow(".", FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+int Win32Os::EnterDirectory(Dir handle) {
+  if (handle == nullptr) return -1;
+  const HeldDirectory* dir = ToHeld(handle);
+  if (dir->path[0] == '\0') {
+    lastError_ = EINVAL;  // held through its parent: it has no path to enter by
+    return -1;
+  }
+  BY_HANDLE_FILE_INFORMATION held;
+  if (!GetFileInformationByHandle(dir->handle, &held) || !SetCurrentDirectoryA(dir->path)) {
+    return Fail();
+  }
+  // The current directory must be the held object itself.
+  HANDLE current = OpenNoFollow(".", FILE_READ_ATTRIBUTES, kShareAll);
   BY_HANDLE_FILE_INFORMATION identity;
   const bool same = current != INVALID_HANDLE_VALUE &&
-                    GetFileInformationByHandle(current, &identity) &&
-                    SameObject(identity, state->identity);
+                    GetFileInformationByHandle(current, &identity) && SameObject(identity, held);
   if (current != INVALID_HANDLE_VALUE) CloseHandle(current);
   if (!same) {
     lastError_ = ENOTDIR;
     return -1;
   }
-  entered_ = state;
   return 0;
 }
 
-int Win32Os::NextEntry(Dir dir, char* name, uint32_t size) {
-  Forget();
-  if (dir == nullptr || size == 0) return 0;
-  FindState* state = reinterpret_cast<FindState*>(dir);
+int Win32Os::NextEntry(Dir handle, char* name, uint32_t size) {
+  if (handle == nullptr || size == 0) return 0;
+  HeldDirectory* dir = ToHeld(handle);
   for (;;) {
-    if (!state->pending && !FindNextFileA(state->find, &state->data)) {
-      if (GetLastError() != ERROR_NO_MORE_FILES) Fail();
-      return 0;
+    dir->listed[0] = '\0';
+    if (dir->next == kNoRecord) {
+      // Listed through the held handle, a batch of records at a time.
+      if (!GetFileInformationByHandleEx(
+              dir->handle, dir->listing ? FileIdBothDirectoryInfo : FileIdBothDirectoryRestartInfo,
+              dir->records, sizeof dir->records)) {
+        if (GetLastError() != ERROR_NO_MORE_FILES) Fail();
+        return 0;
+      }
+      dir->listing = true;
+      dir->next = 0;
     }
-    state->pending = false;
-    const size_t length = strnlen(state->data.cFileName, sizeof state->data.cFileName);
-    if (length < size && length < sizeof state->data.cFileName) {
-      memcpy(name, state->data.cFileName, length + 1);
-      // The enumeration brought the entry's attributes along: a query of
-      // this name in this directory, right after, can take them.
-      if (entered_ == state && IsPlainEntryName(state->data.cFileName)) yielded_ = state;
-      return 1;
+    const FILE_ID_BOTH_DIR_INFO* record =
+        reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(dir->records + dir->next);
+    dir->next = record->NextEntryOffset == 0 ? kNoRecord : dir->next + record->NextEntryOffset;
+    // In the system's code page, exactly: a name that comes back other than
+    // it was (best fit, a default character) would name another entry.
+    const int wideLength = static_cast<int>(record->FileNameLength / sizeof(wchar_t));
+    const int length = WideCharToMultiByte(CP_ACP, 0, record->FileName, wideLength, dir->listed,
+                                           sizeof dir->listed - 1, nullptr, nullptr);
+    wchar_t back[sizeof dir->listed];
+    if (length <= 0 || MultiByteToWideChar(CP_ACP, 0, dir->listed, length, back,
+                                           sizeof dir->listed) != wideLength ||
+        memcmp(back, record->FileName, record->FileNameLength) != 0) {
+      if (length <= 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) continue;
+      memcpy(dir->listed, "?", 2);
+    } else {
+      dir->listed[length] = '\0';
     }
+    if (strlen(dir->listed) >= size) continue;  // never cut
+    dir->listedAttributes = record->FileAttributes;
+    dir->listedId = record->FileId.QuadPart;
+    memcpy(name, dir->listed, strlen(dir->listed) + 1);
+    return 1;
   }
 }
 
-void Win32Os::CloseDirectory(Dir dir) {
-  Forget();
-  if (dir == nullptr) return;
-  FindState* state = reinterpret_cast<FindState*>(dir);
-  if (entered_ == state) entered_ = nullptr;
-  FindClose(state->find);
-  CloseHandle(state->directory);
-  free(state);
+void Win32Os::CloseDirectory(Dir handle) {
+  if (handle == nullptr) return;
+  CloseHandle(ToHeld(handle)->handle);
+  free(ToHeld(handle));
 }
 
 int Win32Os::GetAttributes(const char* path, Attributes* attributes) {
-  const FindState* known = static_cast<const FindState*>(yielded_);
-  Forget();
-  DWORD value;
-  if (known != nullptr && strcmp(path, known->data.cFileName) == 0) {
-    value = known->data.dwFileAttributes;  // the enumeration's answer, just given
-  } else {
-    value = GetFileAttributesA(path);
-    if (value == INVALID_FILE_ATTRIBUTES) return Fail();
-  }
-  attributes->directory = (value & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  attributes->link = (value & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  attributes->readOnly = (value & FILE_ATTRIBUTE_READONLY) != 0;
+  const DWORD value = GetFileAttributesA(path);
+  if (value == INVALID_FILE_ATTRIBUTES) return Fail();
+  Describe(value, attributes);
   return 0;
 }
 
 int Win32Os::ErrorNumber() { return lastError_; }
 
 int Win32Os::InUse(const char* path) {
-  Forget();
-  // Writing a running program's file is refused (its image is mapped), and
-  // delete access is refused while anyone holds it without delete sharing:
-  // a file opened so, a directory that is some process's current one.
-  HANDLE handle = OpenNoFollow(path, DELETE | FILE_WRITE_DATA,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-  if (handle != INVALID_HANDLE_VALUE) {
-    CloseHandle(handle);
-    return 0;
+  // Delete access is refused while anyone holds it without delete sharing,
+  // and write access to a running program's file.
+  const HANDLE handle = OpenNoFollow(path, DELETE | FILE_WRITE_DATA, kShareAll);
+  if (handle == INVALID_HANDLE_VALUE) Fail();
+  return HeldElsewhere(handle);
+}
+
+Dir Win32Os::OpenSubdirectory(Dir parent, const char* name) {
+  if (parent == nullptr) return nullptr;
+  const HeldDirectory* held = ToHeld(parent);
+  const HANDLE handle = OpenAt(held, name, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_DIRECTORY_FILE);
+  if (handle == INVALID_HANDLE_VALUE) {
+    Fail();
+    return nullptr;
   }
-  const DWORD error = GetLastError();
-  Fail();
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? 1 : 0;
+  // A directory and no reparse point, by the handle; and, for the entry
+  // just listed, the very object listed: a system that follows a link in
+  // spite of FILE_OPEN_REPARSE_POINT opens another one.
+  BY_HANDLE_FILE_INFORMATION identity;
+  bool plain = GetFileInformationByHandle(handle, &identity) &&
+               IsPlainDirectory(identity.dwFileAttributes);
+  if (plain && Listed(held, name)) {
+    const LONGLONG id =
+        static_cast<LONGLONG>(identity.nFileIndexHigh) << 32 | identity.nFileIndexLow;
+    plain = IsPlainDirectory(held->listedAttributes) && (held->listedId == 0 || held->listedId == id);
+  }
+  if (!plain) {
+    lastError_ = ENOTDIR;
+    CloseHandle(handle);
+    return nullptr;
+  }
+  HeldDirectory* dir = Hold(handle);
+  if (dir == nullptr) Fail();
+  return reinterpret_cast<Dir>(dir);
+}
+
+int Win32Os::GetAttributesAt(Dir handle, const char* name, Attributes* attributes) {
+  if (handle == nullptr) return -1;
+  const HeldDirectory* dir = ToHeld(handle);
+  DWORD value;
+  if (!IsPlainEntryName(name) && Listed(dir, name)) {
+    value = dir->listedAttributes;  // "." and "..": NT opens no such names
+  } else {
+    const HANDLE entry = OpenAt(dir, name, FILE_READ_ATTRIBUTES, kShareAll, 0);
+    BY_HANDLE_FILE_INFORMATION information;
+    const bool known = entry != INVALID_HANDLE_VALUE && GetFileInformationByHandle(entry, &information);
+    if (!known) Fail();
+    if (entry != INVALID_HANDLE_VALUE) CloseHandle(entry);
+    if (!known) return -1;
+    value = information.dwFileAttributes;
+    if (Listed(dir, name)) value |= dir->listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+  }
+  Describe(value, attributes);
+  return 0;
+}
+
+int Win32Os::RemoveFileAt(Dir dir, const char* name) {
+  return DeleteAt(dir, name, FILE_NON_DIRECTORY_FILE);
+}
+
+int Win32Os::RemoveEmptyDirectoryAt(Dir dir, const char* name) {
+  return DeleteAt(dir, name, FILE_DIRECTORY_FILE);
+}
+
+// Through the handle that opened the entry itself: a link goes, never what
+// it leads to. Windows refuses the disposition of a read-only file and of a
+// directory that is not empty.
+int Win32Os::DeleteAt(Dir dir, const char* name, unsigned long options) {
+  if (dir == nullptr) return -1;
+  const HANDLE entry = OpenAt(ToHeld(dir), name, DELETE, kShareAll, options);
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  const bool deleted =
+      entry != INVALID_HANDLE_VALUE &&
+      SetFileInformationByHandle(entry, FileDispositionInfo, &disposition, sizeof disposition);
+  if (!deleted) Fail();
+  if (entry != INVALID_HANDLE_VALUE) CloseHandle(entry);
+  return deleted ? 0 : -1;
+}
+
+int Win32Os::InUseAt(Dir dir, const char* name) {
+  if (dir == nullptr) return 0;
+  const HANDLE handle = OpenAt(ToHeld(dir), name, DELETE | FILE_WRITE_DATA, kShareAll, 0);
+  if (handle == INVALID_HANDLE_VALUE) Fail();
+  return HeldElsewhere(handle);
 }
 
 int Win32Os::LockInstall() {
-  Forget();
   if (installLock_ != nullptr) return 0;
   // In the global namespace, so that installers of all sessions and users
   // meet. A name squatted by someone else only ever makes this fail.
@@ -407,7 +545,6 @@ int Win32Os::LockInstall() {
 }
 
 void Win32Os::UnlockInstall() {
-  Forget();
   if (installLock_ == nullptr) return;
   ReleaseMutex(installLock_);
   CloseHandle(installLock_);
@@ -415,13 +552,11 @@ void Win32Os::UnlockInstall() {
 }
 
 int Win32Os::Launch(const char* commandLine) {
-  Forget();
   // WinExec documents values above 31 as success.
   return WinExec(commandLine, SW_SHOWNORMAL) > 31 ? 0 : -1;
 }
 
 int Win32Os::OpenDevice(const char* name) {
-  Forget();
   HANDLE device = CreateFileA(name, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
   if (device == INVALID_HANDLE_VALUE) {
     Fail();
@@ -432,12 +567,10 @@ int Win32Os::OpenDevice(const char* name) {
 }
 
 void Win32Os::Sleep(uint32_t milliseconds) {
-  Forget();
   ::Sleep(milliseconds);
 }
 
 void Win32Os::Print(const char* text) {
-  Forget();
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;

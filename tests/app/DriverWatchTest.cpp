@@ -25,7 +25,8 @@ void MakeUnpackedPackage(const std::string& root) {
 }
 
 // The clean-up's changes to the file system, in the toolkit's timeline.
-const std::vector<Op> kWatchOps = {Op::kOpenDevice, Op::kRemoveFile, Op::kRemoveEmptyDirectory};
+const std::vector<Op> kWatchOps = {Op::kOpenDevice, Op::kRemoveFileAt, Op::kRemoveEmptyDirectoryAt,
+                                   Op::kRemoveEmptyDirectory};
 
 class DriverWatch : public InstallerTest {
  protected:
@@ -75,8 +76,8 @@ TEST_F(DriverWatch, DeviceStopsTheTimerThenRemovesTheTreeThenTerminates) {
   EXPECT_EQ("Terminate", timeline[6]);
   // In between the tree's contents, in the order the directory lists them.
   std::sort(timeline.begin() + 2, timeline.begin() + 5);
-  EXPECT_EQ((std::vector<std::string>{"RemoveEmptyDirectory drivers", "RemoveFile Setup.exe",
-                                      "RemoveFile modem.sys"}),
+  EXPECT_EQ((std::vector<std::string>{"RemoveEmptyDirectoryAt drivers", "RemoveFileAt Setup.exe",
+                                      "RemoveFileAt modem.sys"}),
             std::vector<std::string>(timeline.begin() + 2, timeline.begin() + 5));
   EXPECT_FALSE(std::filesystem::exists(ExtractDirectory()));
   EXPECT_EQ("c:\\", drive.CurrentDirectory().substr(0, 3));
@@ -125,7 +126,7 @@ TEST_F(DriverWatch, RunEndsThroughTheWatchWithExitCode0AndWithoutTheCloseHandler
 TEST_F(DriverWatch, CleanUpFailureIsNotReportedAndTheRunStillEnds) {
   Arm();
   MakeUnpackedPackage(ExtractDirectory());
-  drive.os().FailEvery(Op::kRemoveFile);
+  drive.os().FailEvery(Op::kRemoveFileAt);
   drive.os().devices.insert(kDeviceName);
 
   EXPECT_TRUE(toolkit.Tick());

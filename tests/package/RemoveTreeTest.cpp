@@ -67,10 +67,11 @@ std::vector<platform::Call> CallsAfterFailure(const platform::RecordingOs& os) {
                                : std::vector<platform::Call>(failed + 1, calls.end());
 }
 
-// Whether the walk enumerated or entered a path containing fragment.
+// Whether the walk opened or entered a path or name containing fragment.
 bool WalkedInto(const platform::RecordingOs& os, const std::string& fragment) {
   for (const platform::Call& call : os.Calls()) {
-    if ((call.op == Op::kOpenDirectory || call.op == Op::kEnterDirectory) &&
+    if ((call.op == Op::kOpenDirectory || call.op == Op::kOpenSubdirectory ||
+         call.op == Op::kEnterDirectory) &&
         call.path.find(fragment) != std::string::npos) {
       return true;
     }
@@ -127,7 +128,7 @@ TEST_F(CleanUpTempDirTest, EmptyDirectoryIsRemovedMissingOneLeavesDriveRootCurre
   EXPECT_EQ("c:\\", drive.CurrentDirectory());
   EXPECT_EQ("", drive.os().Output());
   EXPECT_EQ(before, drive.Tree());
-  EXPECT_EQ(0u, CountOf(drive.os(), Op::kRemoveFile));
+  EXPECT_EQ(0u, CountOf(drive.os(), Op::kRemoveFileAt));
 }
 
 // A read-only file cannot be deleted, not even by root on the POSIX
@@ -174,7 +175,7 @@ TEST_F(RemoveTreeTest, LinksAreRemovedNeverFollowed) {
   // Wine's RemoveDirectoryA acts on a Unix link's target (and fails on a
   // full one), so there only the attempt on the link itself shows.
   bool removedLink = false;
-  for (const auto& call : drive.os().CallsOf(Op::kRemoveEmptyDirectory)) {
+  for (const auto& call : drive.os().CallsOf(Op::kRemoveEmptyDirectoryAt)) {
     removedLink = removedLink || call.path == "dirlink";
   }
   EXPECT_TRUE(removedLink);
@@ -192,70 +193,68 @@ TEST_F(RemoveTreeTest, LinksAreRemovedNeverFollowed) {
   EXPECT_EQ(0, drive.os().OpenDirectories());
 }
 
-// A directory that can be enumerated but not entered: nothing may be done
-// by bare name, since the current directory is still another one.
-TEST_F(RemoveTreeTest, UnenterableDirectoryIsLeftAndNothingElsewhereDeleted) {
+// A root that can be held but not entered: the walk must not leave the
+// current directory anywhere but where it was or at the root.
+TEST_F(RemoveTreeTest, UnenterableRootIsLeftAndNothingElsewhereDeleted) {
   MakeTreeWithDecoys(drive);
   const auto before = drive.Tree();
   const std::string current = drive.CurrentDirectory();
-  drive.os().FailCall(Op::kEnterDirectory, 1);  // the root itself
+  drive.os().FailCall(Op::kEnterDirectory, 1);
   EXPECT_EQ(-1, RemoveTree(Root().c_str()));
   EXPECT_EQ(before, drive.Tree());
-  EXPECT_EQ(0u, CountOf(drive.os(), Op::kRemoveFile));
-  EXPECT_EQ(0u, CountOf(drive.os(), Op::kRemoveEmptyDirectory));
+  EXPECT_EQ(0u, CountOf(drive.os(), Op::kRemoveFileAt));
+  EXPECT_EQ(0u, CountOf(drive.os(), Op::kRemoveEmptyDirectoryAt));
   EXPECT_EQ(0, drive.os().OpenDirectories());
   EXPECT_EQ(current, drive.CurrentDirectory());
+}
 
-  drive.os().ClearFaults();
-  drive.os().ClearLog();
-  drive.os().FailCall(Op::kEnterDirectory, 2);  // the first sub-directory
+// Once the root is held and entered, nothing is reached by a path any
+// more: every open, query and deletion goes through a held directory, and
+// the current directory is never changed again.
+TEST_F(RemoveTreeTest, BelowTheHeldRootEverythingIsReachedThroughHeldDirectories) {
+  MakeTreeWithDecoys(drive);
+  MakeThreeLevels(drive, "ZUV_tmp\\deep");
+  const auto before = drive.Tree();
   EXPECT_EQ(0, RemoveTree(Root().c_str()));
-  const std::string name = drive.os().CallsOf(Op::kEnterDirectory)[1].path;
-  EXPECT_EQ((std::vector<std::string>{name, name + "\\in-" + name + "=1"}), drive.Tree("ZUV_tmp"));
+  const std::vector<Op> ops = drive.os().Ops();
+  ASSERT_GE(ops.size(), 2u);
+  EXPECT_EQ(Op::kOpenDirectory, ops[0]);
+  EXPECT_EQ(Op::kEnterDirectory, ops[1]);
+  for (size_t i = 2; i < ops.size(); ++i) {
+    const Op op = ops[i];
+    EXPECT_TRUE(op == Op::kNextEntry || op == Op::kGetAttributesAt || op == Op::kOpenSubdirectory ||
+                op == Op::kRemoveFileAt || op == Op::kRemoveEmptyDirectoryAt ||
+                op == Op::kCloseDirectory)
+        << i << ": " << platform::OpName(op) << " " << drive.os().Calls()[i].path;
+  }
+  EXPECT_EQ(std::vector<std::string>{}, drive.Tree("ZUV_tmp"));
   EXPECT_EQ(Outside(before), Outside(drive.Tree()));
-  EXPECT_FALSE(CallsAfterFailure(drive.os()).empty()) << "the walk goes on after it";
   EXPECT_EQ(Root(), drive.CurrentDirectory());
 }
 
-// A sub-directory that cannot be enumerated was never entered: stepping up
-// from it would leave the walk one level too high.
-TEST_F(RemoveTreeTest, UnenumerableDirectoryIsLeftAndParentCarriesOn) {
+// A sub-directory that cannot be opened is left, and its parent goes on.
+TEST_F(RemoveTreeTest, UnopenableDirectoryIsLeftAndParentCarriesOn) {
   MakeTreeWithDecoys(drive);
   const auto before = drive.Tree();
-  drive.os().FailCall(Op::kOpenDirectory, 2);
+  drive.os().FailCall(Op::kOpenSubdirectory, 1);
   EXPECT_EQ(0, RemoveTree(Root().c_str()));
-  const std::string name = drive.os().CallsOf(Op::kOpenDirectory)[1].path;
+  const std::string name = drive.os().CallsOf(Op::kOpenSubdirectory)[0].path;
   EXPECT_EQ((std::vector<std::string>{name, name + "\\in-" + name + "=1"}), drive.Tree("ZUV_tmp"));
   EXPECT_EQ(Outside(before), Outside(drive.Tree()));
   size_t removedAfter = 0;
-  for (const auto& call : CallsAfterFailure(drive.os())) removedAfter += call.op == Op::kRemoveFile;
+  for (const auto& call : CallsAfterFailure(drive.os())) removedAfter += call.op == Op::kRemoveFileAt;
   EXPECT_GT(removedAfter, 0u) << "the parent goes on with its next entry";
   EXPECT_EQ(Root(), drive.CurrentDirectory());
   EXPECT_EQ(0, drive.os().OpenDirectories());
 }
 
-// When the step back up fails the walk no longer knows where it is: it
-// stops without touching anything more.
-TEST_F(RemoveTreeTest, FailedStepUpStopsTheWalk) {
-  MakeTreeWithDecoys(drive);
-  const auto before = drive.Tree();
-  drive.os().FailCall(Op::kEnterDirectory, 3);  // back from the first sub-directory
-  EXPECT_EQ(-1, RemoveTree(Root().c_str()));
-  ASSERT_EQ(Root(), drive.os().CallsOf(Op::kEnterDirectory)[2].path);
-  for (const auto& call : CallsAfterFailure(drive.os())) {
-    EXPECT_TRUE(call.op == Op::kCloseDirectory) << platform::OpName(call.op) << " " << call.path;
-  }
-  EXPECT_EQ(Outside(before), Outside(drive.Tree()));
-  EXPECT_EQ(0, drive.os().OpenDirectories());
-}
-
 TEST_F(RemoveTreeTest, AttributeFailureStopsItsLevelWithDiagnostic) {
   MakeTreeWithDecoys(drive);
-  drive.os().FailCall(Op::kGetAttributes, 1);  // the first entry
+  drive.os().FailCall(Op::kGetAttributesAt, 1);  // the first entry
   EXPECT_EQ(-1, RemoveTree(Root().c_str()));
   const std::string first = drive.os().CallsOf(Op::kNextEntry)[0].path;
   EXPECT_EQ("stat fail \"" + first + "\" : 5\n", drive.os().Output());  // EIO, as injected
-  EXPECT_EQ(0u, CountOf(drive.os(), Op::kRemoveFile));
+  EXPECT_EQ(0u, CountOf(drive.os(), Op::kRemoveFileAt));
   EXPECT_EQ(Root(), drive.CurrentDirectory());
   EXPECT_EQ(0, drive.os().OpenDirectories());
 }
@@ -366,12 +365,45 @@ void MakePlantedTree(const TestDrive& drive, const std::string& base) {
   }
 }
 
-// Whether the walk has entered the directory opened as openName.
-bool Entered(const platform::RecordingOs& os, const std::string& openName) {
+// Whether the walk holds the directory known as openName: the root once
+// entered, a sub-directory once opened.
+bool Held(const platform::RecordingOs& os, const std::string& openName) {
   for (const platform::Call& call : os.Calls()) {
-    if (call.op == Op::kEnterDirectory && !call.failed && call.path == openName) return true;
+    if ((call.op == Op::kEnterDirectory || call.op == Op::kOpenSubdirectory) && !call.failed &&
+        call.path == openName) {
+      return true;
+    }
   }
   return false;
+}
+
+// Once the walk holds "a", everything in it is moved out and "a" becomes a
+// link to a directory holding the same names: as near as a POSIX system
+// comes to turning a held directory into a junction in place. A walk that
+// looked entries up along the path would list and delete those; this one
+// lists the held directory, now empty, and removes the link.
+TEST_F(RemoveTreeTest, EntriesAreLookedUpInTheHeldDirectoryNotAlongItsPath) {
+  if (!drive.host().swapsAfterEntryShown) GTEST_SKIP() << "the host cannot swap a held directory here";
+  MakePlantedTree(drive, "ZUV_tmp");
+  const auto outside = drive.Tree("outside");
+  bool swapped = false;
+  drive.os().betweenCalls = [&](uint64_t) {
+    const auto& calls = drive.os().Calls();
+    if (swapped || calls.empty() || calls.back().op != Op::kOpenSubdirectory ||
+        calls.back().path != "a" || calls.back().failed) {
+      return;
+    }
+    fs::create_directories(drive.Native("stash"));
+    for (const auto& entry : fs::directory_iterator(drive.Native("ZUV_tmp/a"))) {
+      fs::rename(entry.path(), fs::path(drive.Native("stash")) / entry.path().filename());
+    }
+    swapped = SwapForLink(drive, "ZUV_tmp\\a", "moved", "outside");
+  };
+  EXPECT_EQ(0, RemoveTree(Root().c_str()));
+  drive.os().betweenCalls = nullptr;
+  EXPECT_TRUE(swapped);
+  EXPECT_EQ(outside, drive.Tree("outside"));
+  EXPECT_FALSE(drive.Exists("ZUV_tmp\\a"));
 }
 
 // The fault sweep's adversarial twin: after the Nth platform call of the
@@ -395,7 +427,7 @@ TEST_F(CleanUpTempDirTest, NoSwapLeadsTheWalkOutsideTheTree) {
       run.os().betweenCalls = [&](uint64_t calls) {
         if (calls != n || reached) return;
         reached = true;
-        pastEntry = Entered(run.os(), openName);
+        pastEntry = Held(run.os(), openName);
         // Nothing to swap once the walk has removed the directory.
         if ((afterEntryToo || !pastEntry) && run.Exists(swapped)) {
           EXPECT_TRUE(SwapForLink(run, swapped, "moved", "outside"));

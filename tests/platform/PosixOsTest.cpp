@@ -37,28 +37,29 @@ TEST(PosixOsFiles, OpenForWritingKeepsReadOnlyFilesAndFollowsLinksAsBefore) {
   chmod(drive.Native("kept").c_str(), 0644);
 }
 
-// A deletion may take the attributes of the query right before it, for
-// that name only: after anything else it asks again.
-TEST(PosixOsAttributes, DeletionTakesOnlyTheAnswerJustGivenForItsName) {
+// A deletion in a held directory takes the walk's answer for that very
+// entry only, once; for another entry, or a second time, it asks again.
+TEST(PosixOsAttributes, DeletionTakesOnlyTheAnswerJustGivenForItsEntry) {
   TestDrive drive;
   platform::Os& os = drive.backend();
-  drive.WriteFile("a", "");
-  drive.WriteFile("b", "");
+  drive.MakeDirectories("d");
+  drive.WriteFile("d/a", "");
+  drive.WriteFile("d/b", "");
+  platform::Dir dir = os.OpenDirectory("d");
+  ASSERT_NE(nullptr, dir);
   platform::Attributes attributes;
-  ASSERT_EQ(0, os.GetAttributes("a", &attributes));
-  ASSERT_EQ(0, chmod(drive.Native("b").c_str(), 0444));
-  EXPECT_EQ(-1, os.RemoveFile("b"));  // not the name asked about
-  ASSERT_EQ(0, os.GetAttributes("a", &attributes));
+  ASSERT_EQ(0, os.GetAttributesAt(dir, "a", &attributes));
+  ASSERT_EQ(0, chmod(drive.Native("d/b").c_str(), 0444));
+  EXPECT_EQ(-1, os.RemoveFileAt(dir, "b"));  // not the entry asked about
+  ASSERT_EQ(0, os.GetAttributesAt(dir, "a", &attributes));
   EXPECT_FALSE(attributes.readOnly);
-  os.MakeDirectory("d");
-  ASSERT_EQ(0, chmod(drive.Native("a").c_str(), 0444));
-  EXPECT_EQ(-1, os.RemoveFile("a"));  // the answer is stale by now
-  EXPECT_TRUE(drive.Exists("a") && drive.Exists("b"));
-  ASSERT_EQ(0, chmod(drive.Native("a").c_str(), 0644));
-  ASSERT_EQ(0, os.GetAttributes("a", &attributes));
-  EXPECT_EQ(0, os.RemoveFile("a"));
-  EXPECT_FALSE(drive.Exists("a"));
-  chmod(drive.Native("b").c_str(), 0644);
+  EXPECT_EQ(-1, os.RemoveEmptyDirectoryAt(dir, "a"));  // a file, as asked: not a directory
+  ASSERT_EQ(0, chmod(drive.Native("d/a").c_str(), 0444));
+  EXPECT_EQ(-1, os.RemoveFileAt(dir, "a"));  // the answer was used up
+  EXPECT_TRUE(drive.Exists("d/a") && drive.Exists("d/b"));
+  os.CloseDirectory(dir);
+  chmod(drive.Native("d/a").c_str(), 0644);
+  chmod(drive.Native("d/b").c_str(), 0644);
 }
 
 }  // namespace

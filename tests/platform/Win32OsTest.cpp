@@ -1,14 +1,17 @@
 // What only the Win32 backend can show: the protection of the directories
-// it makes private. Wine keeps no descriptors on its files (it derives one
-// from the Unix mode), so the descriptor is checked as the backend builds
-// it, before Windows would apply it.
+// it makes private, and what its handle-relative walk does with names and
+// holds that only Windows has. Wine keeps no descriptors on its files (it
+// derives one from the Unix mode), so the descriptor is checked as the
+// backend builds it, before Windows would apply it.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <sddl.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "package/TempDir.h"
 #include "platform/Win32Os.h"
 #include "platform/win32/Win32Security.h"
 #include "tests/support/TestDrive.h"
@@ -79,44 +82,46 @@ TEST(Win32PrivateDirectory, IsMadeOnce) {
   EXPECT_TRUE(drive.Exists("private"));
 }
 
-}  // namespace
-
-namespace {
-
-// A query right after the enumeration yielded the name takes the
-// attributes the enumeration brought; for another name, or after any
-// other operation, it asks the file system again.
-TEST(Win32Enumeration, AttributesComeFromTheEnumerationOnlyForTheNameJustYielded) {
+// A name the system's code page cannot spell exactly is listed as "?" and
+// left: spelt by best fit, U+FF41 would be "a" and reach another entry.
+TEST(Win32HeldDirectory, NamesWithoutAnExactSpellingAreLeftAlone) {
   testing_support::TestDrive drive;
-  platform::Os& os = drive.backend();
-  drive.MakeDirectories("d");
-  drive.WriteFile("d/a", "");
-  drive.WriteFile("d/b", "");
-  platform::Dir dir = os.OpenDirectory(drive.Path("d").c_str());
-  ASSERT_NE(nullptr, dir);
-  ASSERT_EQ(0, os.EnterDirectory(dir));
-  char name[260];
-  std::string first;
-  while (os.NextEntry(dir, name, sizeof name) == 1) {
-    if (name[0] != '.') {
-      first = name;
-      break;
-    }
+  drive.MakeDirectories("tree");
+  drive.WriteFile("tree/a", "x");
+  const std::wstring tree = L"\\\\?\\" + std::filesystem::absolute(drive.Native("tree")).wstring();
+  for (const wchar_t* name : {L"\uFF41", L"\u0416"}) {
+    HANDLE file = CreateFileW((tree + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
   }
-  ASSERT_FALSE(first.empty());
-  const std::string other = first == "a" ? "b" : "a";
-  ASSERT_TRUE(SetFileAttributesA(other.c_str(), FILE_ATTRIBUTE_READONLY));
-  platform::Attributes attributes;
-  ASSERT_EQ(0, os.GetAttributes(other.c_str(), &attributes));
-  EXPECT_TRUE(attributes.readOnly);  // not the name yielded
-  ASSERT_EQ(0, os.GetAttributes(first.c_str(), &attributes));
-  EXPECT_FALSE(attributes.readOnly);
-  ASSERT_TRUE(SetFileAttributesA(first.c_str(), FILE_ATTRIBUTE_READONLY));
-  ASSERT_EQ(0, os.GetAttributes(first.c_str(), &attributes));
-  EXPECT_TRUE(attributes.readOnly);  // the enumeration's answer is used once only
-  SetFileAttributesA("a", FILE_ATTRIBUTE_NORMAL);
-  SetFileAttributesA("b", FILE_ATTRIBUTE_NORMAL);
-  os.CloseDirectory(dir);
+  EXPECT_EQ(0, RemoveTree(drive.Path("tree").c_str()));
+  EXPECT_EQ(2u, drive.Tree("tree").size());
+  EXPECT_FALSE(drive.Exists("tree\\a"));
+  EXPECT_EQ(1u, drive.os().CallsOf(platform::Op::kRemoveFileAt).size());  // "a", once
+  const std::string unusable = drive.Path("tree") + "\\?: name not usable, left in place\n";
+  EXPECT_EQ(unusable + unusable, drive.os().Output());
+}
+
+// A file in a sub-folder that someone holds without delete sharing makes
+// the tree busy, until it is let go; so does a sub-folder held so.
+TEST(Win32HeldDirectory, AnythingHeldWithoutDeleteSharingMakesTheTreeBusy) {
+  testing_support::TestDrive drive;
+  drive.MakeDirectories("tree/drivers/inner");
+  drive.WriteFile("tree/Setup.exe", "x");
+  drive.WriteFile("tree/drivers/modem.sys", "x");
+  const std::string tree = drive.Path("tree");
+  EXPECT_FALSE(TreeInUse(tree.c_str()));
+  for (const char* held : {"tree\\drivers\\modem.sys", "tree\\drivers\\inner"}) {
+    SCOPED_TRACE(held);
+    HANDLE handle = CreateFileA(drive.Path(held).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+    EXPECT_TRUE(TreeInUse(tree.c_str()));
+    CloseHandle(handle);
+    EXPECT_FALSE(TreeInUse(tree.c_str()));
+  }
+  EXPECT_EQ(0, drive.os().OpenDirectories());
 }
 
 }  // namespace

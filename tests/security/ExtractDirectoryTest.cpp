@@ -130,9 +130,10 @@ TEST_F(ExtractDirectoryClaim, ALeftoverThatCannotBeRemovedBlocksTheUnpacking) {
   fs::permissions(stuck, fs::perms::owner_write, fs::perm_options::add);
 }
 
-// Another installer at work, or a program still running from "c:\ZUV_tmp"
-// (its file, or the directory as its current one): "Setup Now" tells so
-// and ends, the close handler skips its clean-up, and nothing there goes.
+// Another installer at work, or a program still using anything of
+// "c:\ZUV_tmp" (a file it runs from or holds, a directory that is its
+// current one, at any depth): "Setup Now" tells so and ends, the close
+// handler skips its clean-up, and nothing there goes.
 TEST_F(ExtractDirectoryClaim, WhatAnotherInstallOrARunningSetupHoldsIsNeverTouched) {
   const std::string inUse =
       "c:\\ZUV_tmp is in use by a setup program that is still running. Finish it, then start the "
@@ -146,6 +147,8 @@ TEST_F(ExtractDirectoryClaim, WhatAnotherInstallOrARunningSetupHoldsIsNeverTouch
     std::string message;
   } cases[] = {{"c:\\ZUV_tmp\\Setup.exe", false, inUse},
                {"c:\\ZUV_tmp", false, inUse},
+               {"c:\\ZUV_tmp\\drivers\\modem.sys", false, inUse},
+               {"c:\\ZUV_tmp\\drivers", false, inUse},
                {"", true, another}};
   fs::create_directories(ExtractDirectory() + "/drivers");
   std::ofstream(ExtractDirectory() + "/Setup.exe") << "running";
