@@ -18,7 +18,8 @@ source "$root/scripts/wine-lib.sh"
 build=$(cd "${1:-$root/build/windows}" && pwd) || exit 2
 shift || true
 all_cases=(typical device_before_watch missing_archive close_before_setup setup_still_running
-  long_start_directory earlier_setup_still_running second_installer window_manager_click)
+  long_start_directory earlier_setup_still_running setup_child_still_running second_installer
+  window_manager_click)
 cases=("$@")
 [ ${#cases[@]} -gt 0 ] || cases=("${all_cases[@]}")
 
@@ -308,6 +309,30 @@ case_earlier_setup_still_running() {
 program that is still running. Finish it, then start the installer again."
   check "every file of the running setup is still there" same_tree "$dir/held" "$drive_c/ZUV_tmp"
   check "nothing more was launched" [ "$(launches)" = 1 ]
+}
+
+# A program that an earlier setup started still runs from a sub-folder,
+# c:\ZUV_tmp\drivers, with another current directory (its setup and
+# installer are gone): the installer says so and ends; none of the files go.
+case_setup_child_still_running() {
+  make_package $'device=0\r\n'
+  mkdir -p "$drive_c/ZUV_tmp"
+  cp -a "$dir/package/." "$drive_c/ZUV_tmp/"
+  cp "$package/Setup.exe" "$drive_c/ZUV_tmp/drivers/helper.exe"
+  printf '[standin]\r\ndevice=0\r\nlinger=60000\r\n' >"$drive_c/ZUV_tmp/drivers/standin.ini"
+  (cd "$drive_c" && wine 'c:\ZUV_tmp\drivers\helper.exe' >/dev/null 2>&1) &
+  check "the helper runs from c:\\ZUV_tmp\\drivers, c:\\ current" wait_logged "current directory: c:\\" 20
+  cp -a "$drive_c/ZUV_tmp" "$dir/held"
+  start_installer
+  watch_boxes 10
+  click_setup_now
+  check "the installer ends within 10 s" wait_exit 10
+  check "... with exit code 0" [ "$(exit_code)" = 0 ]
+  wait_boxes
+  check "one message box: c:\\ZUV_tmp is in use" boxes_are "Install|c:\\ZUV_tmp is in use by a setup \
+program that is still running. Finish it, then start the installer again."
+  check "every file is still there" same_tree "$dir/held" "$drive_c/ZUV_tmp"
+  check "nothing was launched" [ "$(launches)" = 1 ]
 }
 
 # A second installer while the first one's setup program runs: closing its
