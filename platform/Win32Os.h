@@ -15,9 +15,12 @@ class Win32Os final : public Os {
   // Any operation but a query right after NextEntry forgets the entry the
   // enumeration just yielded: the file system may have changed since.
   void Forget();
+  // The machine-wide lock's mutex name; nullptr when there is none to use.
+  const char* LockName();
 
   int lastError_ = 0;
   void* installLock_ = nullptr;  // the mutex, while held
+  void* lockNamespace_ = nullptr;  // the private namespace it lives in, once opened
   // The directory last entered, while it is the current one for sure.
   const void* entered_ = nullptr;
   // The enumeration, held and current, whose last name was just yielded.
