@@ -167,24 +167,32 @@ TEST(Win32Archive, WhileHeldForReadingNobodyCanWriteIt) {
 
 // The probe's exact call: no access, no sharing, no security attributes,
 // OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, no template; the handle is closed.
-std::string gProbed;
-DWORD gProbeArguments[5];
+struct {
+  std::string name;
+  DWORD access, share, disposition, flags;
+  bool security, templateFile;
+  HANDLE handle;
+} gProbe;
 HANDLE WINAPI RecordCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                DWORD disposition, DWORD flags, HANDLE templateFile) {
-  gProbed = name;
-  const DWORD arguments[5] = {access, share, security != nullptr, disposition, flags};
-  memcpy(gProbeArguments, arguments, sizeof arguments);
-  if (templateFile != nullptr) gProbeArguments[2] = 2;
-  return CreateFileA("NUL", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  gProbe = {name, access, share, disposition, flags, security != nullptr, templateFile != nullptr,
+            CreateFileA("NUL", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)};
+  return gProbe.handle;
 }
 
 TEST(Win32Device, ProbeOpensTheNameWithNoAccessNoSharingAndTheSystemAttribute) {
   platform::Win32Os os;
   Replaced createFile(platform::kCreateFileA, RecordCreateFile);
   EXPECT_EQ(1, os.OpenDevice("\\\\.\\ADSLUSB"));
-  EXPECT_EQ("\\\\.\\ADSLUSB", gProbed);
-  const DWORD expected[5] = {0, 0, 0, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM};
-  EXPECT_EQ(0, memcmp(expected, gProbeArguments, sizeof expected));
+  EXPECT_EQ("\\\\.\\ADSLUSB", gProbe.name);
+  EXPECT_EQ(0u, gProbe.access);
+  EXPECT_EQ(0u, gProbe.share);
+  EXPECT_FALSE(gProbe.security);
+  EXPECT_EQ(static_cast<DWORD>(OPEN_EXISTING), gProbe.disposition);
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_SYSTEM), gProbe.flags);
+  EXPECT_FALSE(gProbe.templateFile);
+  DWORD handleFlags;
+  EXPECT_FALSE(GetHandleInformation(gProbe.handle, &handleFlags));  // closed already
 }
 
 // A system with private namespaces, played through the table: what the
