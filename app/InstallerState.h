@@ -13,6 +13,14 @@ struct InstallerState {
   char launchPath[kPathBufferSize];      // the setup program started by "Setup Now"
   LineMonitor lineMonitor;
   uint32_t apiVersion;                   // negotiated telephony API version
+  // What the installer's own defences add to the record:
+  // the SHA-256 (32 bytes) of the one "data.sec" this build may unpack, set
+  // by the process entry before the window is made; nullptr: any archive.
+  const unsigned char* packageDigest;
+  bool installStarted;                   // "Setup Now" has run: it runs once
+  // From unpacking until the clean-up: "c:\ZUV_tmp" holds this run's package
+  // and this installer holds the machine-wide claim on it.
+  bool ownsExtractDirectory;
 };
 
 extern InstallerState gInstallerState;

@@ -10,6 +10,8 @@
 #include <stdlib.h>
 
 #include "app/InstallerMain.h"
+#include "app/InstallerState.h"
+#include "app/PackageDigest.h"
 #include "platform/Win32Os.h"
 #include "platform/Win32Telephony.h"
 #include "platform/Win32Toolkit.h"
@@ -23,5 +25,6 @@ extern "C" __attribute__((force_align_arg_pointer, noreturn, used)) void Install
   platform::SetOs(&platform::TheWin32Os());
   platform::SetTelephony(&platform::TheWin32Telephony());
   platform::SetToolkit(&platform::TheWin32Toolkit());
+  gInstallerState.packageDigest = kBuiltInPackageDigest;
   exit(InstallerMain());
 }

@@ -32,6 +32,9 @@ const char kNotOursMessage[] =
     " is not a folder the installer can use. Remove it, then start the installer again.";
 const char kNotEmptiedMessage[] =
     " holds files that cannot be removed. Remove the folder, then start the installer again.";
+const char kStartedThereMessage[] =
+    "The installer cannot run from c:\\ZUV_tmp. Copy it and data.sec to another folder, then start "
+    "it again.";
 const char kAnotherInstallMessage[] =
     "Another installation is already under way. Wait until it has finished, then start the "
     "installer again.";
@@ -41,6 +44,26 @@ void ShowAboutExtractDirectory(const char* why) {
   CopyText(text, sizeof text, kExtractDirectory);
   AppendText(text, sizeof text, why);
   platform::GetToolkit().ShowMessage(text);
+}
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+// Whether the installer was started in "c:\ZUV_tmp" or a folder below it
+// (case does not matter to Windows): the start directory, or the current
+// one where that was too long to record. Whatever the claim removed there
+// would be the user's own kit, "data.sec" with it.
+bool StartedInExtractDirectory() {
+  char current[260];  // Windows' current directory never needs more than MAX_PATH
+  const char* start = gInstallerState.startDirectory;
+  if (start[0] == '\0') {
+    if (platform::GetOs().CurrentDirectory(current, sizeof current) != 0) return false;
+    start = current;
+  }
+  size_t i = 0;
+  for (; kExtractDirectory[i] != '\0'; ++i) {
+    if (LowerAscii(start[i]) != LowerAscii(kExtractDirectory[i])) return false;
+  }
+  return start[i] == '\0' || start[i] == '\\';
 }
 
 bool ExtractDirectoryExists() {
@@ -106,6 +129,21 @@ bool ClaimExtractDirectory() {
   return true;
 }
 
+// After a failed extraction, which may have entered "c:\ZUV_tmp": back to
+// the start directory (or "c:\" without one) first, as Windows removes no
+// directory that is a process's current one, then the directory goes if
+// it is empty. With nothing unpacked the claim is given up, so that a
+// later run is not kept waiting for this one's watch.
+void GiveUpExtractDirectory() {
+  platform::Os& os = platform::GetOs();
+  const char* start = gInstallerState.startDirectory;
+  if (start[0] == '\0' || os.ChangeDirectory(start) != 0) os.ChangeDirectory(kDriveRoot);
+  if (os.RemoveEmptyDirectory(kExtractDirectory) == 0 || !ExtractDirectoryExists()) {
+    os.UnlockInstall();
+    gInstallerState.ownsExtractDirectory = false;
+  }
+}
+
 // The clean-up of the close handler and of the watch, never while another
 // installer is at work. This run's own package goes even while its setup
 // program still runs (what that holds stays); anything else only when no
@@ -133,38 +171,59 @@ void TForm1::FormCreate() {
   InitLineMonitor();
 }
 
-// Only runs before "Setup Now": whatever is in "c:\ZUV_tmp" is not this run's.
-void TForm1::FormClose() { CleanUpExtractDirectory(false); }
+// Only runs before "Setup Now": whatever is in "c:\ZUV_tmp" is not this
+// run's. Started in there, it removes nothing: the start directory and what
+// holds it stay.
+void TForm1::FormClose() {
+  if (!StartedInExtractDirectory()) CleanUpExtractDirectory(false);
+}
 
 void TForm1::Button1Click() {
+  InstallerState& state = gInstallerState;
   // A click queued before the window was hidden may be delivered by the
   // nested loop of the not-found message below: the sequence runs once.
-  if (installStarted_) return;
-  installStarted_ = true;
+  if (state.installStarted) return;
+  state.installStarted = true;
 
   platform::Toolkit& toolkit = platform::GetToolkit();
   platform::Os& os = platform::GetOs();
   toolkit.HideForm();
+  if (StartedInExtractDirectory()) {
+    // The claim would remove the start directory, "data.sec" with it.
+    toolkit.ShowMessage(kStartedThereMessage);
+    toolkit.Terminate();
+    return;
+  }
   if (!ClaimExtractDirectory()) {
     // Told already: no package of this run, nothing to watch for.
     toolkit.Terminate();
     return;
   }
-  os.ChangeDirectory(gInstallerState.startDirectory);  // failure ignored
-  // Only a package unpacked whole is launched: a "\Setup.exe" left in the
-  // extraction directory by an earlier run or by another user is never
-  // started with this installer's rights.
-  ownsExtractDirectory_ = true;
-  if (ExtractPackage(kArchiveName, kExtractDirectory) == 0) {
+  os.ChangeDirectory(state.startDirectory);  // failure ignored
+  state.ownsExtractDirectory = true;
+  // A build that carries its package's digest unpacks that package only.
+  const int extracted = ExtractPackageMatching(kArchiveName, kExtractDirectory, state.packageDigest);
+  if (extracted == 0) {
     os.ChangeDirectory(kExtractDirectory);
-    CopyText(gInstallerState.launchPath, sizeof gInstallerState.launchPath, kExtractDirectory);
-    AppendText(gInstallerState.launchPath, sizeof gInstallerState.launchPath, kSetupProgram);
-    os.Launch(gInstallerState.launchPath);  // not waited for, result not used
-  } else if (os.RemoveEmptyDirectory(kExtractDirectory) == 0 || !ExtractDirectoryExists()) {
-    // Nothing was unpacked (no archive): no empty directory is left, and a
-    // later run is not kept waiting for this one's watch.
-    os.UnlockInstall();
-    ownsExtractDirectory_ = false;
+    CopyText(state.launchPath, sizeof state.launchPath, kExtractDirectory);
+    AppendText(state.launchPath, sizeof state.launchPath, kSetupProgram);
+    os.Launch(state.launchPath);  // not waited for, result not used
+  } else {
+    // Only a package unpacked whole is launched: a "\Setup.exe" left in the
+    // extraction directory by an earlier run or by another user is never
+    // started with this installer's rights. The two steps that prepare the
+    // launch go with it (the current directory does not become
+    // "c:\ZUV_tmp", the launch path stays empty); the pause and the watch
+    // follow as after a launch.
+    GiveUpExtractDirectory();
+    if (extracted == kNotThePackage) {
+      // Told already. Nothing of it may run here, so there is nothing to
+      // watch for either.
+      os.UnlockInstall();
+      state.ownsExtractDirectory = false;
+      toolkit.Terminate();
+      return;
+    }
   }
   os.Sleep(kSetupSettle);
   toolkit.SetTimerEnabled(true);  // a failure is raised and shown by the loop
@@ -176,6 +235,7 @@ void TForm1::OpenDriverTimerTimer() {
   platform::Toolkit& toolkit = platform::GetToolkit();
   // Off first: no tick may come while the clean-up runs.
   toolkit.SetTimerEnabled(false);
-  CleanUpExtractDirectory(ownsExtractDirectory_);
+  // Reached only from a "Setup Now" that was not started in "c:\ZUV_tmp".
+  CleanUpExtractDirectory(gInstallerState.ownsExtractDirectory);
   toolkit.Terminate();
 }

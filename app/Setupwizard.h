@@ -33,10 +33,6 @@ class TForm1 final : public platform::FormEvents {
     if (control == Button1) Button1Click();
   }
   void OnTimer() override { OpenDriverTimerTimer(); }
-
-  bool installStarted_ = false;
-  // From unpacking until the clean-up: "c:\ZUV_tmp" holds this run's package.
-  bool ownsExtractDirectory_ = false;
 };
 
 // The control indexes for code outside the class.

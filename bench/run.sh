@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Side-by-side benchmark of the package code against the general tools:
 #   extraction   secpack extract  vs  tar -xf, bsdtar -xf, cp -r (the write floor)
+#   digest       secpack digest (SHA-256, the check a release's installer
+#                makes before extracting)  vs  sha256sum, openssl dgst -sha256
 #   packing      secpack create   vs  tar -cf
 #   tree removal remove_bench (CleanUpTempDir)  vs  rm -rf
 # on four data sets (8 x 64 MiB; 20,000 x 4 KiB in 100 directories; one
@@ -23,8 +25,9 @@
 # usage: bench/run.sh [--smoke] [--rounds N] [--only WORK,...] [--out FILE] [--build DIR]
 #   --smoke   tiny data, 3 rounds, output to stdout only (CI: ~30 s)
 #   --only    just these pieces of work (extract-big, extract-small,
-#             extract-huge, create-big, create-small, remove-small,
-#             remove-deep); the report then goes to stdout only
+#             extract-huge, digest-big, digest-small, digest-huge,
+#             create-big, create-small, remove-small, remove-deep); the
+#             report then goes to stdout only
 #   --out     where the report goes (default docs/performance.md; "-": none)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -61,7 +64,7 @@ if [ ${#need_packages[@]} -gt 0 ]; then
     exit 1
   fi
 fi
-for tool in tar bsdtar cp rm strace; do
+for tool in tar bsdtar cp rm strace sha256sum; do
   command -v "$tool" >/dev/null || { echo "bench/run.sh: $tool is missing" >&2; exit 1; }
 done
 if [ ! -x "$build/tools/secpack/secpack" ] || [ ! -x "$build/bench/remove_bench" ] ||
@@ -128,7 +131,8 @@ make_files() {  # DIR COUNT BYTES
 }
 wanted() { [ -z "$only" ] || [[ $only == *",$1,"* ]]; }
 set_wanted() {
-  wanted "extract-$1" || wanted "create-$1" || wanted "remove-$1" || wanted "remove-$1-disk"
+  wanted "extract-$1" || wanted "digest-$1" || wanted "create-$1" || wanted "remove-$1" ||
+    wanted "remove-$1-disk"
 }
 if set_wanted big; then
   mkdir -p "$disk/src-big/pkg"
@@ -186,6 +190,9 @@ command_of() {
     extract-*:tar) cmd=(tar -xf "$base/$set.tar" -C "$base/out") ;;
     extract-*:bsdtar) cmd=(bsdtar -xf "$base/$set.tar" -C "$base/out") ;;
     extract-*:cp) cmd=(cp -r "$base/src-$set/pkg" "$base/out") ;;
+    digest-*:secpack) cmd=("$secpack" digest "$base/$set.sec") ;;
+    digest-*:sha256sum) cmd=(sha256sum "$base/$set.sec") ;;
+    digest-*:openssl) cmd=(openssl dgst -sha256 "$base/$set.sec") ;;
     create-*:secpack) cmd=("$secpack" create "$base/new.sec" "$base/src-$set/pkg") ;;
     create-*:tar) cmd=(tar -cf "$base/new.tar" -C "$base/src-$set" pkg) ;;
     remove-*:remove_bench) cmd=("$remove_bench" "$base/drive") ;;
@@ -239,9 +246,13 @@ syscalls() {
 }
 
 extract_tools=(secpack tar bsdtar cp)
+# openssl's SHA-256 uses the processor's SHA instructions where it has them.
+digest_tools=(secpack sha256sum)
+command -v openssl >/dev/null && digest_tools+=(openssl)
 for set in big small huge; do
   r=$rounds_small; [ "$set" = huge ] && r=$rounds_huge
   bench "extract-$set" "$r" "${extract_tools[@]}"
+  bench "digest-$set" "$r" "${digest_tools[@]}"
 done
 for set in big small; do
   bench "create-$set" "$rounds_small" secpack tar
@@ -252,6 +263,7 @@ done
 log "system calls (strace -c -f)"
 for set in big small huge; do
   for tool in "${extract_tools[@]}"; do syscalls "extract-$set" "$tool"; done
+  for tool in "${digest_tools[@]}"; do syscalls "digest-$set" "$tool"; done
 done
 for set in big small; do
   for tool in secpack tar; do syscalls "create-$set" "$tool"; done
@@ -284,18 +296,20 @@ mib_of() {
   case "$1" in big) echo $((big_count * big_mib)) ;; small) echo $((small_count * 4 / 1024)) ;;
     huge) echo "$huge_mib" ;; deep) echo $((deep_count * 4 / 1024)) ;; esac
 }
-ours_of() { case "$1" in extract-*|create-*) echo secpack ;; remove-*) echo remove_bench ;; esac; }
+ours_of() { case "$1" in extract-*|digest-*|create-*) echo secpack ;; remove-*) echo remove_bench ;; esac; }
 label_of() {
   case "$1:$2" in
     extract-*:secpack) echo "secpack extract" ;; extract-*:tar) echo "tar -xf" ;;
     extract-*:bsdtar) echo "bsdtar -xf" ;; extract-*:cp) echo "cp -r" ;;
+    digest-*:secpack) echo "secpack digest" ;; digest-*:sha256sum) echo "sha256sum" ;;
+    digest-*:openssl) echo "openssl dgst -sha256" ;;
     create-*:secpack) echo "secpack create" ;; create-*:tar) echo "tar -cf" ;;
     remove-*:remove_bench) echo "RemoveTree" ;; remove-*:rm) echo "rm -rf" ;;
   esac
 }
 
 report=$memfs/report.md
-all_work="extract-big extract-small extract-huge create-big create-small remove-small remove-deep remove-small-disk remove-deep-disk"
+all_work="extract-big extract-small extract-huge digest-big digest-small digest-huge create-big create-small remove-small remove-deep remove-small-disk remove-deep-disk"
 # the data set, and where the work ran
 fs_type() { { findmnt -n -o FSTYPE -T "$1" 2>/dev/null || stat -f -c %T "$1"; } | head -1; }
 place() { fs_type "$(where_of "$1")"; }
@@ -307,7 +321,7 @@ place() { fs_type "$(where_of "$1")"; }
     set=$(set_of "$work")
     ours=$(ours_of "$work")
     read -r ours_median _ <<< "$(stats "$results/$work.$ours")"
-    for tool in $(find "$results" -maxdepth 1 -name "$work.*" -printf '%f\n' | sed -n "s/^$work\.\([a-z_]*\)$/\1/p" | awk -v o="$ours" '{ print ($1 == o ? 0 : 1) " " $1 }' | sort | awk '{ print $2 }'); do
+    for tool in $(find "$results" -maxdepth 1 -name "$work.*" -printf '%f\n' | sed -n "s/^$work\.\([a-z0-9_]*\)$/\1/p" | awk -v o="$ours" '{ print ($1 == o ? 0 : 1) " " $1 }' | sort | awk '{ print $2 }'); do
       read -r median low high peak count <<< "$(stats "$results/$work.$tool")"
       ratio=$(awk -v a="$ours_median" -v b="$median" 'BEGIN { printf (b > 0 ? "%.2f" : "-"), a / b }')
       [ "$tool" = "$ours" ] && ratio="1"
@@ -322,6 +336,18 @@ place() { fs_type "$(where_of "$1")"; }
 } > "$report"
 
 {
+  echo
+  echo "The digest pass against the extraction it precedes (CPU medians, ours):"
+  echo
+  echo "| data set | secpack digest s | secpack extract s | digest ÷ extract |"
+  echo "|---|---:|---:|---:|"
+  for set in big small huge; do
+    if [ ! -s "$results/digest-$set.secpack" ] || [ ! -s "$results/extract-$set.secpack" ]; then continue; fi
+    read -r digest_median _ <<< "$(stats "$results/digest-$set.secpack")"
+    read -r extract_median _ <<< "$(stats "$results/extract-$set.secpack")"
+    awk -v d="$digest_median" -v e="$extract_median" -v what="$(describe "$set"), $(place "digest-$set")" \
+      'BEGIN { printf "| %s | %.3f | %.3f | %.2f |\n", what, d, e, (e > 0 ? d / e : 0) }'
+  done
   echo
   echo "System calls of ours by kind (strace -c -f; calls per file, the most frequent first):"
   echo

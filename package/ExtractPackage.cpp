@@ -3,6 +3,7 @@
 
 #include "package/PackageArchive.h"
 #include "package/Text.h"
+#include "platform/Sha256.h"
 #include "platform/Toolkit.h"
 
 using platform::GetOs;
@@ -69,14 +70,14 @@ bool ReadExactly(platform::File file, void* buffer, int32_t size) {
   return GetOs().Read(file, buffer, size) == size;
 }
 
-// The not-found message, with the archive name cut to what the 128-byte
-// buffer holds beside the text.
-void ShowNotFound(const char* archiveName) {
+// A message about the archive: its name, cut to what the 128-byte buffer
+// holds beside the text (87 characters beside the not-found one), then the
+// text.
+void ShowMessageAbout(const char* archiveName, const char* text) {
   char message[kNotFoundMessageSize];
   message[0] = '\0';
-  const size_t room = sizeof message - sizeof kNotFoundTemplate;  // 87 characters
-  AppendTextN(message, sizeof message, archiveName, room);
-  AppendText(message, sizeof message, kNotFoundTemplate);
+  AppendTextN(message, sizeof message, archiveName, sizeof message - 1 - strlen(text));
+  AppendText(message, sizeof message, text);
   platform::GetToolkit().ShowMessage(message);
 }
 
@@ -266,6 +267,11 @@ int CreateDirectoryTable(PackageArchive* archive) {
 }
 
 int ExtractPackage(const char* archiveName, const char* destination) {
+  return ExtractPackageMatching(archiveName, destination, nullptr);
+}
+
+int ExtractPackageMatching(const char* archiveName, const char* destination,
+                           const unsigned char* digest) {
   char* buffer = static_cast<char*>(malloc(kCopyBufferSize));
   if (buffer == nullptr) {
     PrintDiagnostic("%s: out of memory\n", archiveName);
@@ -274,14 +280,25 @@ int ExtractPackage(const char* archiveName, const char* destination) {
   PackageArchive archive;
   memset(&archive, 0, sizeof archive);
   archive.name = archiveName;
-  archive.file = GetOs().OpenRead(archiveName);
+  platform::Os& os = GetOs();
+  archive.file = os.OpenRead(archiveName);
   if (archive.file == nullptr) {
-    ShowNotFound(archiveName);
+    ShowMessageAbout(archiveName, kNotFoundTemplate);
     free(buffer);
     return -1;
   }
-  const int result = Extract(&archive, destination, buffer);
-  GetOs().Close(archive.file);
+  // Checked and unpacked through the one handle, which lets nobody write
+  // the file meanwhile: what was checked is what is unpacked.
+  unsigned char actual[platform::kSha256Size];
+  int result;
+  if (digest != nullptr && (os.DigestFile(archive.file, actual) != 0 ||
+                            memcmp(actual, digest, sizeof actual) != 0)) {
+    ShowMessageAbout(archiveName, kNotThePackageText);
+    result = kNotThePackage;
+  } else {
+    result = Extract(&archive, destination, buffer);
+  }
+  os.Close(archive.file);
   free(buffer);
   return result;
 }

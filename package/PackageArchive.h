@@ -28,6 +28,9 @@ inline constexpr int32_t kEntryHeaderSize = 264;      // name, content length, r
 inline constexpr int32_t kContentLengthOffset = 256;
 inline constexpr int kNotFoundMessageSize = 128;
 inline constexpr char kNotFoundTemplate[] = " file not found, please contact your ISP";
+// Follows the archive's name when it is not the one the installer was made for.
+inline constexpr char kNotThePackageText[] =
+    " is not the package this installer was made for, please contact your ISP";
 
 // An archive open for reading.
 struct PackageArchive {
@@ -46,6 +49,19 @@ struct PackageArchive {
 // at the destination.
 int ExtractPackage(const char* archiveName, const char* destination);
 
+// ExtractPackageMatching's result for an archive that is not the package.
+inline constexpr int kNotThePackage = -2;
+
+// ExtractPackage for an installer that carries its package's SHA-256
+// (digest, 32 bytes; nullptr: none, and it is ExtractPackage). The archive
+// is opened once, without write sharing, read whole for its digest, and
+// only when that matches unpacked from the same open file. Otherwise the
+// user is told "<archive> is not the package this installer was made for,
+// please contact your ISP", nothing is created, and the result is
+// kNotThePackage; the current directory is left where it was.
+int ExtractPackageMatching(const char* archiveName, const char* destination,
+                           const unsigned char* digest);
+
 // Creates the directories of the table, from the archive's read position to
 // its end, relative to the current directory. 0, or -1 when a record is
 // refused (nothing after it is created).
@@ -57,6 +73,15 @@ int CreateDirectoryTable(PackageArchive* archive);
 // which Windows may read as ".."); ":" (drives and NTFS streams); DOS
 // device names (CON, NUL, COM1, ...), which open a device in any directory.
 const char* CheckEntryName(const char* name);
+
+// How Install.exe carries the SHA-256 of the package it was made for: this
+// record, whose 16-byte marker occurs nowhere else in the file, so that a
+// tool (secpack verify --installer) finds the digest after it.
+#define PACKAGE_SEAL_MARKER "data.sec SHA256"
+struct PackageSeal {
+  char marker[16];  // PACKAGE_SEAL_MARKER and its zero
+  unsigned char digest[32];
+};
 
 // Little-endian 32-bit signed integer at bytes[0..3].
 int32_t ReadLe32(const unsigned char* bytes);

@@ -41,7 +41,10 @@ struct Attributes {
 // Files, always binary. Read returns the bytes read (0 at the end), -1 on
 // error; Write returns the bytes accepted. Seek returns the new absolute
 // position, or -1 (and does not move) when it fails or would go before the
-// start.
+// start. DigestFile puts the SHA-256 of the whole of a file opened for
+// reading, from its first byte whatever was read before, into digest (32
+// bytes): 0, or -1 when it cannot be read. It leaves the file's position
+// anywhere: seek before reading on.
 //
 // Directories: results are 0 on success, -1 on failure (ErrorNumber says
 // why). MakeDirectory makes one level; MakePrivateDirectory makes one that
@@ -97,6 +100,7 @@ struct Attributes {
   X(Write, int32_t, (File file, const void* data, int32_t size), 0)                 \
   X(Seek, int64_t, (File file, int64_t offset, SeekFrom from), -1)                  \
   X(Close, void, (File file), void())                                               \
+  X(DigestFile, int, (File file, unsigned char* digest), -1)                        \
   X(MakeDirectory, int, (const char* path), -1)                                     \
   X(MakePrivateDirectory, int, (const char* path), -1)                              \
   X(ChangeDirectory, int, (const char* path), -1)                                   \

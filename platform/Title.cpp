@@ -16,4 +16,9 @@ void TitleFromFileName(const char* fileName, char* title, size_t size) {
   title[length] = '\0';
 }
 
+void ApplicationTitleOf(const char* fileName, char* title, size_t size, void (*lower)(char* text)) {
+  TitleFromFileName(fileName, title, size);
+  if (size > 0 && title[0] != '\0' && title[1] != '\0') lower(title + 1);
+}
+
 }  // namespace platform

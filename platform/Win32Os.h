@@ -15,9 +15,12 @@ class Win32Os final : public Os {
   // Deletes the entry name of dir through a handle to the entry itself;
   // options: whether it must be a file or a directory.
   int DeleteAt(Dir dir, const char* name, unsigned long options);
+  // The machine-wide lock's mutex name; nullptr when there is none to use.
+  const char* LockName();
 
   int lastError_ = 0;
   void* installLock_ = nullptr;  // the mutex, while held
+  void* lockNamespace_ = nullptr;  // the private namespace it lives in, once opened
 };
 
 // The one Win32 backend of the process.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Makes what a provider ships: Install.exe (signed when a certificate is
-# given) and data.sec, packed from the vendor's files and verified, with
-# their SHA-256 hashes and a note of what was built from what.
+# Makes what a provider ships: data.sec, packed from the vendor's files and
+# verified, and Install.exe built for that one archive (it carries its
+# SHA-256 and unpacks no other) and signed when a certificate is given,
+# with their SHA-256 hashes and a note of what was built from what.
 #
 #   scripts/release.sh VENDOR_DIR OUT_DIR
 #
@@ -71,35 +72,45 @@ quietly() {  # quietly LOG COMMAND...: shows the output only when it fails
   "$@" >"$log" 2>&1 || { cat "$log" >&2; die "failed: $*"; }
 }
 echo "release: building $commit$tree_state in $build"
-(
-  cd "$root"
-  quietly "$stage/configure" cmake --preset windows -B "$build/windows" -DINSTALLER_TESTS=OFF \
-    "-DINSTALLER_COMPANY_NAME=${INSTALLER_COMPANY_NAME:-}" \
-    "-DINSTALLER_LEGAL_COPYRIGHT=${INSTALLER_LEGAL_COPYRIGHT:-}"
-  quietly "$stage/build" cmake --build "$build/windows" --target Install secpack -j 2
-  if [ -z "${SECPACK:-}" ]; then
+if [ -z "${SECPACK:-}" ]; then
+  (
+    cd "$root"
     quietly "$stage/configure-host" cmake --preset linux -B "$build/host" -DINSTALLER_TESTS=OFF
     quietly "$stage/build-host" cmake --build "$build/host" --target secpack -j 2
-  fi
-)
+  )
+fi
 secpack=${SECPACK:-$build/host/tools/secpack/secpack}
 install_exe=$build/windows/app/Install.exe
-
-# One version: project()'s, in secpack and in Install.exe's version resource.
 version=$("$secpack" --version | sed -n 's/^secpack //p')
 [ -n "$version" ] || die "secpack --version gave no version"
-resource_version=$(i686-w64-mingw32-windres -i "$install_exe" -J coff -O rc |
-  sed -n 's/.*VALUE "ProductVersion", "\(.*\)".*/\1/p')
-[ "$resource_version" = "$version.0" ] ||
-  die "Install.exe says version '$resource_version', secpack '$version'"
 
-# ---- the archive
+# ---- the archive first: Install.exe is built for it
 
 echo "release: packing $vendor"
 "$secpack" create "$stage/data.sec" "$vendor" >/dev/null || die "secpack create refused $vendor"
 "$secpack" verify "$stage/data.sec" >"$stage/verify.txt" 2>&1 ||
   die "the archive does not verify: $(cat "$stage/verify.txt")"
 "$secpack" list "$stage/data.sec" >"$stage/listing.txt" || die "secpack list failed"
+digest=$("$secpack" digest "$stage/data.sec" | cut -d' ' -f1)
+[ ${#digest} -eq 64 ] || die "secpack digest gave '$digest'"
+
+# ---- Install.exe, carrying the archive's digest
+
+(
+  cd "$root"
+  quietly "$stage/configure" cmake --preset windows -B "$build/windows" -DINSTALLER_TESTS=OFF \
+    "-DINSTALLER_PACKAGE_SHA256=$digest" \
+    "-DINSTALLER_COMPANY_NAME=${INSTALLER_COMPANY_NAME:-}" \
+    "-DINSTALLER_LEGAL_COPYRIGHT=${INSTALLER_LEGAL_COPYRIGHT:-}"
+  quietly "$stage/build" cmake --build "$build/windows" --target Install secpack -j 2
+)
+# One version: project()'s, in secpack and in Install.exe's version resource.
+resource_version=$(i686-w64-mingw32-windres -i "$install_exe" -J coff -O rc |
+  sed -n 's/.*VALUE "ProductVersion", "\(.*\)".*/\1/p')
+[ "$resource_version" = "$version.0" ] ||
+  die "Install.exe says version '$resource_version', secpack '$version'"
+"$secpack" verify --installer "$install_exe" "$stage/data.sec" >/dev/null 2>"$stage/bound.txt" ||
+  die "Install.exe is not bound to data.sec: $(cat "$stage/bound.txt")"
 
 # ---- Install.exe, signed if a certificate was given
 
@@ -131,6 +142,7 @@ fi
   echo "commit: $commit$tree_state"
   echo "date: $(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%dT%H:%M:%SZ) (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)"
   echo "Install.exe: $(wc -c <"$stage/Install.exe") bytes, $signature"
+  echo "Install.exe unpacks only the data.sec of SHA-256 $digest"
   echo "data.sec: $(wc -c <"$stage/data.sec") bytes, $(sed -n 's/^.*: valid, //p' "$stage/verify.txt")"
   echo
   echo "SHA-256 (SHA256SUMS):"

@@ -1,6 +1,19 @@
 #include "platform/testing/HeadlessToolkit.h"
 
+#include <ctype.h>
+
+#include "platform/Title.h"
+
 namespace platform {
+
+std::string HeadlessToolkit::Title() const {
+  char title[260];
+  // The C library's mapping stands in for the system's: the same on ASCII.
+  ApplicationTitleOf(programFile.c_str(), title, sizeof title, [](char* text) {
+    for (; *text != '\0'; ++text) *text = static_cast<char>(tolower(static_cast<unsigned char>(*text)));
+  });
+  return title;
+}
 
 std::vector<std::string> HeadlessToolkit::What() const {
   std::vector<std::string> result;
@@ -76,7 +89,7 @@ void HeadlessToolkit::ShowException(const char* message) {
   char text[512];
   ExceptionText(message, text, sizeof text);
   Log(std::string("Exception: ") + text);
-  exceptionBoxes.push_back(Box{title, text});
+  exceptionBoxes.push_back(Box{Title(), text});
 }
 
 bool HeadlessToolkit::Click(int control) {

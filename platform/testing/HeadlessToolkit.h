@@ -29,7 +29,9 @@ class HeadlessToolkit final : public Toolkit {
   int startShowState = 1;        // the show state the process was started with
   int timersLeft = 16;           // enabling the timer fails when none is left
   bool failCreate = false;
-  std::string title = "Install";  // the application title
+  // The program file; the application title comes from it by the real rule.
+  std::string programFile = "C:\\Users\\me\\Downloads\\INSTALL.EXE";
+  std::string Title() const;
   RecordingOs* timeline = nullptr;
   // What happens while Run's loop runs: the user's and the system's actions.
   std::function<void(HeadlessToolkit&)> whileRunning;

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <string.h>
+#include <strings.h>
 
 namespace platform {
 namespace {
@@ -81,6 +82,10 @@ void RecordingOs::Close(File file) {
   inner_->Close(file);
 }
 
+int RecordingOs::DigestFile(File file, unsigned char* digest) {
+  return ForwardStatus(Op::kDigestFile, PathOf(file), [&] { return inner_->DigestFile(file, digest); });
+}
+
 int RecordingOs::MakeDirectory(const char* path) {
   return ForwardStatus(Op::kMakeDirectory, path, [&] { return inner_->MakeDirectory(path); });
 }
@@ -102,8 +107,14 @@ int RecordingOs::CurrentDirectory(char* buffer, uint32_t size) {
 }
 
 int RecordingOs::RemoveEmptyDirectory(const char* path) {
-  return ForwardStatus(Op::kRemoveEmptyDirectory, path,
-                       [&] { return inner_->RemoveEmptyDirectory(path); });
+  return ForwardStatus(Op::kRemoveEmptyDirectory, path, [&] {
+    char current[4096];
+    if (currentDirectoryStays && inner_->CurrentDirectory(current, sizeof current) == 0 &&
+        strcasecmp(current, path) == 0) {
+      return -1;
+    }
+    return inner_->RemoveEmptyDirectory(path);
+  });
 }
 
 Dir RecordingOs::OpenDirectory(const char* path) {

@@ -60,6 +60,9 @@ class RecordingOs final : public Os {
   // way to change the file system between two calls of the logic.
   std::function<void(uint64_t callsSoFar)> betweenCalls;
   bool launchSucceeds = true;
+  // As Windows, which POSIX and Wine are not here: RemoveEmptyDirectory
+  // fails for the process's current directory.
+  bool currentDirectoryStays = false;
   bool forwardPrint = false;       // also print through the inner backend
 
   PLATFORM_OS_OVERRIDES

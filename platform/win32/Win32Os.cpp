@@ -5,10 +5,13 @@
 #include <string.h>
 #include <windows.h>
 #include <sddl.h>
+#include <wincrypt.h>
 #include <winternl.h>
 
 #include "platform/EntryName.h"
 #include "platform/ReadAhead.h"
+#include "platform/Sha256.h"
+#include "platform/win32/Win32Calls.h"
 #include "platform/win32/Win32Security.h"
 
 namespace platform {
@@ -278,6 +281,35 @@ void Win32Os::Close(File handle) {
   ReadAhead::Free(file);
 }
 
+int Win32Os::DigestFile(File handle, unsigned char* digest) {
+  if (handle == nullptr || ToWin32(handle)->ahead.block == nullptr) return -1;
+  Win32File* file = ToWin32(handle);
+  // The system's own SHA-256 (advapi32, imported already): no code of ours
+  // in the one check that decides what runs elevated. The file is read
+  // through its read-ahead block, which is then handed out empty.
+  HCRYPTPROV provider = 0;
+  HCRYPTHASH hash = 0;
+  LARGE_INTEGER start = {};
+  int64_t total = 0;
+  DWORD got = 1;
+  DWORD size = kSha256Size;
+  bool going =
+      CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+      CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) &&
+      SetFilePointerEx(file->handle, start, nullptr, FILE_BEGIN);
+  while (going && got != 0) {
+    going = ReadFile(file->handle, file->ahead.block, kReadAhead, &got, nullptr) &&
+            CryptHashData(hash, reinterpret_cast<BYTE*>(file->ahead.block), got, 0);
+    total += got;
+  }
+  going = going && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0);
+  if (!going) Fail();
+  file->ahead.Restart(total);
+  if (hash != 0) CryptDestroyHash(hash);
+  if (provider != 0) CryptReleaseContext(provider, 0);
+  return going ? 0 : -1;
+}
+
 int Win32Os::MakeDirectory(const char* path) {
   return CreateDirectoryA(path, nullptr) ? 0 : Fail();
 }
@@ -526,11 +558,61 @@ int Win32Os::InUseAt(Dir dir, const char* name) {
   return HeldElsewhere(handle);
 }
 
+// The installers' lock: a mutex in a private namespace whose boundary is
+// the Administrators group. Only a caller within that boundary (an
+// elevated administrator) may create the namespace, and its descriptor lets
+// only the Administrators and SYSTEM open it, so no standard user can
+// create, hold or squat a name inside it, whatever they made in the global
+// namespace. A namespace is named by its alias and boundary; this boundary
+// holds no session, so the installers of every session name the same one.
+const char kLockNamespace[] = "UsbAdslModemInstaller";
+const char kLockNamespaceSddl[] = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+
+const char* Win32Os::LockName() {
+  FARPROC* calls = SystemCalls();
+  for (int call = kCreateBoundaryDescriptorA; call <= kOpenPrivateNamespaceA; ++call) {
+    // A system without private namespaces (Windows XP; Wine 8, whose are
+    // stubs): the global namespace, where a squatter can only make
+    // installers refuse.
+    if (calls[call] == nullptr) return "Global\\UsbAdslModemInstaller.ZUV_tmp";
+  }
+  if (lockNamespace_ == nullptr) {
+    // S-1-5-32-544, the Administrators group, laid out as a SID.
+    static const struct {
+      BYTE revision;
+      BYTE count;
+      SID_IDENTIFIER_AUTHORITY authority;
+      DWORD rids[2];
+    } kAdministrators = {SID_REVISION, 2, SECURITY_NT_AUTHORITY,
+                         {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}};
+    PSID sid = const_cast<void*>(static_cast<const void*>(&kAdministrators));  // only read
+    HANDLE boundary = SystemCall<kCreateBoundaryDescriptorA>()(kLockNamespace, 0);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (boundary != nullptr && SystemCall<kAddSIDToBoundaryDescriptor>()(&boundary, sid) &&
+        ConvertStringSecurityDescriptorToSecurityDescriptorA(kLockNamespaceSddl, SDDL_REVISION_1,
+                                                             &descriptor, nullptr)) {
+      SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+      lockNamespace_ =
+          SystemCall<kCreatePrivateNamespaceA>()(&attributes, boundary, kLockNamespace);
+      // Another installer made it: the same boundary and alias name it.
+      if (lockNamespace_ == nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        lockNamespace_ = SystemCall<kOpenPrivateNamespaceA>()(boundary, kLockNamespace);
+      }
+      LocalFree(descriptor);
+    }
+    if (boundary != nullptr) SystemCall<kDeleteBoundaryDescriptor>()(boundary);
+  }
+  // Held until the process ends, never closed before: once its creator's
+  // handle is closed, nobody can open the namespace any more. Where it can
+  // be neither made nor opened, no lock is had: the global name would not
+  // meet the installers that use the namespace.
+  return lockNamespace_ != nullptr ? "UsbAdslModemInstaller\\ZUV_tmp" : nullptr;
+}
+
 int Win32Os::LockInstall() {
   if (installLock_ != nullptr) return 0;
-  // In the global namespace, so that installers of all sessions and users
-  // meet. A name squatted by someone else only ever makes this fail.
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, "Global\\UsbAdslModemInstaller.ZUV_tmp");
+  const char* name = LockName();
+  HANDLE mutex = name != nullptr ? SystemCall<kCreateMutexA>()(nullptr, FALSE, name) : nullptr;
   if (mutex == nullptr) return Fail();
   // Abandoned: its holder ended without its clean-up; what it left is
   // examined like any leftover.
@@ -557,7 +639,9 @@ int Win32Os::Launch(const char* commandLine) {
 }
 
 int Win32Os::OpenDevice(const char* name) {
-  HANDLE device = CreateFileA(name, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
+  // Through the table, so that a test sees the exact call.
+  HANDLE device = SystemCall<kCreateFileA>()(name, 0, 0, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_SYSTEM, nullptr);
   if (device == INVALID_HANDLE_VALUE) {
     Fail();
     return 0;

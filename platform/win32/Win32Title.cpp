@@ -11,9 +11,7 @@ void ApplicationTitle(char* title, size_t size) {
   char module[MAX_PATH + 1];
   const DWORD length = GetModuleFileNameA(nullptr, module, MAX_PATH);
   module[length < MAX_PATH ? length : MAX_PATH] = '\0';
-  TitleFromFileName(module, title, size);
-  // Lower-case with the system's own mapping, which knows the code page.
-  if (title[0] != '\0' && title[1] != '\0') CharLowerA(title + 1);
+  ApplicationTitleOf(module, title, size, [](char* text) { CharLowerA(text); });
 }
 
 }  // namespace platform

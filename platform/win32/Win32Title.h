@@ -1,6 +1,6 @@
-// The application title: the program's file name without its directory, cut
-// at the first ".", every character after the first in lower case.
-// INSTALL.EXE gives "Install". Used as message-box caption and task-bar label.
+// The application title of this process's program file (ApplicationTitleOf,
+// with the system's lower-case mapping). Used as message-box caption and
+// task-bar label.
 #pragma once
 
 #include <stddef.h>

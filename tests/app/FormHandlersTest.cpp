@@ -12,6 +12,7 @@
 #include "linemon/LineMonitor.h"
 #include "platform/testing/ScriptedTelephony.h"
 #include "tests/support/InstallerTest.h"
+#include "tools/secpack/SecFormat.h"
 
 namespace {
 
@@ -40,16 +41,37 @@ TEST_F(FormHandlers, CreationRecordsTheStartDirectoryAndOpensTheDataLine) {
   platform::SetTelephony(previous);
 }
 
-TEST_F(FormHandlers, WithoutTelephonyTheWindowComesUpAndWorks) {
-  // The default service fails every call, as a system without one does.
-  StartIn("package");
-  toolkit.whileRunning = [](platform::HeadlessToolkit& window) { window.Close(); };
-  EXPECT_EQ(0, InstallerMain());
-  EXPECT_EQ(0u, gInstallerState.lineMonitor.deviceId);
-  EXPECT_EQ(drive.Path("package"), gInstallerState.startDirectory);
-  const std::vector<std::string> what = toolkit.What();
-  EXPECT_NE(what.end(), std::find(what.begin(), what.end(), "Show normal"));
-  EXPECT_TRUE(toolkit.closed);
+// Without a telephony service (every call fails, as on a system without
+// one), or with one that has no line devices at all, the window comes up
+// and "Setup Now" works.
+TEST(FormHandlersProgram, WithoutTelephonyOrLinesTheWindowComesUpAndWorks) {
+  platform::ScriptedTelephony noLines;  // registers, with zero devices
+  for (platform::Telephony* telephony : {static_cast<platform::Telephony*>(nullptr),
+                                         static_cast<platform::Telephony*>(&noLines)}) {
+    SCOPED_TRACE(telephony == nullptr ? "no service" : "no lines");
+    InstallerHarness program;
+    platform::Telephony* previous =
+        telephony != nullptr ? platform::SetTelephony(telephony) : nullptr;
+    program.StartIn("package");
+    program.drive.WriteFile("package/data.sec", secpack::EncodeArchive({}, {{"Setup.exe", "MZ"}}));
+    program.toolkit.whileRunning = [](platform::HeadlessToolkit& window) {
+      EXPECT_TRUE(window.Click(kButton1));
+      window.Terminate();
+    };
+
+    EXPECT_EQ(0, InstallerMain());
+
+    if (telephony != nullptr) {
+      EXPECT_EQ(1u, noLines.CallsOf(platform::TelOp::kLineInitialize).size());
+      EXPECT_TRUE(noLines.CallsOf(platform::TelOp::kLineOpen).empty());
+      platform::SetTelephony(previous);
+    }
+    EXPECT_EQ(telephony == nullptr ? 0u : kNoLine, gInstallerState.lineMonitor.deviceId);
+    EXPECT_EQ(program.drive.Path("package"), gInstallerState.startDirectory);
+    const std::vector<std::string> what = program.toolkit.What();
+    EXPECT_NE(what.end(), std::find(what.begin(), what.end(), "Show normal"));
+    EXPECT_EQ(1u, program.drive.os().CallsOf(platform::Op::kLaunch).size());
+  }
 }
 
 TEST_F(FormHandlers, ClosingTheWindowRemovesWhatAnEarlierRunLeft) {

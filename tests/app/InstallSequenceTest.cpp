@@ -84,6 +84,7 @@ TEST_F(InstallSequence, MissingArchiveIsReportedOnceAndNothingIsLaunched) {
   EXPECT_EQ(std::vector<std::string>{kNotFound}, toolkit.messages);
   EXPECT_EQ((std::vector<std::string>{"Hide", "ChangeDirectory " + drive.Path("empty"),
                                       "OpenRead data.sec", std::string("ShowMessage ") + kNotFound,
+                                      "ChangeDirectory " + drive.Path("empty"),  // out of c:\ZUV_tmp
                                       "Sleep 30000", "Timer on"}),
             Timeline(kSequenceOps));
   EXPECT_FALSE(std::filesystem::exists(ExtractDirectory()));
@@ -161,6 +162,12 @@ TEST_F(InstallSequence, TimerFailureIsShownByTheLoopWithItsFullStopAndTheLoopGoe
   EXPECT_FALSE(toolkit.timerEnabled);
   EXPECT_FALSE(toolkit.visible);
   EXPECT_EQ(1u, drive.os().CallsOf(Op::kLaunch).size());
+}
+
+TEST_F(InstallSequence, StartedAtADriveRootTheStartDirectoryKeepsItsBackslash) {
+  ASSERT_EQ(0, drive.backend().ChangeDirectory("c:\\"));
+  CreateForm1();
+  EXPECT_STRCASEEQ("c:\\", gInstallerState.startDirectory);
 }
 
 // The start directory buffer holds 128 bytes: 127 characters and the zero.

@@ -6,6 +6,7 @@
 
 #include "platform/Title.h"
 #include "platform/Toolkit.h"
+#include "platform/testing/HeadlessToolkit.h"
 
 namespace {
 
@@ -50,6 +51,27 @@ std::string Title(const char* fileName, size_t size = 64) {
   char title[64];
   platform::TitleFromFileName(fileName, title, size);
   return title;
+}
+
+// The whole rule: the system's mapping gets the title from its second
+// character on. The headless toolkit derives its title by the same rule.
+TEST(ApplicationTitleOf, TheFirstCharacterStaysAndTheMappingGetsTheRest) {
+  char title[64];
+  std::string mapped;
+  static std::string* seen;
+  seen = &mapped;
+  platform::ApplicationTitleOf("D:\\KIT\\INSTALL.EXE", title, sizeof title, [](char* text) {
+    *seen += text;
+    for (; *text != '\0'; ++text) *text = static_cast<char>(*text + ('a' - 'A'));
+  });
+  EXPECT_STREQ("Install", title);
+  EXPECT_EQ("NSTALL", mapped);
+  platform::ApplicationTitleOf("c:\\x\\A.EXE", title, sizeof title, [](char*) { FAIL(); });
+  EXPECT_STREQ("A", title);
+
+  platform::HeadlessToolkit toolkit;
+  toolkit.programFile = "C:\\Users\\me\\SETUP.TOOL.EXE";
+  EXPECT_EQ("Setup", toolkit.Title());
 }
 
 TEST(TitleFromFileName, FileNameWithoutDirectoryCutAtTheFirstDot) {

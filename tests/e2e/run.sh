@@ -9,7 +9,9 @@
 #
 # Needs the Windows build (Install.exe, the demo package, e2e_boxwatch).
 # E2E_WORK=DIR works there instead of a temporary directory; E2E_KEEP=1
-# keeps each case's prefix and logs.
+# keeps each case's prefix and logs. E2E_ARCHIVE=FILE: the cases unpack
+# that data.sec as it is (a release's, which its Install.exe was made for)
+# instead of packing the demo package with their knobs.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -20,6 +22,8 @@ shift || true
 all_cases=(typical device_before_watch missing_archive close_before_setup setup_still_running
   long_start_directory earlier_setup_still_running setup_child_still_running second_installer
   window_manager_click)
+# Not listed, only for a release's Install.exe, which carries its
+# data.sec's digest (tests/release/run.sh names it): foreign_package.
 cases=("$@")
 [ ${#cases[@]} -gt 0 ] || cases=("${all_cases[@]}")
 
@@ -75,9 +79,15 @@ teardown_case() {
   [ "${E2E_KEEP:-}" = 1 ] || rm -rf "$dir/pfx"
 }
 
-# The package: the demo package's tree, with standin.ini knobs if given.
+# The package: the demo package's tree, with standin.ini knobs if given;
+# or E2E_ARCHIVE's, knobs and all.
 make_package() {  # make_package INI_TEXT
   rm -rf "$dir/package"
+  if [ -n "${E2E_ARCHIVE:-}" ]; then
+    "$secpack" extract "$E2E_ARCHIVE" "$dir/package" >/dev/null
+    cp "$E2E_ARCHIVE" "$start/data.sec"
+    return
+  fi
   cp -a "$package" "$dir/package"
   [ -z "$1" ] || printf '[standin]\r\n%s' "$1" >"$dir/package/standin.ini"
   "$secpack" create "$start/data.sec" "$dir/package" >/dev/null
@@ -387,6 +397,23 @@ case_window_manager_click() {
   check "the stand-in ran" wait_logged ended 20
   check "... hidden" hidden
   kill "$wm" 2>/dev/null
+}
+
+# A release's Install.exe beside another valid archive (its own tree with
+# one knob more): one message box, nothing unpacked or launched, and the
+# installer ends with 0, without a watch.
+case_foreign_package() {
+  E2E_ARCHIVE='' make_package $'device=0\r\nlinger=0\r\n'
+  start_installer
+  watch_boxes 15
+  click_setup_now
+  check "the installer ends within 15 s" wait_exit 15
+  check "... with exit code 0" [ "$(exit_code)" = 0 ]
+  wait_boxes
+  check "one message box: data.sec is not the package" boxes_are "Install|data.sec is not the \
+package this installer was made for, please contact your ISP"
+  check "nothing was launched" gone "$log"
+  check "no c:\\ZUV_tmp" gone "$drive_c/ZUV_tmp"
 }
 
 run_case() {

@@ -93,6 +93,11 @@ TEST_F(Extraction, WithoutATableOnlyTopLevelFilesLand) {
   EXPECT_TRUE(drive.Exists("ZUV_tmp\\a.txt"));
   EXPECT_FALSE(drive.Exists("ZUV_tmp\\c.txt"));
   EXPECT_EQ(0, drive.os().OpenFiles());
+
+  // Unless that directory already existed: then the file lands there.
+  drive.MakeDirectories("ZUV_tmp/sub");
+  ASSERT_EQ(0, Extract(EncodeArchive({}, {{"sub\\b.txt", "2"}})));
+  EXPECT_EQ((Names{"a.txt=1", "sub", "sub\\b.txt=1", "top.txt=1"}), drive.Tree("ZUV_tmp"));
 }
 
 TEST_F(Extraction, CopiesInChunksOfAtMost16384Bytes) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string>
 
+#include "tests/support/Files.h"
 #include "tests/support/TestDrive.h"
 
 namespace {
@@ -46,6 +47,30 @@ TEST(BackendFiles, ReadsAndSeeksSeeTheFileAsItIs) {
   EXPECT_EQ(-1, os.Seek(file, -1, SeekFrom::kStart));
   EXPECT_EQ(position, os.Seek(file, 0, SeekFrom::kCurrent));
   os.Close(file);
+}
+
+// The digest is of the whole file whatever was read before (under Wine the
+// system's SHA-256, natively the portable one, both against the portable
+// one), and reading goes on after a seek.
+TEST(BackendFiles, DigestIsOfTheWholeFileAndReadingGoesOnAfterASeek) {
+  TestDrive drive;
+  platform::Os& os = drive.backend();
+  for (const std::string& content : {std::string(), testing_support::BytePattern(300 * 1024 + 5, 9)}) {
+    drive.WriteFile("f", content);
+    platform::File file = os.OpenRead("f");
+    ASSERT_NE(nullptr, file);
+    char head[100];
+    EXPECT_EQ(std::min<int32_t>(100, content.size()), os.Read(file, head, sizeof head));
+    unsigned char digest[32];
+    ASSERT_EQ(0, os.DigestFile(file, digest));
+    EXPECT_EQ(testing_support::Hex(testing_support::Sha256Of(content)),
+              testing_support::Hex(std::string(reinterpret_cast<char*>(digest), sizeof digest)));
+    ASSERT_EQ(1000, os.Seek(file, 1000, SeekFrom::kStart));
+    std::string next(200, '\0');
+    next.resize(std::max<int32_t>(0, os.Read(file, &next[0], 200)));
+    EXPECT_EQ(content.substr(std::min<size_t>(1000, content.size()), 200), next);
+    os.Close(file);
+  }
 }
 
 }  // namespace

@@ -1,18 +1,24 @@
 // What only the Win32 backend can show: the protection of the directories
-// it makes private, and what its handle-relative walk does with names and
-// holds that only Windows has. Wine keeps no descriptors on its files (it
-// derives one from the Unix mode), so the descriptor is checked as the
-// backend builds it, before Windows would apply it.
+// it makes private, what its handle-relative walk does with names and
+// holds that only Windows has, the archive held against writers, the device
+// probe's exact call and the lock's private namespace (the last two played
+// through the backend's system-call table). Wine keeps no descriptors on its
+// files (it derives one from the Unix mode), so the descriptor is checked as
+// the backend builds it, before Windows would apply it.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <sddl.h>
 
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "package/TempDir.h"
 #include "platform/Win32Os.h"
+#include "platform/win32/Win32Calls.h"
 #include "platform/win32/Win32Security.h"
 #include "tests/support/TestDrive.h"
 
@@ -122,6 +128,174 @@ TEST(Win32HeldDirectory, AnythingHeldWithoutDeleteSharingMakesTheTreeBusy) {
     EXPECT_FALSE(TreeInUse(tree.c_str()));
   }
   EXPECT_EQ(0, drive.os().OpenDirectories());
+}
+
+}  // namespace
+
+namespace {
+
+using platform::Win32Call;
+
+// Replaces one entry of the backend's system-call table for a scope.
+class Replaced {
+ public:
+  template <typename Fn>
+  Replaced(Win32Call call, Fn replacement)
+      : slot_(&platform::SystemCalls()[call]), saved_(*slot_) {
+    *slot_ = reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(replacement));
+  }
+  // As a system that lacks the call.
+  Replaced(Win32Call call, std::nullptr_t) : slot_(&platform::SystemCalls()[call]), saved_(*slot_) {
+    *slot_ = nullptr;
+  }
+  ~Replaced() { *slot_ = saved_; }
+  Replaced(const Replaced&) = delete;
+  Replaced& operator=(const Replaced&) = delete;
+
+ private:
+  FARPROC* slot_;
+  FARPROC saved_;
+};
+
+// The archive is read through a handle that shares reading only: while the
+// installer holds it, nobody can open it for writing (or delete it), so
+// what it checked is what it unpacks.
+TEST(Win32Archive, WhileHeldForReadingNobodyCanWriteIt) {
+  testing_support::TestDrive drive;
+  drive.WriteFile("data.sec", "archive");
+  const std::string path = drive.Path("data.sec");
+  platform::File held = platform::TheWin32Os().OpenRead(path.c_str());
+  ASSERT_NE(nullptr, held);
+  const DWORD everyone = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, everyone, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+  EXPECT_FALSE(DeleteFileA(path.c_str()));
+  platform::TheWin32Os().Close(held);
+  writer = CreateFileA(path.c_str(), GENERIC_WRITE, everyone, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(INVALID_HANDLE_VALUE, writer);  // the control: the file itself is writable
+  CloseHandle(writer);
+}
+
+// The probe's exact call: no access, no sharing, no security attributes,
+// OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, no template; the handle is closed.
+struct {
+  std::string name;
+  DWORD access, share, disposition, flags;
+  bool security, templateFile;
+  HANDLE handle;
+} gProbe;
+HANDLE WINAPI RecordCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                               DWORD disposition, DWORD flags, HANDLE templateFile) {
+  gProbe = {name, access, share, disposition, flags, security != nullptr, templateFile != nullptr,
+            CreateFileA("NUL", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)};
+  return gProbe.handle;
+}
+
+TEST(Win32Device, ProbeOpensTheNameWithNoAccessNoSharingAndTheSystemAttribute) {
+  platform::Win32Os os;
+  Replaced createFile(platform::kCreateFileA, RecordCreateFile);
+  EXPECT_EQ(1, os.OpenDevice("\\\\.\\ADSLUSB"));
+  EXPECT_EQ("\\\\.\\ADSLUSB", gProbe.name);
+  EXPECT_EQ(0u, gProbe.access);
+  EXPECT_EQ(0u, gProbe.share);
+  EXPECT_FALSE(gProbe.security);
+  EXPECT_EQ(static_cast<DWORD>(OPEN_EXISTING), gProbe.disposition);
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_SYSTEM), gProbe.flags);
+  EXPECT_FALSE(gProbe.templateFile);
+  DWORD handleFlags;
+  EXPECT_FALSE(GetHandleInformation(gProbe.handle, &handleFlags));  // closed already
+}
+
+// A system with private namespaces, played through the table: what the
+// lock asks of it, and a name in the global namespace that someone else
+// took first (here an event) no longer blocks it.
+struct NamespaceLog {
+  std::string boundaryName;
+  std::string boundarySid;
+  std::string namespaceSddl;
+  std::string alias;
+  std::string opened;
+  std::string mutexName;
+  bool exists = false;  // CreatePrivateNamespaceA finds it made already
+  int boundaries = 0;   // made and not yet deleted
+} gNamespace;
+char gBoundary;
+char gNamespaceObject;
+
+HANDLE WINAPI FakeCreateBoundaryDescriptor(LPCSTR name, ULONG) {
+  gNamespace.boundaryName = name;
+  ++gNamespace.boundaries;
+  return &gBoundary;
+}
+BOOL WINAPI FakeAddSid(HANDLE* boundary, PSID sid) {
+  gNamespace.boundarySid = *boundary == &gBoundary ? SidText(sid) : "?";
+  return TRUE;
+}
+VOID WINAPI FakeDeleteBoundary(HANDLE boundary) {
+  if (boundary == &gBoundary) --gNamespace.boundaries;
+}
+HANDLE WINAPI FakeCreateNamespace(LPSECURITY_ATTRIBUTES security, LPVOID, LPCSTR alias) {
+  char* sddl = nullptr;
+  if (security != nullptr &&
+      ConvertSecurityDescriptorToStringSecurityDescriptorA(
+          security->lpSecurityDescriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr)) {
+    gNamespace.namespaceSddl = sddl;
+    LocalFree(sddl);
+  }
+  gNamespace.alias = alias;
+  SetLastError(gNamespace.exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return gNamespace.exists ? nullptr : &gNamespaceObject;
+}
+HANDLE WINAPI FakeOpenNamespace(LPVOID, LPCSTR alias) {
+  gNamespace.opened = alias;
+  return &gNamespaceObject;
+}
+// Objects "in" the namespace become real ones of a name of this process.
+HANDLE WINAPI FakeCreateMutex(LPSECURITY_ATTRIBUTES security, BOOL owned, LPCSTR name) {
+  gNamespace.mutexName = name;
+  const std::string real = "Local\\namespace-" + std::to_string(GetCurrentProcessId()) + "-" +
+                           std::string(name).substr(std::string(name).find('\\') + 1);
+  return CreateMutexA(security, owned, real.c_str());
+}
+
+TEST(Win32InstallLock, LivesInTheAdministratorsPrivateNamespaceWhereNoSquatterReaches) {
+  // Someone took the global name first, as another kind of object.
+  HANDLE squatter = CreateEventA(nullptr, TRUE, FALSE, "Global\\UsbAdslModemInstaller.ZUV_tmp");
+  ASSERT_NE(nullptr, squatter);
+  {
+    // Where the system has no private namespaces (Wine 8 itself), the
+    // global name is the lock's, and the squatter blocks it.
+    platform::Win32Os os;
+    Replaced boundary(platform::kCreateBoundaryDescriptorA, nullptr);
+    EXPECT_EQ(-1, os.LockInstall());
+  }
+  for (bool exists : {false, true}) {
+    SCOPED_TRACE(exists ? "namespace made by another installer" : "namespace made here");
+    gNamespace = NamespaceLog{};
+    gNamespace.exists = exists;
+    Replaced create(platform::kCreateBoundaryDescriptorA, FakeCreateBoundaryDescriptor);
+    Replaced add(platform::kAddSIDToBoundaryDescriptor, FakeAddSid);
+    Replaced remove(platform::kDeleteBoundaryDescriptor, FakeDeleteBoundary);
+    Replaced make(platform::kCreatePrivateNamespaceA, FakeCreateNamespace);
+    Replaced open(platform::kOpenPrivateNamespaceA, FakeOpenNamespace);
+    Replaced mutex(platform::kCreateMutexA, FakeCreateMutex);
+    platform::Win32Os os;
+
+    EXPECT_EQ(0, os.LockInstall());
+
+    EXPECT_EQ("UsbAdslModemInstaller", gNamespace.boundaryName);
+    EXPECT_EQ("S-1-5-32-544", gNamespace.boundarySid);  // the Administrators
+    EXPECT_EQ(0, gNamespace.boundaries);                // deleted once used
+    EXPECT_EQ("D:P(A;;GA;;;SY)(A;;GA;;;BA)", gNamespace.namespaceSddl);
+    EXPECT_EQ("UsbAdslModemInstaller", gNamespace.alias);
+    EXPECT_EQ(exists ? "UsbAdslModemInstaller" : "", gNamespace.opened);
+    EXPECT_EQ("UsbAdslModemInstaller\\ZUV_tmp", gNamespace.mutexName);
+    os.UnlockInstall();
+    EXPECT_EQ(0, os.LockInstall());  // again, in the namespace already held
+    os.UnlockInstall();
+  }
+  CloseHandle(squatter);
 }
 
 }  // namespace

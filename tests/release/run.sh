@@ -4,9 +4,11 @@
 #
 # Tests of scripts/release.sh: its refusals; a release signed with a
 # throw-away certificate authority that osslsigncode accepts and a flipped
-# byte breaks; the signed Install.exe in the typical end-to-end case; and
-# the release's clean build, in another directory, byte for byte the same
-# as the Windows build's.
+# byte breaks; its Install.exe bound to its data.sec; the signed release in
+# the typical end-to-end case, and beside another valid archive, which it
+# refuses; and the release's clean build, in another directory, byte for
+# byte the same as the Windows build's once it is given the same digest
+# (none).
 #
 #   tests/release/run.sh [WINDOWS_BUILD_DIR]
 #
@@ -60,6 +62,8 @@ company_name_is() {
 
 vendor=$work/vendor
 cp -a "$build/demo/package" "$vendor"
+# The stand-in makes no device: the end-to-end case makes it when it wants.
+printf '[standin]\r\ndevice=0' >"$vendor/standin.ini"
 
 echo "release: refusals"
 mkdir -p "$work/no-setup/drivers" && cp "$vendor/drivers/adslusb.inf" "$work/no-setup/drivers/"
@@ -98,6 +102,15 @@ check "release.txt: project()'s version $version, the commit, the signer" grep -
 check "... the commit" grep -q "^commit: $(git -C "$root" rev-parse HEAD)" "$signed/release.txt"
 check "... signed by the test certificate" grep -q "^Install.exe: .* signed .*Release Test Provider" "$signed/release.txt"
 check "... the archive's Setup.exe" grep -qE '^ +[0-9]+  Setup.exe$' "$signed/release.txt"
+secpack=$build/host/tools/secpack/secpack
+digest=$("$secpack" digest "$signed/data.sec" | cut -d' ' -f1)
+check "... the digest of data.sec that Install.exe carries" grep -qx \
+  "Install.exe unpacks only the data.sec of SHA-256 $digest" "$signed/release.txt"
+bound_to() { "$secpack" verify --installer "$1" "$2" >/dev/null 2>&1; }
+check "the signed Install.exe carries that digest" bound_to "$signed/Install.exe" "$signed/data.sec"
+printf '\x5a' | cat "$signed/data.sec" - >"$work/longer.sec"
+check "... and no other: not an archive one byte longer" \
+  eval "! bound_to '$signed/Install.exe' '$work/longer.sec'"
 # The same tree, its entries made in the opposite order (the order a
 # directory lists them in) and with other times: the same archive.
 reordered=$work/reordered
@@ -110,11 +123,20 @@ check "data.sec has the same bytes from a copy in another order, with other time
   packs_as "$reordered" "$signed/data.sec"
 
 # Two clean builds of this tree, in different directories, with and
-# without the tests: the same bytes.
-for program in app/Install.exe tools/secpack/secpack.exe; do
-  check "the release's $program is byte for byte the Windows build's" \
-    cmp "$RELEASE_BUILD_DIR/windows/$program" "$build/$program"
-done
+# without the tests: the same bytes. The release's Install.exe carries its
+# archive's digest, so it is compared once built again without one, as the
+# Windows build is.
+check "the release's tools/secpack/secpack.exe is byte for byte the Windows build's" \
+  cmp "$RELEASE_BUILD_DIR/windows/tools/secpack/secpack.exe" "$build/tools/secpack/secpack.exe"
+rebuilt_without_digest() {
+  if ! { cmake -B "$RELEASE_BUILD_DIR/windows" -DINSTALLER_PACKAGE_SHA256= &&
+    cmake --build "$RELEASE_BUILD_DIR/windows" --target Install -j 2; } >"$work/rebuild.log" 2>&1; then
+    sed 's/^/    /' "$work/rebuild.log"
+    return 1
+  fi
+}
+check "the release's build, without a digest, makes the Windows build's Install.exe" \
+  eval "rebuilt_without_digest && cmp '$RELEASE_BUILD_DIR/windows/app/Install.exe' '$build/app/Install.exe'"
 
 echo "release: unsigned, with the provider's name"
 INSTALLER_COMPANY_NAME='Example "Net" Ltd' bash "$release" "$vendor" "$work/unsigned" >"$work/unsigned.log" 2>&1
@@ -136,7 +158,7 @@ export SECPACK=$work/bad-secpack
 check "an archive that does not verify is refused" refuses "does not verify" "$vendor" "$work/out1"
 unset SECPACK
 
-echo "release: the signed Install.exe, end to end under Wine"
+echo "release: the signed release, end to end under Wine"
 # The e2e test's build directory, with the signed program in it.
 mixed=$work/mixed
 mkdir -p "$mixed/app" "$mixed/tests/e2e" "$mixed/host/tools/secpack"
@@ -144,8 +166,12 @@ cp "$signed/Install.exe" "$mixed/app/Install.exe"
 ln -s "$build/tests/e2e/e2e_boxwatch.exe" "$build/tests/e2e/e2e_locate.exe" "$mixed/tests/e2e/"
 ln -s "$build/demo" "$mixed/demo"
 ln -s "$build/host/tools/secpack/secpack" "$mixed/host/tools/secpack/"
-bash "$root/tests/e2e/run.sh" "$mixed" typical >"$work/e2e.log" 2>&1
-check "the typical end-to-end case passes with the signed Install.exe" succeeded $? "$work/e2e.log"
+E2E_ARCHIVE=$signed/data.sec bash "$root/tests/e2e/run.sh" "$mixed" typical foreign_package \
+  >"$work/e2e.log" 2>&1
+check "the typical end-to-end case passes with the signed Install.exe and its data.sec," \
+  succeeded $? "$work/e2e.log"
+check "... and another valid archive is refused (case foreign_package)" \
+  grep -qx -- "--- foreign_package: passed" "$work/e2e.log"
 
 echo "release tests: $failures failed"
 exit $((failures > 0))

@@ -3,13 +3,17 @@
 // itself: never through a link there, never on top of what others left.
 #include <gtest/gtest.h>
 
+#include <strings.h>
+
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "package/TempDir.h"
+#include "tests/support/Files.h"
 #include "tests/support/InstallerTest.h"
 #include "tests/support/HostLinks.h"
 #include "tools/secpack/SecFormat.h"
@@ -19,6 +23,7 @@
 #endif
 
 using platform::Op;
+using testing_support::ReadAll;
 namespace fs = std::filesystem;
 
 namespace {
@@ -192,6 +197,96 @@ TEST_F(ExtractDirectoryClaim, AWatchWithoutAPackageNeitherBlocksNorCleansUpAnoth
   ASSERT_TRUE(toolkit.Tick());
   EXPECT_TRUE(toolkit.terminateRequested);
   EXPECT_EQ(std::vector<std::string>{"Setup.exe=19"}, ExtractedTree());
+}
+
+// A kit unpacked into "c:\ZUV_tmp", or a folder below it, and started
+// there: "Setup Now" would remove the start directory, "data.sec" with it.
+// It says so and ends; closing the window removes nothing either. The
+// start directory as recorded (in whatever case the user typed it), or the
+// current one where it was too long to record.
+TEST_F(ExtractDirectoryClaim, StartedInsideItNothingThereIsRemoved) {
+  const std::string message =
+      "The installer cannot run from c:\\ZUV_tmp. Copy it and data.sec to another folder, then "
+      "start it again.";
+  const std::string deep = "Kit/" + std::string(130, 'd');
+  fs::create_directories(ExtractDirectory() + "/" + deep);
+  for (const char* where : {"", "Kit"}) {
+    std::ofstream(ExtractDirectory() + "/" + where + "/data.sec") << "the user's kit";
+  }
+  const std::vector<std::string> kit = ExtractedTree();
+  const struct {
+    std::string start;         // below "c:\ZUV_tmp"
+    const char* recordedAs;    // nullptr: as the system gave it
+  } cases[] = {{"", nullptr}, {"Kit", nullptr}, {"Kit", "C:\\zuv_TMP\\kit"}, {deep, nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.start + (c.recordedAs != nullptr ? " as " + std::string(c.recordedAs) : ""));
+    ResetInstaller();
+    toolkit.terminateRequested = false;
+    toolkit.messages.clear();
+    fs::current_path(ExtractDirectory() + "/" + c.start);
+    CreateForm1();
+    EXPECT_EQ(c.start == deep, gInstallerState.startDirectory[0] == '\0');
+    if (c.recordedAs != nullptr) strcpy(gInstallerState.startDirectory, c.recordedAs);
+    const InstallerState state = gInstallerState;
+
+    Form1.Button1Click();
+
+    ExpectToldAndEnded(message);
+    EXPECT_EQ(0u, Launches());
+    EXPECT_EQ(kit, ExtractedTree());
+    gInstallerState = state;
+    Form1.FormClose();
+    EXPECT_EQ(kit, ExtractedTree());
+  }
+  EXPECT_EQ(outsideBefore, drive.Tree("outside"));
+
+  // A folder whose name merely begins the same is not inside.
+  const std::string lookAlike = ExtractDirectory() + "2";
+  testing_support::ForceRemoveTree(lookAlike);
+  fs::create_directories(lookAlike);
+  std::ofstream(lookAlike + "/data.sec", std::ios::binary) << ReadAll(drive.Native("package/data.sec"));
+  ResetInstaller();
+  toolkit.messages.clear();
+  drive.os().ClearLog();
+  fs::current_path(lookAlike);
+  CreateForm1();
+  testing_support::ForceRemoveTree(ExtractDirectory());
+  Form1.Button1Click();
+  EXPECT_TRUE(toolkit.messages.empty());
+  EXPECT_EQ(1u, Launches());
+  fs::current_path(drive.Native(""));
+  testing_support::ForceRemoveTree(lookAlike);
+}
+
+// A refused archive has entered "c:\ZUV_tmp" (its names are made there)
+// before it is refused. Windows removes no directory that is a process's
+// current one, so the sequence goes back to the start directory (or "c:\"
+// without one) first: the empty directory goes, and with it the claim, so
+// a later run is not kept waiting for this one's watch.
+TEST_F(ExtractDirectoryClaim, ARefusedArchiveLeavesNeitherTheDirectoryNorTheClaim) {
+  drive.os().currentDirectoryStays = true;
+  const std::string longStart(130, 'l');
+  const struct {
+    std::string start;
+    std::string leftFor;
+  } cases[] = {{"package", drive.Path("package")}, {longStart, "c:\\"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.start.substr(0, 8));
+    ResetInstaller();
+    StartIn(c.start);
+    drive.WriteFile(c.start + "/data.sec", secpack::EncodeArchive({"..\\up"}, {}));
+    CreateForm1();
+
+    Form1.Button1Click();
+
+    EXPECT_FALSE(fs::exists(ExtractDirectory()));
+    EXPECT_FALSE(drive.os().HoldsInstallLock());
+    EXPECT_EQ(0u, Launches());
+    EXPECT_TRUE(toolkit.timerEnabled);  // the watch goes on, as after any failed extraction
+    EXPECT_TRUE(strcasecmp(c.leftFor.c_str(), drive.CurrentDirectory().c_str()) == 0)
+        << drive.CurrentDirectory();
+    toolkit.timerEnabled = false;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Fails each platform call of one "Setup Now" in turn, until a run no fault
-// reaches. Whatever fails: nothing leaks, nothing outside "c:\ZUV_tmp" is
+// Fails each platform call of one "Setup Now" of a release's installer (it
+// checks its package's digest) in turn, until a run no fault reaches. Whatever fails: nothing leaks, nothing outside "c:\ZUV_tmp" is
 // written or deleted, the setup program is launched only from a package
 // unpacked whole, and the watch is armed after the pause unless the user
 // was told that "c:\ZUV_tmp" cannot be had and the program ends.
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Files.h"
 #include "tests/support/InstallerTest.h"
 #include "tests/support/Sweep.h"
 #include "tools/secpack/SecFormat.h"
@@ -27,7 +28,10 @@ bool RunWithFault(uint64_t n) {
   InstallerHarness run;
   testing_support::TestDrive& drive = run.drive;
   run.StartIn("package");
-  drive.WriteFile("package/data.sec", secpack::EncodeArchive({"drivers", "drivers\\inf"}, kFiles));
+  const std::string archive = secpack::EncodeArchive({"drivers", "drivers\\inf"}, kFiles);
+  drive.WriteFile("package/data.sec", archive);
+  // A release's installer: its package's digest is checked too.
+  const std::string digest = testing_support::Sha256Of(archive);
   drive.WriteFile("package/decoy.txt", "start directory");
   drive.WriteFile("decoy.txt", "drive root");
   // Left by an earlier run: removed first, which the sweep covers too.
@@ -35,6 +39,7 @@ bool RunWithFault(uint64_t n) {
   std::ofstream(run.ExtractDirectory() + "/old/Setup.exe") << "stale";
   const std::vector<std::string> before = testing_support::Without(drive.Tree(), "ZUV_tmp");
   run.CreateForm1();
+  gInstallerState.packageDigest = reinterpret_cast<const unsigned char*>(digest.data());
   drive.os().ClearLog();
   drive.os().FailCall(n);
 
@@ -46,7 +51,8 @@ bool RunWithFault(uint64_t n) {
       << "something outside c:\\ZUV_tmp changed";
   const size_t launches = drive.os().CallsOf(Op::kLaunch).size();
   if (run.toolkit.terminateRequested) {
-    // Refused at the claim: told once, nothing launched, nothing watched.
+    // Refused at the claim, or the package not known for the one it was
+    // made for: told once, nothing launched, nothing watched.
     EXPECT_EQ(1u, run.toolkit.messages.size());
     EXPECT_EQ(0u, launches);
     EXPECT_FALSE(run.toolkit.timerEnabled);

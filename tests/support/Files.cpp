@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include "platform/Sha256.h"
+
 namespace testing_support {
 
 std::string BytePattern(size_t size, unsigned seed) {
@@ -29,6 +31,25 @@ bool ReadAll(const std::string& path, std::string* content) {
 std::string ReadAll(const std::string& path) {
   std::string content;
   return ReadAll(path, &content) ? content : std::string();
+}
+
+std::string Sha256Of(const std::string& bytes) {
+  platform::Sha256 hash;
+  platform::Sha256Start(&hash);
+  platform::Sha256Add(&hash, bytes.data(), bytes.size());
+  unsigned char digest[platform::kSha256Size];
+  platform::Sha256Finish(&hash, digest);
+  return std::string(reinterpret_cast<char*>(digest), sizeof digest);
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned char byte : bytes) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 15];
+  }
+  return text;
 }
 
 }  // namespace testing_support

@@ -94,10 +94,51 @@ TEST(SecpackCli, RefusedArchivesLeaveNothingOutsideTheDestination) {
   }
 }
 
+// What a provider checks a release with: the archive's digest, and whether
+// an archive is the package an Install.exe was made for (the digest after
+// the seal's marker, found once in the program's bytes).
+TEST(SecpackCli, DigestAndThePackageAnInstallerWasMadeFor) {
+  TestDrive drive;
+  const std::string archive = secpack::EncodeArchive({"d"}, {{"d\\x", "x"}});
+  const std::string digest = testing_support::Sha256Of(archive);
+  drive.WriteFile("data.sec", archive);
+  drive.WriteFile("other.sec", secpack::EncodeArchive({}, {}));
+  const std::string seal = std::string(PACKAGE_SEAL_MARKER, sizeof(PackageSeal::marker)) + digest;
+  drive.WriteFile("made-for.exe", "MZ" + std::string(1000, '\x90') + seal + std::string(300, '\0'));
+  drive.WriteFile("developer.exe", "MZ" + std::string(1000, '\x90'));
+  drive.WriteFile("twice.exe", "MZ" + seal + seal);
+  auto verify = [&](const char* installer, const char* archiveName) {
+    return Secpack("verify --installer " + drive.Native(installer) + " " + drive.Native(archiveName));
+  };
+
+  const Result printed = Secpack("digest " + drive.Native("data.sec"));
+  EXPECT_EQ(0, printed.exitCode);
+  EXPECT_EQ(testing_support::Hex(digest) + "  " + drive.Native("data.sec") + "\n", printed.output);
+
+  const Result matching = verify("made-for.exe", "data.sec");
+  EXPECT_EQ(0, matching.exitCode) << matching.output;
+  EXPECT_NE(std::string::npos, matching.output.find("the package")) << matching.output;
+  const struct {
+    const char* installer;
+    const char* archive;
+    const char* says;
+  } refused[] = {{"made-for.exe", "other.sec", "is not the package"},
+                 {"developer.exe", "data.sec", "carries no package digest"},
+                 {"twice.exe", "data.sec", "cannot read a package digest"},
+                 {"missing.exe", "data.sec", "cannot read a package digest"}};
+  for (const auto& c : refused) {
+    const Result result = verify(c.installer, c.archive);
+    EXPECT_EQ(1, result.exitCode) << c.installer;
+    EXPECT_NE(std::string::npos, result.output.find(c.says)) << result.output;
+  }
+  EXPECT_EQ(1, Secpack("digest " + drive.Native("missing.sec")).exitCode);
+}
+
 TEST(SecpackCli, UsageAndExitCodes) {
   EXPECT_EQ(0, Secpack("--help").exitCode);
   EXPECT_NE(std::string::npos, Secpack("--help").output.find("usage: secpack create OUT DIR"));
-  for (const char* bad : {"", "create", "create a", "list", "verify a b", "extract a", "unpack a b"}) {
+  for (const char* bad : {"", "create", "create a", "list", "verify a b", "verify --installer a",
+                          "verify --exe a b", "digest", "digest a b", "extract a", "unpack a b"}) {
     Result result = Secpack(bad);
     EXPECT_EQ(2, result.exitCode) << bad;
     EXPECT_EQ(0u, result.output.find("usage:")) << bad;

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "package/PackageArchive.h"
+#include "platform/Sha256.h"
 #include "tools/secpack/SecFormat.h"
 
 #ifdef _WIN32
@@ -26,6 +28,9 @@ const char kUsage[] =
     "usage: secpack create OUT DIR        pack the tree below DIR into the archive OUT\n"
     "       secpack list ARCHIVE          list its directories and files with their sizes\n"
     "       secpack verify ARCHIVE        check it; exit 0 when valid, 1 when not\n"
+    "       secpack verify --installer INSTALL_EXE ARCHIVE\n"
+    "                                     also check that it is the package INSTALL_EXE was made for\n"
+    "       secpack digest ARCHIVE        print its SHA-256, as a release's Install.exe carries it\n"
     "       secpack extract ARCHIVE DEST  unpack it into DEST as the installer does\n"
     "       secpack --help | --version\n";
 
@@ -75,6 +80,86 @@ int ListOrVerify(const char* path, bool list) {
   return 0;
 }
 
+std::string ToHex(const unsigned char* bytes, size_t size) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (size_t i = 0; i < size; ++i) {
+    hex += kDigits[bytes[i] >> 4];
+    hex += kDigits[bytes[i] & 15];
+  }
+  return hex;
+}
+
+// The file's SHA-256 in hexadecimal, read in pieces; false when it cannot be read.
+bool HexDigest(const char* path, std::string* hex) {
+  FILE* file = fopen(path, "rb");
+  if (file == nullptr) return false;
+  platform::Sha256 hash;
+  platform::Sha256Start(&hash);
+  std::vector<char> buffer(1 << 16);
+  size_t got;
+  while ((got = fread(buffer.data(), 1, buffer.size(), file)) > 0) platform::Sha256Add(&hash, buffer.data(), got);
+  const bool read = ferror(file) == 0;
+  fclose(file);
+  unsigned char digest[platform::kSha256Size];
+  platform::Sha256Finish(&hash, digest);
+  *hex = ToHex(digest, sizeof digest);
+  return read;
+}
+
+int Digest(const char* archive) {
+  std::string hex;
+  if (!HexDigest(archive, &hex)) {
+    fprintf(stderr, "secpack: cannot read %s\n", archive);
+    return 1;
+  }
+  printf("%s  %s\n", hex.c_str(), archive);
+  return 0;
+}
+
+// The digest an Install.exe carries (package/PackageArchive.h: PackageSeal),
+// in hexadecimal; "" when it carries none. False when it cannot be read or
+// holds the marker more than once.
+bool CarriedDigest(const char* installer, std::string* hex) {
+  std::vector<unsigned char> bytes;
+  if (!Load(installer, &bytes)) return false;
+  static const char kMarker[sizeof(PackageSeal::marker)] = PACKAGE_SEAL_MARKER;
+  const auto end = bytes.end() - std::min(bytes.size(), sizeof(PackageSeal::digest));
+  const auto found = std::search(bytes.begin(), end, kMarker, kMarker + sizeof kMarker);
+  hex->clear();
+  if (found == end) return true;
+  if (std::search(found + 1, end, kMarker, kMarker + sizeof kMarker) != end) return false;
+  *hex = ToHex(&*found + sizeof kMarker, sizeof(PackageSeal::digest));
+  return true;
+}
+
+// verify --installer: valid, and the package the installer was made for.
+int VerifyFor(const char* installer, const char* archive) {
+  std::string carried;
+  if (!CarriedDigest(installer, &carried)) {
+    fprintf(stderr, "secpack: cannot read a package digest from %s\n", installer);
+    return 1;
+  }
+  if (carried.empty()) {
+    fprintf(stderr, "secpack: %s carries no package digest: it unpacks any archive\n", installer);
+    return 1;
+  }
+  const int valid = ListOrVerify(archive, false);
+  if (valid != 0) return valid;
+  std::string actual;
+  if (!HexDigest(archive, &actual)) {
+    fprintf(stderr, "secpack: cannot read %s\n", archive);
+    return 1;
+  }
+  if (actual != carried) {
+    fprintf(stderr, "secpack: %s is not the package %s was made for (SHA-256 %s, not %s)\n",
+            archive, installer, actual.c_str(), carried.c_str());
+    return 1;
+  }
+  printf("%s: the package %s was made for (SHA-256 %s)\n", archive, installer, actual.c_str());
+  return 0;
+}
+
 int Extract(const char* archive, const char* dest) {
   std::error_code error;
   if (!fs::is_regular_file(archive, error)) {
@@ -116,6 +201,10 @@ int main(int argc, char** argv) {
   if (command == "create" && argc == 4) return Create(argv[2], argv[3]);
   if (command == "list" && argc == 3) return ListOrVerify(argv[2], true);
   if (command == "verify" && argc == 3) return ListOrVerify(argv[2], false);
+  if (command == "verify" && argc == 5 && strcmp(argv[2], "--installer") == 0) {
+    return VerifyFor(argv[3], argv[4]);
+  }
+  if (command == "digest" && argc == 3) return Digest(argv[2]);
   if (command == "extract" && argc == 4) return Extract(argv[2], argv[3]);
   return Usage();
 }

@@ -1,0 +1,8 @@
+// The SHA-256 of the "data.sec" an Install.exe was made for, from the
+// build (INSTALLER_PACKAGE_SHA256, see app/CMakeLists.txt); nullptr in a
+// build made without one. Defined in a source the build generates and
+// links into Install.exe alone: the logic and its tests take the digest
+// from InstallerState, where the process entry puts this one.
+#pragma once
+
+extern const unsigned char* const kBuiltInPackageDigest;
