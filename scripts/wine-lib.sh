@@ -182,10 +182,12 @@ wine_server_persist() {
 
 # xvfb_start DIR: a virtual display of 1024x768 with a number of its own
 # choosing (its number written to DIR/display); sets DISPLAY and XVFB_PID.
+# On a busy machine Xvfb has taken over 10 s to start.
 xvfb_start() {
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$1/display" >/dev/null 2>&1 &
   XVFB_PID=$!
-  for _ in $(seq 100); do [ -s "$1/display" ] && break; sleep 0.1; done
+  for _ in $(seq 300); do [ -s "$1/display" ] && break; sleep 0.1; done
+  [ -s "$1/display" ] || { echo "Xvfb did not start within 30 s" >&2; return 1; }
   DISPLAY=":$(head -n1 "$1/display")"
   export DISPLAY XVFB_PID
 }

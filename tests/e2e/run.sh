@@ -72,8 +72,9 @@ setup_case() {
   log=$drive_c/standin-log.txt
   mkdir -p "$start"
   cp "$install_exe" "$start/Install.exe"
-  xvfb_start "$dir"
   trap teardown_case EXIT
+  xvfb_start "$dir" || { note "no virtual display"; exit 1; }
+  note "prefix and display ready"
 }
 
 teardown_case() {
