@@ -232,5 +232,6 @@ wine_env_start() {
 wine_env_stop() {
   [ -n "${WINEPREFIX:-}" ] && wine_server_restart
   [ -n "${WINE_ENV_DIR:-}" ] && rm -rf "$WINE_ENV_DIR"
+  unset WINEPREFIX WINE_ENV_DIR
   return 0
 }
