@@ -19,11 +19,13 @@ wine_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # included (wine32:i386 installs, but never starts), and Wine under
 # qemu-user's emulation crashes. There only Wine's 64-bit loader works, with
 # the 64-bit build of the same sources (preset windows64). /usr/bin/wine
-# starts the i386 loader whenever wine32 is installed, and wineboot starts
-# /usr/bin/wine-stable, so that path calls /usr/lib/wine/wine64 itself
+# starts the i386 loader whenever wine32 is installed, and wineboot goes
+# through it too, so that path calls /usr/lib/wine/wine64 itself
 # (scripts/wine64.sh), and makes prefixes with "wine64 wineboot -i". A
 # 64-bit prefix made that way prints one harmless complaint about
-# syswow64\rundll32.exe, the 32-bit part it cannot start.
+# syswow64\rundll32.exe, the 32-bit part it cannot start. Both loaders,
+# and the wineserver command used here, reach the same server script,
+# which starts wineserver64 whenever wine64 is installed.
 
 # wine_elf_runs MACHINE: whether the kernel runs a 91-byte static ELF32
 # program for e_machine MACHINE (two hex digits; 03 is i386) that only calls
