@@ -78,7 +78,8 @@ check "a 64-bit program runs" runs "$program64"
 { printf 'MZ'; head -c 58 /dev/zero; printf '\x40\x00\x00\x00PE\x00\x00\x4c\x01'; } >"$work/x86.exe"
 refused() {  # refused PROGRAM: exit 126, saying why
   "$ADSL_WINE" "$1" 2>"$work/refusal"
-  [ $? = 126 ] && grep -q "32-bit Windows program.*ADSL_WINE_64ONLY=1" "$work/refusal"
+  [ $? = 126 ] && grep -qF "32-bit Windows program" "$work/refusal" &&
+    grep -qF "$(wine_choice_reason)" "$work/refusal"
 }
 check "a 32-bit program is refused (exit 126) with the reason" refused "$work/x86.exe"
 check "nothing reached the i386 loader's commands" [ ! -e "$work/reached" ]
