@@ -16,10 +16,11 @@
 #include "platform/Win32Telephony.h"
 #include "platform/Win32Toolkit.h"
 
-// Called by the loader with a stack aligned to 4 bytes only, hence the
-// realignment. It must not return (there is no caller to return to that
-// ends the process): exit() ends it with the installer's code through
-// ExitProcess, after the C library's own clean-up.
+// On x86 the loader calls it with a stack aligned to 4 bytes only, hence the
+// realignment; on x86-64 the stack is already aligned as the ABI asks, and
+// the realignment costs one instruction. It must not return (there is no
+// caller to return to that ends the process): exit() ends it with the
+// installer's code through ExitProcess, after the C library's own clean-up.
 extern "C" __attribute__((force_align_arg_pointer, noreturn, used)) void InstallEntry() {
   platform::RestrictDllSearchToSystem();
   platform::SetOs(&platform::TheWin32Os());

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Runs a Windows program under Wine for ctest. Uses $WINEPREFIX when set
-# (scripts/test-all.sh sets a throw-away one); otherwise a private prefix
-# of this user's, made on first use.
+# Runs a Windows program under Wine for ctest, with the loader wine_choose
+# picks (wine-lib.sh). Uses $WINEPREFIX when set (scripts/test-all.sh sets
+# a throw-away one); otherwise a private prefix of this user's, made on
+# first use.
 # shellcheck source=scripts/wine-lib.sh
 . "$(dirname "$0")/../scripts/wine-lib.sh"
 wine_quiet
+wine_choose
 if [ -z "${WINEPREFIX:-}" ]; then
   prefix="${TMPDIR:-/tmp}/adsl-installer-wine-$(id -u)/pfx"
   if [ ! -f "$prefix/system.reg" ]; then
@@ -13,4 +15,4 @@ if [ -z "${WINEPREFIX:-}" ]; then
   fi
   export WINEPREFIX=$prefix
 fi
-exec wine "$@"
+exec "$ADSL_WINE" "$@"

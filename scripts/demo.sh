@@ -10,6 +10,10 @@
 # "\\.\ADSLUSB" appear, as a loaded driver would. The installer pauses
 # 30 s after launching it, then finds the device on its first probe,
 # removes "c:\ZUV_tmp" and exits. All of it happens in a throw-away prefix.
+#
+# The 32-bit Install.exe where this machine runs 32-bit x86 programs, the
+# 64-bit build of the same sources where it does not (or with
+# ADSL_WINE_64ONLY=1): wine_choose in scripts/wine-lib.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -22,20 +26,54 @@ say() {
     "$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')" "$*"
 }
 
-bash scripts/setup-debian.sh
-
-say "building Install.exe and the demo package (secpack packs it, the stand-in as Setup.exe)"
-cmake --preset windows >/dev/null
-cmake --build build/windows -j 2 --target Install demo_package e2e_locate >/dev/null
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/adsl-demo-XXXXXX")
+# at_stage WHAT TODO: what the demo does now, and what to do if that fails.
+at_stage() { stage=$1 todo=$2; }
+at_stage "deciding which build runs here" "check that ${TMPDIR:-/tmp} is writable"
+# Only the demo's own prefix and server are ever touched.
+unset WINEPREFIX
+work=
+shots="$root/build/demo"
 cleanup() {
+  local status=$?
   [ -n "${WINEPREFIX:-}" ] && wine_server_restart
   xvfb_stop
-  rm -rf "$work"
+  if [ "$status" != 0 ]; then
+    if [ -s "$work/wine.log" ]; then
+      mkdir -p "$shots" && cp "$work/wine.log" "$shots/wine.log"
+      todo="$todo (Wine's messages: build/demo/wine.log)"
+    fi
+    say "The demo failed while $stage (exit code $status): $todo."
+  fi
+  [ -z "$work" ] || rm -rf "$work"
 }
 trap cleanup EXIT
 
+wine_choose
+build=build/$ADSL_WINDOWS_PRESET
+if [ "$ADSL_WINE_BITS" = 32 ]; then
+  say "$(wine_choice_reason): the demo runs the 32-bit Install.exe ($build)."
+else
+  say "$(wine_choice_reason): the demo runs the 64-bit build of the same sources ($build)."
+fi
+
+at_stage "installing the packages it needs" \
+  "run scripts/setup-debian.sh as root or through sudo, with a working apt-get, then the demo again"
+bash scripts/setup-debian.sh
+
+at_stage "building Install.exe and the demo package" \
+  "the compiler's messages are above; cmake --build $build --target Install demo_package e2e_locate shows them again"
+say "building Install.exe and the demo package (secpack packs it, the stand-in as Setup.exe)"
+cmake --preset "$ADSL_WINDOWS_PRESET" >/dev/null
+cmake --build "$build" -j 2 --target Install demo_package e2e_locate >/dev/null
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/adsl-demo-XXXXXX")
+
+# Where the 32-bit loader fails although 32-bit x86 programs run.
+other_path=
+[ "$ADSL_WINE_BITS" = 64 ] ||
+  other_path="; ADSL_WINE_64ONLY=1 bash scripts/demo.sh runs the 64-bit build instead"
+at_stage "making a throw-away Wine prefix" \
+  "run WINEPREFIX=/tmp/try-prefix $ADSL_WINE wineboot -i to see Wine's own message$other_path"
 say "making a throw-away Wine prefix"
 # Wine's own fonts: "MS Sans Serif" among them, as on Windows. On the
 # virtual display there is no window manager: Wine draws the frame itself.
@@ -44,9 +82,9 @@ frames=managed
 wine_prefix_make "$work/pfx" "$frames" fonts
 drive_c="$WINEPREFIX/drive_c"
 log="$drive_c/standin-log.txt"
-shots="$root/build/demo"
 
 if [ -z "${DISPLAY:-}" ]; then
+  at_stage "starting a virtual display" "check that Xvfb starts: Xvfb :99"
   xvfb_start "$work"
   interactive=
   say "no display: running on the virtual display $DISPLAY"
@@ -54,25 +92,28 @@ else
   interactive=yes
 fi
 
+at_stage "starting Install.exe and waiting for its window" \
+  "see whether Wine runs at all: $ADSL_WINE cmd /c ver$other_path"
 start="$work/Downloads"
 mkdir -p "$start"
-cp build/windows/demo/data.sec build/windows/app/Install.exe "$start/"
+cp "$build/demo/data.sec" "$build/app/Install.exe" "$start/"
 say "starting Install.exe in $start, beside data.sec"
-(cd "$start" && wine Install.exe >"$work/wine.log" 2>&1; echo $? >"$work/rc") &
+(cd "$start" && "$ADSL_WINE" Install.exe >"$work/wine.log" 2>&1; echo $? >"$work/rc") &
 
 title="^$INSTALLER_TITLE\$"
 window=$(installer_window_wait 60 || true)
-[ -n "$window" ] || { say "the window did not appear"; exit 1; }
+[ -n "$window" ] || { say "the window did not appear within 60 s"; exit 1; }
 say "the window \"USB ADSL Modem Installer\" is up"
 
 if [ -n "$interactive" ]; then
   say "press \"Setup Now\" in the window (or close it to stop)"
 else
+  at_stage "pressing \"Setup Now\"" "look at the window in build/demo/window.png"
   mkdir -p "$shots"
   sleep 0.5
   import -window "$window" "$shots/window.png"
   say "screenshot of the window: build/demo/window.png"
-  installer_click_setup_now build/windows/tests/e2e/e2e_locate.exe ||
+  installer_click_setup_now "$build/tests/e2e/e2e_locate.exe" ||
     { say "\"Setup Now\" was not found in the window"; exit 1; }
   say "pressed \"Setup Now\""
 fi
@@ -115,6 +156,7 @@ follow() {
     say "the installer found the device and removed c:\\ZUV_tmp"
   fi
 }
+at_stage "following the installer's run" "run bash tests/e2e/run.sh $build typical, which checks each step"
 while [ ! -e "$work/rc" ]; do
   follow
   sleep 0.1

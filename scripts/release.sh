@@ -4,7 +4,12 @@
 # SHA-256 and unpacks no other) and signed when a certificate is given,
 # with their SHA-256 hashes and a note of what was built from what.
 #
-#   scripts/release.sh VENDOR_DIR OUT_DIR
+#   scripts/release.sh [--x64] VENDOR_DIR OUT_DIR
+#
+# The release is the 32-bit Install.exe, which runs on every Windows
+# customers have; --x64 makes the same release with the 64-bit build of the
+# same sources (preset windows64), so that a release can be run end to end
+# on a machine that cannot run 32-bit x86 code. release.txt says which.
 #
 # VENDOR_DIR holds the vendor's setup program as "Setup.exe" at its top and
 # the driver files; OUT_DIR must be empty or absent. It receives
@@ -28,7 +33,12 @@ die() {
   echo "release: $*" >&2
   exit 1
 }
-[ $# -eq 2 ] || { echo "usage: scripts/release.sh VENDOR_DIR OUT_DIR" >&2; exit 2; }
+preset=windows triplet=i686-w64-mingw32 kind="32-bit Windows program (x86)"
+if [ "${1:-}" = --x64 ]; then
+  preset=windows64 triplet=x86_64-w64-mingw32 kind="64-bit Windows program (x86-64, --x64)"
+  shift
+fi
+[ $# -eq 2 ] || { echo "usage: scripts/release.sh [--x64] VENDOR_DIR OUT_DIR" >&2; exit 2; }
 vendor=$1
 out=$2
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -71,7 +81,7 @@ quietly() {  # quietly LOG COMMAND...: shows the output only when it fails
   shift
   "$@" >"$log" 2>&1 || { cat "$log" >&2; die "failed: $*"; }
 }
-echo "release: building $commit$tree_state in $build"
+echo "release: building $commit$tree_state, a $kind, in $build"
 if [ -z "${SECPACK:-}" ]; then
   (
     cd "$root"
@@ -80,7 +90,7 @@ if [ -z "${SECPACK:-}" ]; then
   )
 fi
 secpack=${SECPACK:-$build/host/tools/secpack/secpack}
-install_exe=$build/windows/app/Install.exe
+install_exe=$build/$preset/app/Install.exe
 version=$("$secpack" --version | sed -n 's/^secpack //p')
 [ -n "$version" ] || die "secpack --version gave no version"
 
@@ -98,14 +108,14 @@ digest=$("$secpack" digest "$stage/data.sec" | cut -d' ' -f1)
 
 (
   cd "$root"
-  quietly "$stage/configure" cmake --preset windows -B "$build/windows" -DINSTALLER_TESTS=OFF \
+  quietly "$stage/configure" cmake --preset "$preset" -B "$build/$preset" -DINSTALLER_TESTS=OFF \
     "-DINSTALLER_PACKAGE_SHA256=$digest" \
     "-DINSTALLER_COMPANY_NAME=${INSTALLER_COMPANY_NAME:-}" \
     "-DINSTALLER_LEGAL_COPYRIGHT=${INSTALLER_LEGAL_COPYRIGHT:-}"
-  quietly "$stage/build" cmake --build "$build/windows" --target Install secpack -j 2
+  quietly "$stage/build" cmake --build "$build/$preset" --target Install secpack -j 2
 )
 # One version: project()'s, in secpack and in Install.exe's version resource.
-resource_version=$(i686-w64-mingw32-windres -i "$install_exe" -J coff -O rc |
+resource_version=$("$triplet-windres" -i "$install_exe" -J coff -O rc |
   sed -n 's/.*VALUE "ProductVersion", "\(.*\)".*/\1/p')
 [ "$resource_version" = "$version.0" ] ||
   die "Install.exe says version '$resource_version', secpack '$version'"
@@ -141,7 +151,7 @@ fi
   echo "$product $version"
   echo "commit: $commit$tree_state"
   echo "date: $(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%dT%H:%M:%SZ) (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)"
-  echo "Install.exe: $(wc -c <"$stage/Install.exe") bytes, $signature"
+  echo "Install.exe: $(wc -c <"$stage/Install.exe") bytes, $kind, $signature"
   echo "Install.exe unpacks only the data.sec of SHA-256 $digest"
   echo "data.sec: $(wc -c <"$stage/data.sec") bytes, $(sed -n 's/^.*: valid, //p' "$stage/verify.txt")"
   echo

@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Installs what building, testing and demonstrating the installer needs on
 # Debian 12. Idempotent: does nothing when everything is there already.
+# wine32:i386 only where this machine runs 32-bit x86 programs (the probe
+# in wine-lib.sh): elsewhere it would install, but never start.
 set -euo pipefail
+# shellcheck source=scripts/wine-lib.sh
+source "$(dirname "$0")/wine-lib.sh"
 
 packages=(cmake make g++ clang libclang-rt-14-dev googletest
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64
-  osslsigncode openssl
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  wine wine64 osslsigncode openssl
   fonts-wine xvfb xauth xdotool x11-utils imagemagick icewm shellcheck)
+wine_choose
+[ "$ADSL_WINE_BITS" = 64 ] || packages+=(wine32:i386)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -17,6 +23,8 @@ done
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 echo "Installing: ${missing[*]}"
-"${sudo[@]}" dpkg --add-architecture i386
+if [ "$ADSL_WINE_BITS" = 32 ]; then
+  "${sudo[@]}" dpkg --add-architecture i386
+fi
 "${sudo[@]}" apt-get update -q
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

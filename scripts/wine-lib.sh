@@ -1,12 +1,119 @@
 # shellcheck shell=bash
 # The one place that knows how this project runs Windows programs under
-# Wine: prefixes, the server, virtual displays and the installer's window.
-# Sourced by the test run, the ctest emulator (cmake/wine-run.sh), the demo
-# and the end-to-end tests. Facts behind it: shared/wine-testing.md.
+# Wine: which build and which loader this machine can run, prefixes, the
+# server, virtual displays and the installer's window. Sourced by the test
+# run, the ctest emulator (cmake/wine-run.sh), the demo, the end-to-end and
+# release tests, and setup-debian.sh (for the probe alone, before Wine is
+# installed).
 #
 # Prefixes are made once as a template and copied (about 1 s) where many
 # are needed. WINEARCH, when set, chooses the kind of a new prefix (win32,
-# or win64 for the 32-bit program under WOW64).
+# or win64: 64-bit programs, and the 32-bit program under WOW64).
+
+wine_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# ---- Which build and which loader
+#
+# Some x86-64 machines cannot execute 32-bit x86 code at all: the kernel
+# refuses every i386 program with "Exec format error", the i386 Wine loader
+# included (wine32:i386 installs, but never starts), and Wine under
+# qemu-user's emulation crashes. There only Wine's 64-bit loader works, with
+# the 64-bit build of the same sources (preset windows64). /usr/bin/wine
+# starts the i386 loader whenever wine32 is installed, and wineboot goes
+# through it too, so that path calls /usr/lib/wine/wine64 itself
+# (scripts/wine64.sh), and makes prefixes with "wine64 wineboot -i". A
+# 64-bit prefix made that way prints one harmless complaint about
+# syswow64\rundll32.exe, the 32-bit part it cannot start. Both loaders,
+# and the wineserver command used here, reach the same server script,
+# which starts wineserver64 whenever wine64 is installed.
+
+# wine_elf_runs MACHINE: whether the kernel runs a 91-byte static ELF32
+# program for e_machine MACHINE (two hex digits; 03 is i386) that only calls
+# exit(0) through int 0x80. A directory mounted noexec answers no, which is
+# safe: the 64-bit path works wherever Wine does.
+wine_elf_runs() {
+  local elf status
+  elf=$(mktemp "${TMPDIR:-/tmp}/adsl-elf-XXXXXX") || return 1
+  # ELF header (entry 0x08048054), one loadable segment of the whole file,
+  # then: xor eax,eax; inc eax; xor ebx,ebx; int 0x80.
+  printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00'\
+'\x02\x00%b\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00'\
+'\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00'\
+'\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08'\
+'\x5b\x00\x00\x00\x5b\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'\
+'\x31\xc0\x40\x31\xdb\xcd\x80' "\\x$1" >"$elf"
+  chmod 700 "$elf"
+  "$elf" >/dev/null 2>&1 </dev/null
+  status=$?
+  rm -f "$elf"
+  return $status
+}
+
+# wine_i386_emulated BINFMT_DIR: whether i386 programs are handed to an
+# emulator (binfmt_misc, as qemu-user registers itself): they then run,
+# but Wine does not.
+wine_i386_emulated() {
+  local entry
+  for entry in "$1"/*; do
+    [ -f "$entry" ] && grep -qx enabled "$entry" 2>/dev/null &&
+      grep -q '^magic 7f454c4601[0-9a-f]\{22\}0[23]000300' "$entry" 2>/dev/null && return 0
+  done
+  return 1
+}
+
+# wine_i386_runs: the probe. Whether this machine executes 32-bit x86
+# programs itself. Needs nothing installed; asked once, its answer is
+# exported (ADSL_WINE_I386=yes|no) to the scripts and tests a run starts.
+wine_i386_runs() {
+  if [ -z "${ADSL_WINE_I386:-}" ]; then
+    ADSL_WINE_I386=no
+    if wine_elf_runs 03 && ! wine_i386_emulated /proc/sys/fs/binfmt_misc; then ADSL_WINE_I386=yes; fi
+    export ADSL_WINE_I386
+  fi
+  [ "$ADSL_WINE_I386" = yes ]
+}
+
+# wine_choose: the build and the loader, from the probe and from
+# ADSL_WINE_64ONLY=1, which takes the 64-bit path on a machine that could
+# run both (so that path is tested there too). Sets and exports
+#   ADSL_WINE_BITS       32 or 64
+#   ADSL_WINDOWS_PRESET  windows or windows64, built in build/<preset>
+#   ADSL_WINE            the loader: wine, or scripts/wine64.sh
+wine_choose() {
+  if [ "${ADSL_WINE_64ONLY:-}" != 1 ] && wine_i386_runs; then
+    ADSL_WINE_BITS=32 ADSL_WINDOWS_PRESET=windows ADSL_WINE=wine
+  else
+    ADSL_WINE_BITS=64 ADSL_WINDOWS_PRESET=windows64 ADSL_WINE=$wine_lib_dir/wine64.sh
+  fi
+  export ADSL_WINE_BITS ADSL_WINDOWS_PRESET ADSL_WINE
+}
+
+# Why wine_choose chose what it did, as the start of a sentence.
+wine_choice_reason() {
+  if ! wine_i386_runs; then
+    echo "This machine cannot run 32-bit x86 programs"
+  elif [ "${ADSL_WINE_64ONLY:-}" = 1 ]; then
+    echo "ADSL_WINE_64ONLY=1 takes the 64-bit path, as on a machine that cannot run 32-bit x86 programs"
+  else
+    echo "This machine runs 32-bit x86 programs"
+  fi
+}
+
+wine_chosen() { [ -n "${ADSL_WINE:-}" ] || wine_choose; }
+
+# wine_pe_bits FILE: 32 or 64 for a Windows program (its PE header's
+# machine), nothing for any other file.
+wine_pe_bits() {
+  local offset
+  [ -f "$1" ] && [ "$(head -c 2 "$1" 2>/dev/null)" = MZ ] || return 0
+  offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  case $(od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' ') in
+    014c) echo 32 ;;
+    8664) echo 64 ;;
+  esac
+}
+
+# ---- Prefixes and the server
 
 # Quiet Wine without its .NET and HTML installers, keeping the caller's
 # other DLL overrides (the planting checks set their own).
@@ -34,12 +141,13 @@ wine_server_restart() {
 wine_prefix_make() {
   local dir=$1 graphics=${2:-null} fonts=${3:-}
   wine_quiet
+  wine_chosen
   export WINEPREFIX=$dir
   mkdir -p "$(dirname "$dir")"
-  wineboot -i >/dev/null 2>&1
+  "$ADSL_WINE" wineboot -i >/dev/null 2>&1
   case "$graphics" in
-    null) wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 ;;
-    frames) wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 ;;
+    null) "$ADSL_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 ;;
+    frames) "$ADSL_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 ;;
   esac
   if [ "$fonts" = fonts ]; then
     cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
@@ -60,7 +168,8 @@ wine_prefix_copy() {
 
 # The prefix's DPI, read when its server starts.
 wine_set_dpi() {
-  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+  wine_chosen
+  "$ADSL_WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
   wine_server_restart
 }
 
@@ -68,16 +177,19 @@ wine_set_dpi() {
 # program starts in a fraction of a second; started with its output
 # discarded, so that nothing it starts holds a caller's pipe open.
 wine_server_persist() {
+  wine_chosen
   wineserver -p >/dev/null 2>&1 </dev/null
-  wine wineboot >/dev/null 2>&1 </dev/null
+  "$ADSL_WINE" wineboot >/dev/null 2>&1 </dev/null
 }
 
 # xvfb_start DIR: a virtual display of 1024x768 with a number of its own
 # choosing (its number written to DIR/display); sets DISPLAY and XVFB_PID.
+# On a busy machine Xvfb has taken over 10 s to start.
 xvfb_start() {
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$1/display" >/dev/null 2>&1 &
   XVFB_PID=$!
-  for _ in $(seq 100); do [ -s "$1/display" ] && break; sleep 0.1; done
+  for _ in $(seq 300); do [ -s "$1/display" ] && break; sleep 0.1; done
+  [ -s "$1/display" ] || { echo "Xvfb did not start within 30 s" >&2; return 1; }
   DISPLAY=":$(head -n1 "$1/display")"
   export DISPLAY XVFB_PID
 }
@@ -103,7 +215,8 @@ installer_window_wait() {
 # e2e_locate.exe), as a user's mouse would.
 installer_click_setup_now() {
   local where
-  where=$(wine "$1" "$INSTALLER_TITLE" "Setup Now" 2>/dev/null | tr -d '\r') || return 1
+  wine_chosen
+  where=$("$ADSL_WINE" "$1" "$INSTALLER_TITLE" "Setup Now" 2>/dev/null | tr -d '\r') || return 1
   [ -n "$where" ] || return 1
   # shellcheck disable=SC2086  # "X Y"
   xdotool mousemove $where click 1
@@ -121,5 +234,6 @@ wine_env_start() {
 wine_env_stop() {
   [ -n "${WINEPREFIX:-}" ] && wine_server_restart
   [ -n "${WINE_ENV_DIR:-}" ] && rm -rf "$WINE_ENV_DIR"
+  unset WINEPREFIX WINE_ENV_DIR
   return 0
 }

@@ -3,7 +3,9 @@
 # Windows has and always loads from the system directory (Known DLLs): a
 # DLL of any other name could be planted beside it, in a downloads folder,
 # and would be loaded before the program's first instruction.
-# It has its own entry point and no C runtime start-up, so nothing may need
+# It has its own entry point, InstallEntry (the linker only warns when the
+# named symbol is missing, and then starts the program wherever .text
+# begins), and no C runtime start-up, so nothing may need
 # that start-up: no static constructors or destructors, no thread-local data
 # (the link map shows every input section that went in).
 # Usage: check-install-exe.sh INSTALL_EXE OBJDUMP LINK_MAP
@@ -25,6 +27,15 @@ for dll in $imports; do
     *) echo "Install.exe imports $dll"; exit 1 ;;
   esac
 done
+# The header's entry point is where the link map puts InstallEntry (on x86
+# with the C calling convention's underscore).
+start=$("$objdump" -f "$exe" | sed -n 's/^start address //p')
+entry=$(awk '$2 == "InstallEntry" || $2 == "_InstallEntry" { print $1; exit }' "$map")
+echo "entry point: $start, InstallEntry: ${entry:-not in the link map}"
+if [ -z "$start" ] || [ -z "$entry" ] || [ $((start)) -ne $((entry)) ]; then
+  echo "Install.exe does not start at InstallEntry"
+  exit 1
+fi
 # An input section line reads " NAME ADDRESS SIZE FILE"; a long NAME stands
 # alone, its ADDRESS SIZE FILE on the next line.
 startup=$(awk '

@@ -13,6 +13,7 @@ tests=$1
 source "$(dirname "$0")/../../scripts/wine-lib.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/adsl-dpi-XXXXXX")
 unset DISPLAY WINESERVER
+wine_choose
 trap 'wine_server_restart; rm -rf "$work"' EXIT
 
 wine_prefix_make "$work/pfx" null
@@ -27,7 +28,7 @@ for faces in plain wine; do
     # Where the bitmap face exists at the described size, nothing changes.
     label_face=
     [ "$faces/$dpi" = wine/96 ] && label_face="MS Sans Serif"
-    if INSTALLER_LABEL_FACE=$label_face wine "$tests" \
+    if INSTALLER_LABEL_FACE=$label_face "$ADSL_WINE" "$tests" \
         --gtest_filter='RealWindow.TextScalesWithTheDpi*' >"$work/out.txt" 2>&1 </dev/null; then
       result=ok
     else

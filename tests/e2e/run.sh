@@ -7,7 +7,9 @@
 #
 #   tests/e2e/run.sh [WINDOWS_BUILD_DIR] [CASE...]
 #
-# Needs the Windows build (Install.exe, the demo package, e2e_boxwatch).
+# Needs the Windows build (Install.exe, the demo package, e2e_boxwatch):
+# by default the one this machine runs (wine_choose in scripts/wine-lib.sh:
+# build/windows, or build/windows64 where 32-bit x86 code cannot run).
 # E2E_WORK=DIR works there instead of a temporary directory; E2E_KEEP=1
 # keeps each case's prefix and logs. E2E_ARCHIVE=FILE: the cases unpack
 # that data.sec as it is (a release's, which its Install.exe was made for)
@@ -17,7 +19,8 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 # shellcheck source=scripts/wine-lib.sh
 source "$root/scripts/wine-lib.sh"
-build=$(cd "${1:-$root/build/windows}" && pwd) || exit 2
+wine_choose
+build=$(cd "${1:-$root/build/$ADSL_WINDOWS_PRESET}" && pwd) || exit 2
 shift || true
 all_cases=(typical device_before_watch missing_archive close_before_setup setup_still_running
   long_start_directory earlier_setup_still_running setup_child_still_running second_installer
@@ -33,8 +36,13 @@ locate=$build/tests/e2e/e2e_locate.exe
 package=$build/demo/package
 secpack=$build/host/tools/secpack/secpack
 for need in "$install_exe" "$boxwatch" "$locate" "$package/Setup.exe" "$secpack"; do
-  [ -e "$need" ] || { echo "e2e: missing $need (build the windows preset first)"; exit 2; }
+  [ -e "$need" ] || { echo "e2e: missing $need (build the $ADSL_WINDOWS_PRESET preset first)"; exit 2; }
 done
+# Where only 64-bit programs run, neither the 32-bit build nor a 32-bit prefix can.
+if [ "$ADSL_WINE_BITS" = 64 ] && { [ "$(wine_pe_bits "$install_exe")" = 32 ] || [ "${WINEARCH:-}" = win32 ]; }; then
+  echo "e2e: $(wine_choice_reason): give the 64-bit build (build/windows64) and a 64-bit prefix"
+  exit 2
+fi
 
 work=${E2E_WORK:-$(mktemp -d "${TMPDIR:-/tmp}/adsl-e2e-XXXXXX")}
 mkdir -p "$work"
@@ -69,8 +77,9 @@ setup_case() {
   log=$drive_c/standin-log.txt
   mkdir -p "$start"
   cp "$install_exe" "$start/Install.exe"
-  xvfb_start "$dir"
   trap teardown_case EXIT
+  xvfb_start "$dir" || { note "no virtual display"; exit 1; }
+  note "prefix and display ready"
 }
 
 teardown_case() {
@@ -97,7 +106,7 @@ make_package() {  # make_package INI_TEXT
 # its window. +message traces every window message: it shows whether the
 # window was ever sent WM_CLOSE.
 start_installer() {
-  (cd "$start" && WINEDEBUG=-all,+timestamp,+message wine Install.exe >"$dir/wine.log" 2>&1
+  (cd "$start" && WINEDEBUG=-all,+timestamp,+message "$ADSL_WINE" Install.exe >"$dir/wine.log" 2>&1
    echo $? >"$dir/rc") &
   wait_window
 }
@@ -107,7 +116,7 @@ start_installer() {
 start_other_installer() {  # start_other_installer DIR TAG
   mkdir -p "$1"
   cp "$install_exe" "$1/Install.exe"
-  (cd "$1" && wine Install.exe >/dev/null 2>&1; echo $? >"$dir/rc.$2") &
+  (cd "$1" && "$ADSL_WINE" Install.exe >/dev/null 2>&1; echo $? >"$dir/rc.$2") &
   wait_window
 }
 
@@ -121,7 +130,7 @@ wait_window() {
 
 # Reports the message boxes of the next SECONDS into $dir/boxes.txt, as
 # "caption|text" lines, dismissing each; wait_boxes waits for the watcher.
-watch_boxes() { wine "$boxwatch" $(($1 * 1000)) >"$dir/boxes.txt" 2>/dev/null & watcher=$!; }
+watch_boxes() { "$ADSL_WINE" "$boxwatch" $(($1 * 1000)) >"$dir/boxes.txt" 2>/dev/null & watcher=$!; }
 wait_boxes() { wait "$watcher"; note "message boxes seen: $(wc -l <"$dir/boxes.txt")"; }
 boxes_are() { [ "$(tr -d '\r' <"$dir/boxes.txt")" = "$1" ]; }
 
@@ -306,7 +315,7 @@ case_earlier_setup_still_running() {
   make_package $'device=0\r\nlinger=60000\r\n'
   mkdir -p "$drive_c/ZUV_tmp"
   cp -a "$dir/package/." "$drive_c/ZUV_tmp/"
-  (cd "$drive_c/ZUV_tmp" && wine Setup.exe >/dev/null 2>&1) &
+  (cd "$drive_c/ZUV_tmp" && "$ADSL_WINE" Setup.exe >/dev/null 2>&1) &
   check "the earlier setup program runs" wait_logged ran 20
   cp -a "$drive_c/ZUV_tmp" "$dir/held"
   start_installer
@@ -377,7 +386,7 @@ is already under way. Wait until it has finished, then start the installer again
 # "Setup Now" starts the install. icewm reports owned windows lower than
 # they are; the window must not take that report as its place.
 case_window_manager_click() {
-  wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1
+  "$ADSL_WINE" reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1
   wine_server_restart
   icewm >/dev/null 2>&1 &
   local wm=$!

@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # Checks that a Windows program never loads a DLL planted beside it.
 #
-#   planted-dll-check.sh [--expect-loaded] [--timeout SECONDS [--window CLASS WAITER]]
+#   planted-dll-check.sh --objdump OBJDUMP [--expect-loaded]
+#                        [--timeout SECONDS [--window CLASS WAITER]]
 #                        [--also NAME]... RUNNER DLL PROGRAM [ARGS...]
 #
 # Copies PROGRAM and the planted DLL (see PlantedDll.c) into a fresh
 # directory, runs the copy there through RUNNER (wine, or ctest's emulator)
-# and looks for the marker the DLL leaves when it is loaded. Also checks
-# that PROGRAM does not import the DLL statically. With --timeout, a program
-# still running after SECONDS (a window waiting for the user) is ended and
-# counts as having run; with --window it must have shown a window of CLASS
-# by then, as WAITER (a program that waits for one) tells. --also plants the same DLL under another system DLL
-# name too, checked the same way. --expect-loaded turns the check round, to
-# show that the planting itself works. Exits 0 when the expectation holds.
+# and looks for the marker the DLL leaves when it is loaded. Also checks,
+# with the build's OBJDUMP, that PROGRAM does not import the DLL statically.
+# With --timeout, a program still running after SECONDS (a window waiting
+# for the user) is ended and counts as having run; with --window it must
+# have shown a window of CLASS by then, as WAITER (a program that waits for
+# one) tells. --also plants the same DLL under another system DLL name too,
+# checked the same way. --expect-loaded turns the check round, to show that
+# the planting itself works. Exits 0 when the expectation holds.
 set -euo pipefail
 
 expect=absent
@@ -20,22 +22,29 @@ timeout=
 window=
 waiter=
 also=()
+objdump=
 while [ $# -gt 0 ]; do
   case "$1" in
     --expect-loaded) expect=loaded; shift ;;
     --timeout) timeout=$2; shift 2 ;;
     --window) window=$2; waiter=$3; shift 3 ;;
     --also) also+=("$2"); shift 2 ;;
+    --objdump) objdump=$2; shift 2 ;;
     *) break ;;
   esac
 done
-[ $# -ge 3 ] || { echo "usage: $0 [--expect-loaded] [--timeout S] RUNNER DLL PROGRAM [ARGS...]" >&2; exit 2; }
+if [ $# -lt 3 ] || [ -z "$objdump" ]; then
+  echo "usage: $0 --objdump OBJDUMP [--expect-loaded] [--timeout S] RUNNER DLL PROGRAM [ARGS...]" >&2
+  exit 2
+fi
 runner=$1 dll=$2 program=$3
 shift 3
 dll_name=$(basename "$dll")
 
-if [ "$expect" = absent ] && command -v i686-w64-mingw32-objdump >/dev/null; then
-  if i686-w64-mingw32-objdump -p "$program" | grep -iq "DLL Name: ${dll_name}\$"; then
+if [ "$expect" = absent ]; then
+  # An objdump of the other architecture reads nothing: that must fail, not pass.
+  imports=$("$objdump" -p "$program")
+  if grep -iq "DLL Name: ${dll_name}\$" <<<"$imports"; then
     echo "FAIL: $(basename "$program") imports $dll_name statically" >&2
     exit 1
   fi

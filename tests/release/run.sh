@@ -6,18 +6,36 @@
 # throw-away certificate authority that osslsigncode accepts and a flipped
 # byte breaks; its Install.exe bound to its data.sec; the signed release in
 # the typical end-to-end case, and beside another valid archive, which it
-# refuses; and the release's clean build, in another directory, byte for
-# byte the same as the Windows build's once it is given the same digest
-# (none).
+# refuses; and the release's clean builds, 32- and 64-bit, in another
+# directory, byte for byte the same as the Windows builds' once given the
+# same digest (none). The signed release and its end-to-end cases are of
+# the build this machine runs (wine_choose in scripts/wine-lib.sh): the
+# 32-bit one, or --x64 where 32-bit x86 code cannot run; the other build is
+# released unsigned and compared.
 #
-#   tests/release/run.sh [WINDOWS_BUILD_DIR]
+#   tests/release/run.sh [WINDOWS_BUILD_DIR [WINDOWS64_BUILD_DIR]]
 #
-# Needs the Windows build (for the comparison, the stand-in package and the
-# end-to-end test's pieces). RELEASE_TEST_WORK=DIR works (and stays) there.
+# Needs both Windows builds (for the comparisons, the stand-in package and
+# the end-to-end test's pieces). RELEASE_TEST_WORK=DIR works (and stays)
+# there.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=$(cd "${1:-$root/build/windows}" && pwd) || exit 2
+# shellcheck source=scripts/wine-lib.sh
+source "$root/scripts/wine-lib.sh"
+wine_choose
+build32=$(cd "${1:-$root/build/windows}" && pwd) || exit 2
+build64=$(cd "${2:-$root/build/windows64}" && pwd) || exit 2
+# The build that runs here is signed and run; the other one is compared.
+if [ "$ADSL_WINE_BITS" = 32 ]; then
+  build=$build32 runs=() preset=windows other=$build64 other_runs=(--x64) other_preset=windows64
+  kind="32-bit Windows program (x86)" other_kind="64-bit Windows program (x86-64, --x64)"
+  windres=i686-w64-mingw32-windres
+else
+  build=$build64 runs=(--x64) preset=windows64 other=$build32 other_runs=() other_preset=windows
+  kind="64-bit Windows program (x86-64, --x64)" other_kind="32-bit Windows program (x86)"
+  windres=x86_64-w64-mingw32-windres
+fi
 work=${RELEASE_TEST_WORK:-$(mktemp -d "${TMPDIR:-/tmp}/adsl-release-test-XXXXXX")}
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
@@ -55,7 +73,7 @@ verifies() { osslsigncode verify -CAfile "$work/ca.pem" -in "$1" >"$work/verify.
 refused() { ! verifies "$1"; }
 packs_as() { "$build/host/tools/secpack/secpack" create "$work/packed.sec" "$1" >/dev/null && cmp "$work/packed.sec" "$2"; }
 company_name_is() {
-  i686-w64-mingw32-windres -i "$1" -J coff -O rc | grep -qF "VALUE \"CompanyName\", \"$2\""
+  "$windres" -i "$1" -J coff -O rc | grep -qF "VALUE \"CompanyName\", \"$2\""
 }
 
 # ---- a vendor tree: the stand-in package (Setup.exe and driver files)
@@ -85,10 +103,10 @@ echo "a password, not on any command line" >"$work/password"
 openssl pkcs12 -export -inkey "$work/sign.key" -in "$work/sign.pem" -certfile "$work/ca.pem" \
   -passout "file:$work/password" -out "$work/sign.pfx"
 
-echo "release: signed, with a clean build"
+echo "release: signed, with a clean build: a $kind"
 signed=$work/signed
 SIGN_PFX=$work/sign.pfx SIGN_PASSWORD_FILE=$work/password SIGN_CA_FILE=$work/ca.pem \
-  SIGN_URL=https://provider.example/ bash "$release" "$vendor" "$signed" >"$work/signed.log" 2>&1
+  SIGN_URL=https://provider.example/ bash "$release" "${runs[@]}" "$vendor" "$signed" >"$work/signed.log" 2>&1
 check "release.sh made the signed release" succeeded $? "$work/signed.log"
 check "... of exactly Install.exe, data.sec, SHA256SUMS, release.txt" released "$signed"
 check "... whose hashes hold" sums_hold "$signed"
@@ -101,6 +119,7 @@ check "release.txt: project()'s version $version, the commit, the signer" grep -
   "USB ADSL Modem Installer $version" "$signed/release.txt"
 check "... the commit" grep -q "^commit: $(git -C "$root" rev-parse HEAD)" "$signed/release.txt"
 check "... signed by the test certificate" grep -q "^Install.exe: .* signed .*Release Test Provider" "$signed/release.txt"
+check "... a $kind" grep -qF "bytes, $kind, signed" "$signed/release.txt"
 check "... the archive's Setup.exe" grep -qE '^ +[0-9]+  Setup.exe$' "$signed/release.txt"
 secpack=$build/host/tools/secpack/secpack
 digest=$("$secpack" digest "$signed/data.sec" | cut -d' ' -f1)
@@ -123,23 +142,33 @@ check "data.sec has the same bytes from a copy in another order, with other time
   packs_as "$reordered" "$signed/data.sec"
 
 # Two clean builds of this tree, in different directories, with and
-# without the tests: the same bytes. The release's Install.exe carries its
+# without the tests: the same bytes. A release's Install.exe carries its
 # archive's digest, so it is compared once built again without one, as the
-# Windows build is.
-check "the release's tools/secpack/secpack.exe is byte for byte the Windows build's" \
-  cmp "$RELEASE_BUILD_DIR/windows/tools/secpack/secpack.exe" "$build/tools/secpack/secpack.exe"
-rebuilt_without_digest() {
-  if ! { cmake -B "$RELEASE_BUILD_DIR/windows" -DINSTALLER_PACKAGE_SHA256= &&
-    cmake --build "$RELEASE_BUILD_DIR/windows" --target Install -j 2; } >"$work/rebuild.log" 2>&1; then
+# Windows builds are.
+rebuilt_without_digest() {  # rebuilt_without_digest BUILD
+  if ! { cmake -B "$1" -DINSTALLER_PACKAGE_SHA256= &&
+    cmake --build "$1" --target Install -j 2; } >"$work/rebuild.log" 2>&1; then
     sed 's/^/    /' "$work/rebuild.log"
     return 1
   fi
 }
-check "the release's build, without a digest, makes the Windows build's Install.exe" \
-  eval "rebuilt_without_digest && cmp '$RELEASE_BUILD_DIR/windows/app/Install.exe' '$build/app/Install.exe'"
+same_programs() {  # same_programs RELEASE_BUILD BUILD
+  cmp "$1/tools/secpack/secpack.exe" "$2/tools/secpack/secpack.exe" &&
+    rebuilt_without_digest "$1" && cmp "$1/app/Install.exe" "$2/app/Install.exe"
+}
+check "the release's secpack.exe, and its Install.exe without a digest, are byte for byte the Windows build's" \
+  same_programs "$RELEASE_BUILD_DIR/$preset" "$build"
+
+echo "release: the other build, a $other_kind"
+bash "$release" "${other_runs[@]}" "$vendor" "$work/other" >"$work/other.log" 2>&1
+check "release.sh made it" succeeded $? "$work/other.log"
+check "... and says so in release.txt" grep -qF "bytes, $other_kind, UNSIGNED" "$work/other/release.txt"
+check "... its secpack.exe, and its Install.exe without a digest, byte for byte the Windows build's" \
+  same_programs "$RELEASE_BUILD_DIR/$other_preset" "$other"
 
 echo "release: unsigned, with the provider's name"
-INSTALLER_COMPANY_NAME='Example "Net" Ltd' bash "$release" "$vendor" "$work/unsigned" >"$work/unsigned.log" 2>&1
+INSTALLER_COMPANY_NAME='Example "Net" Ltd' bash "$release" "${runs[@]}" "$vendor" "$work/unsigned" \
+  >"$work/unsigned.log" 2>&1
 check "release.sh made the unsigned release" succeeded $? "$work/unsigned.log"
 check "... and says in release.txt that it is unsigned" grep -q "^Install.exe: .* UNSIGNED" "$work/unsigned/release.txt"
 check "... CompanyName in Install.exe's version resource" \
@@ -158,7 +187,7 @@ export SECPACK=$work/bad-secpack
 check "an archive that does not verify is refused" refuses "does not verify" "$vendor" "$work/out1"
 unset SECPACK
 
-echo "release: the signed release, end to end under Wine"
+echo "release: the signed release, end to end under Wine ($(wine_choice_reason))"
 # The e2e test's build directory, with the signed program in it.
 mixed=$work/mixed
 mkdir -p "$mixed/app" "$mixed/tests/e2e" "$mixed/host/tools/secpack"
