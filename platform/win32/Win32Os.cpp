@@ -125,7 +125,11 @@ HANDLE OpenAt(const HeldDirectory* parent, const char* name, ACCESS_MASK access,
   UNICODE_STRING text;
   text.Buffer = wide;
   text.Length = text.MaximumLength = static_cast<USHORT>((length - 1) * sizeof(wchar_t));
-  OBJECT_ATTRIBUTES attributes = {sizeof attributes, parent->handle, &text, 0, nullptr, nullptr};
+  // By member: the 64-bit headers pad the structure with named fields.
+  OBJECT_ATTRIBUTES attributes = {};
+  attributes.Length = sizeof attributes;
+  attributes.RootDirectory = parent->handle;
+  attributes.ObjectName = &text;
   IO_STATUS_BLOCK status;
   HANDLE handle;
   const NTSTATUS result =
