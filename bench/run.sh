@@ -4,6 +4,7 @@
 #   digest       secpack digest (SHA-256, the check a release's installer
 #                makes before extracting)  vs  sha256sum, openssl dgst -sha256
 #   packing      secpack create   vs  tar -cf
+#   checking     secpack verify, secpack list  vs  secpack extract (big set)
 #   tree removal remove_bench (CleanUpTempDir)  vs  rm -rf
 # on four data sets (8 x 64 MiB; 20,000 x 4 KiB in 100 directories; one
 # 1.9 GiB file; a tree 50 levels deep with 20 files on each level).
@@ -26,8 +27,8 @@
 #   --smoke   tiny data, 3 rounds, output to stdout only (CI: ~30 s)
 #   --only    just these pieces of work (extract-big, extract-small,
 #             extract-huge, digest-big, digest-small, digest-huge,
-#             create-big, create-small, remove-small, remove-deep); the
-#             report then goes to stdout only
+#             create-big, create-small, verify-big, remove-small,
+#             remove-deep); the report then goes to stdout only
 #   --out     where the report goes (default docs/performance.md; "-": none)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -131,8 +132,8 @@ make_files() {  # DIR COUNT BYTES
 }
 wanted() { [ -z "$only" ] || [[ $only == *",$1,"* ]]; }
 set_wanted() {
-  wanted "extract-$1" || wanted "digest-$1" || wanted "create-$1" || wanted "remove-$1" ||
-    wanted "remove-$1-disk"
+  wanted "extract-$1" || wanted "digest-$1" || wanted "create-$1" || wanted "verify-$1" ||
+    wanted "remove-$1" || wanted "remove-$1-disk"
 }
 if set_wanted big; then
   mkdir -p "$disk/src-big/pkg"
@@ -176,6 +177,7 @@ prepare() {
       rm -rf "$base/out"
       [ "$2" = cp ] || mkdir -p "$base/out" ;;
     create-*) rm -f "$base/new.sec" "$base/new.tar" ;;
+    verify-*) rm -rf "$base/out"; [ "$2" != extract ] || mkdir -p "$base/out" ;;
     remove-*)
       rm -rf "$base/drive"
       mkdir -p "$base/drive"
@@ -195,6 +197,9 @@ command_of() {
     digest-*:openssl) cmd=(openssl dgst -sha256 "$base/$set.sec") ;;
     create-*:secpack) cmd=("$secpack" create "$base/new.sec" "$base/src-$set/pkg") ;;
     create-*:tar) cmd=(tar -cf "$base/new.tar" -C "$base/src-$set" pkg) ;;
+    verify-*:secpack) cmd=("$secpack" verify "$base/$set.sec") ;;
+    verify-*:list) cmd=("$secpack" list "$base/$set.sec") ;;
+    verify-*:extract) cmd=("$secpack" extract "$base/$set.sec" "$base/out") ;;
     remove-*:remove_bench) cmd=("$remove_bench" "$base/drive") ;;
     remove-*:rm) cmd=(rm -rf "$base/drive/ZUV_tmp") ;;
   esac
@@ -257,6 +262,7 @@ done
 for set in big small; do
   bench "create-$set" "$rounds_small" secpack tar
 done
+bench verify-big "$rounds_small" secpack list extract
 for work in remove-small remove-deep remove-small-disk remove-deep-disk; do
   bench "$work" "$rounds_small" remove_bench rm
 done
@@ -268,6 +274,7 @@ done
 for set in big small; do
   for tool in secpack tar; do syscalls "create-$set" "$tool"; done
 done
+for tool in secpack list extract; do syscalls verify-big "$tool"; done
 for work in remove-small remove-deep remove-small-disk remove-deep-disk; do
   for tool in remove_bench rm; do syscalls "$work" "$tool"; done
 done
@@ -296,7 +303,7 @@ mib_of() {
   case "$1" in big) echo $((big_count * big_mib)) ;; small) echo $((small_count * 4 / 1024)) ;;
     huge) echo "$huge_mib" ;; deep) echo $((deep_count * 4 / 1024)) ;; esac
 }
-ours_of() { case "$1" in extract-*|digest-*|create-*) echo secpack ;; remove-*) echo remove_bench ;; esac; }
+ours_of() { case "$1" in extract-*|digest-*|create-*|verify-*) echo secpack ;; remove-*) echo remove_bench ;; esac; }
 label_of() {
   case "$1:$2" in
     extract-*:secpack) echo "secpack extract" ;; extract-*:tar) echo "tar -xf" ;;
@@ -304,12 +311,14 @@ label_of() {
     digest-*:secpack) echo "secpack digest" ;; digest-*:sha256sum) echo "sha256sum" ;;
     digest-*:openssl) echo "openssl dgst -sha256" ;;
     create-*:secpack) echo "secpack create" ;; create-*:tar) echo "tar -cf" ;;
+    verify-*:secpack) echo "secpack verify" ;; verify-*:list) echo "secpack list" ;;
+    verify-*:extract) echo "secpack extract" ;;
     remove-*:remove_bench) echo "RemoveTree" ;; remove-*:rm) echo "rm -rf" ;;
   esac
 }
 
 report=$memfs/report.md
-all_work="extract-big extract-small extract-huge digest-big digest-small digest-huge create-big create-small remove-small remove-deep remove-small-disk remove-deep-disk"
+all_work="extract-big extract-small extract-huge digest-big digest-small digest-huge create-big create-small verify-big remove-small remove-deep remove-small-disk remove-deep-disk"
 # the data set, and where the work ran
 fs_type() { { findmnt -n -o FSTYPE -T "$1" 2>/dev/null || stat -f -c %T "$1"; } | head -1; }
 place() { fs_type "$(where_of "$1")"; }

@@ -20,13 +20,18 @@ using testing_support::TestDrive;
 
 namespace {
 
-std::string Verify(const std::string& archive) {
-  secpack::Listing listing;
+std::string Verify(const std::string& archive, int codePage = 0, secpack::Listing* listing = nullptr) {
+  secpack::Listing ignored;
+  secpack::NameRules rules;
+  rules.codePage = secpack::FindCodePage(codePage);
   std::string reason;
   const bool valid = secpack::VerifyArchive(reinterpret_cast<const unsigned char*>(archive.data()),
-                                            archive.size(), &listing, &reason);
+                                            archive.size(), listing != nullptr ? listing : &ignored,
+                                            &reason, rules);
   return valid ? "valid" : reason;
 }
+
+const char kCaseCollision[] = " differ only in case, refused: Windows takes them for one name";
 
 TEST(VerifyArchive, AcceptsWellFormedArchivesAndListsThem) {
   EXPECT_EQ("valid", Verify(EncodeArchive({}, {})));
@@ -72,21 +77,69 @@ TEST(VerifyArchive, NamesTheFirstBrokenRule) {
       {noZero, "file entry 2 name has no terminating zero in its 256 bytes"},
       {EncodeArchive({"d"}, {{"", "x"}}), "file entry 1 name is empty"},
       {EncodeArchive({"d"}, {{"..\\x", "x"}}), "file entry 1 name \"..\\x\" refused: \"..\" component"},
-      {EncodeArchive({}, {{"lpt\xB3.txt", "x"}}), "file entry 1 name \"lpt\xB3.txt\" refused: device name"},
+      {EncodeArchive({}, {{"lpt\xB3.txt", "x"}}), "file entry 1 name \"lpt\\xB3.txt\" refused: device name"},
       {EncodeArchive({"COM0"}, {}), "directory record 1 \"COM0\" refused: device name"},
       {EncodeArchive({"d", "c:\\x"}, {}), "directory record 2 \"c:\\x\" refused: drive or stream name (\":\")"},
       {EncodeArchive({"d\\e"}, {}), "directory \"d\\e\" comes before its parent"},
       {EncodeArchive({}, {{"d\\x", "x"}}), "directory of file \"d\\x\" is not in the directory table"},
       {EncodeArchive({"d"}, {{"D\\x", "x"}}), "directory of file \"D\\x\" is not in the directory table"},
-      {EncodeArchive({"d"}, {{"D", "x"}}), "file \"D\" is also a directory of the table"},
-      {EncodeArchive({}, {{"a", "x"}, {"A", "y"}}), "file \"A\" is stored twice"},
-      {EncodeArchive({}, {{"a\x01", "x"}}), "file entry 1 name holds a character Windows does not allow in names"},
-      {EncodeArchive({"d*"}, {}), "directory record 1 holds a character Windows does not allow in names"},
+      {EncodeArchive({"d"}, {{"d", "x"}}), "file \"d\" is also a directory of the table"},
+      {EncodeArchive({}, {{"a", "x"}, {"a", "y"}}), "file \"a\" is stored twice"},
+      {EncodeArchive({}, {{"a", "x"}, {"A", "y"}}), std::string("file \"a\" and file \"A\"") + kCaseCollision},
+      {EncodeArchive({"d"}, {{"D", "x"}}), std::string("directory \"d\" and file \"D\"") + kCaseCollision},
+      {EncodeArchive({"d", "e", "D"}, {}), std::string("directory \"d\" and directory \"D\"") + kCaseCollision},
+      {EncodeArchive({}, {{"a\x01", "x"}}),
+       "file entry 1 name \"a\\x01\" refused: a character Windows does not allow in names"},
+      {EncodeArchive({"d*"}, {}),
+       "directory record 1 \"d*\" refused: a character Windows does not allow in names"},
       {EncodeArchive({"d"}, {{"d\\", "x"}}), "file name \"d\\\" ends with a separator"},
-      {EncodeArchive({"d"}, {{"d\\.", "x"}}), "file entry 1 name has a component ending in a dot or a space"},
-      {EncodeArchive({"d "}, {}), "directory record 1 has a component ending in a dot or a space"},
+      {EncodeArchive({"d"}, {{"d\\.", "x"}}),
+       "file entry 1 name \"d\\.\" refused: a component ending in a dot or a space, which Windows drops"},
+      {EncodeArchive({"d "}, {}),
+       "directory record 1 \"d \" refused: a component ending in a dot or a space, which Windows drops"},
+      {EncodeArchive({}, {{"Donn\xE9""es", "x"}}),
+       "file entry 1 name \"Donn\\xE9es\" refused: a character outside printable ASCII: name the customers' "
+       "Windows code page with --code-page N"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.reason, Verify(c.archive));
+}
+
+// A byte above ASCII is a character only in a code page: there it must be
+// one, and it compares without case as that page's letters do.
+TEST(VerifyArchive, NamesInACodePageAreCheckedAndComparedByIt) {
+  EXPECT_EQ("valid", Verify(EncodeArchive({"Donn\xE9""es"}, {{"Donn\xE9""es\\\xDF.inf", "x"}}), 1252));
+  EXPECT_EQ("file entry 1 name \"\\x81\" refused: byte 0x81 is not in code page 1252",
+            Verify(EncodeArchive({}, {{"\x81", "x"}}), 1252));
+  EXPECT_EQ(std::string("file \"\\xC9t\\xE9\" and file \"\\xE9t\\xE9\"") + kCaseCollision,
+            Verify(EncodeArchive({}, {{"\xC9t\xE9", "x"}, {"\xE9t\xE9", "y"}}), 1252));
+  EXPECT_EQ("valid", Verify(EncodeArchive({}, {{"\xDF", "x"}, {"SS", "y"}}), 1252));  // no one-to-one case
+}
+
+// The program the installer starts, found as Windows finds it, and what
+// it is to Windows.
+TEST(VerifyArchive, NamesTheSetupProgramInAnyCaseAndWhatItIs) {
+  std::string program(64 + 24, '\0');
+  program.replace(0, 2, "MZ");
+  PatchLe32(&program, 0x3C, 64);
+  program.replace(64, 6, std::string("PE\0\0\x4C\x01", 6));  // x86
+  program[64 + 22] = 0x02;                                     // an executable image
+  struct Case {
+    std::vector<FileEntry> files;
+    const char* setupProgram;
+    const char* kind;
+  } cases[] = {
+      {{{"SETUP.EXE", program}}, "SETUP.EXE", "Windows executable, x86"},
+      {{{"setup.exe", "@echo off"}}, "setup.exe", "not a Windows executable (no MZ header)"},
+      {{{"Setup.exe", program.substr(0, 70)}}, "Setup.exe", "not a Windows executable (no PE header)"},
+      {{{"d\\Setup.exe", program}}, "", ""},
+  };
+  for (const Case& c : cases) {
+    secpack::Listing listing;
+    ASSERT_EQ("valid", Verify(EncodeArchive({"d"}, c.files), 0, &listing));
+    EXPECT_EQ(c.setupProgram, listing.setupProgram);
+    EXPECT_EQ(c.kind, listing.setupKind);
+    EXPECT_EQ(c.kind == std::string("Windows executable, x86"), listing.setupIsExecutable);
+  }
 }
 
 // What the checker accepts, the installer's reader extracts whole.
@@ -179,7 +232,7 @@ TEST_F(TreePlanning, RefusesLinksAndBackslashes) {
   EXPECT_EQ("links cannot be packed: root", Plan(&plan));
   std::filesystem::remove(drive.Native("tree") + "/root");
   std::ofstream(drive.Native("tree") + "/a\\b").put('x');
-  EXPECT_EQ("name holds a backslash: a\\b", Plan(&plan));
+  EXPECT_EQ("name \"a\\b\" refused: a backslash, which Windows reads as a separator", Plan(&plan));
 }
 #endif
 

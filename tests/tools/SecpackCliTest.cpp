@@ -1,5 +1,6 @@
 // secpack as the provider runs it: create, list, verify and extract.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "tools/secpack/SecFormat.h"
 
 using testing_support::BytePattern;
+using testing_support::PatchLe32;
 using testing_support::TestDrive;
 
 namespace {
@@ -35,6 +37,12 @@ Result Secpack(const std::string& arguments) {
   return result;
 }
 
+// A file of the tree, its directories made first.
+void Plant(const TestDrive& drive, const std::string& file) {
+  drive.MakeDirectories(std::filesystem::path(file).parent_path().string());
+  drive.WriteFile(file, "x");
+}
+
 TEST(SecpackCli, CreateThenExtractReproducesTheTreeByteForByte) {
   TestDrive drive;
   drive.MakeDirectories("in/level1/level2/level3");
@@ -47,7 +55,10 @@ TEST(SecpackCli, CreateThenExtractReproducesTheTreeByteForByte) {
 
   Result created = Secpack("create " + drive.Native("data.sec") + " " + drive.Native("in"));
   ASSERT_EQ(0, created.exitCode) << created.output;
-  EXPECT_EQ(0, Secpack("verify " + drive.Native("data.sec")).exitCode);
+  Result verified = Secpack("verify " + drive.Native("data.sec"));
+  EXPECT_EQ(0, verified.exitCode);
+  EXPECT_NE(std::string::npos, verified.output.find("setup program: none: no Setup.exe at its top"))
+      << verified.output;
   EXPECT_EQ(
       "       <dir>  empty-dir\n"
       "       <dir>  level1\n"
@@ -134,15 +145,88 @@ TEST(SecpackCli, DigestAndThePackageAnInstallerWasMadeFor) {
   EXPECT_EQ(1, Secpack("digest " + drive.Native("missing.sec")).exitCode);
 }
 
+// Names the customer's Windows would take for others are refused, with the
+// path and the reason, before anything is written: here, where the output
+// cannot even be created, the name is what is reported.
+TEST(SecpackCli, CreateRefusesNamesWindowsWouldConfuse) {
+  TestDrive drive;
+  const std::string out = drive.Native("no-dir/x.sec");
+  struct Case {
+    std::vector<std::string> files;
+    const char* options;
+    std::string reason;
+  } cases[] = {
+      {{"Setup.exe", "setup.exe"}, "", "file \"Setup.exe\" and file \"setup.exe\" differ only in case"},
+      {{"Drivers/a.inf", "drivers"}, "", "directory \"Drivers\" and file \"drivers\" differ only in case"},
+      {{"Été", "été"}, "--code-page 1252 ", "file \"Été\" and file \"été\" differ only in case"},
+      {{"Données/x"}, "", "name \"Données\" refused: a character outside printable ASCII"},
+      {{"Données/x"}, "--code-page 1251 ", "name \"Données\" refused: \"é\" (U+00E9) is not in code page 1251"},
+      {{"bad\xE9"}, "--code-page 1252 ", "name \"bad\xE9\" refused: not UTF-8"},
+  };
+  for (const Case& c : cases) {
+    drive.Remove("in");
+    for (const std::string& file : c.files) Plant(drive, "in/" + file);
+    Result result = Secpack(std::string("create ") + c.options + out + " " + drive.Native("in"));
+    EXPECT_EQ(1, result.exitCode);
+    EXPECT_EQ("secpack: " + c.reason, result.output.substr(0, 9 + c.reason.size()));
+  }
+  drive.Remove("in");
+  Plant(drive, "in/ok");
+  EXPECT_EQ("secpack: cannot create " + out + ".partial: No such file or directory\n",
+            Secpack("create " + out + " " + drive.Native("in")).output);
+}
+
+// Converted to the code page, the names are the customer's: the archive
+// holds that code page's bytes, and checks as valid in it alone.
+TEST(SecpackCli, CodePageNamesArePackedInThatCodePage) {
+  TestDrive drive;
+  Plant(drive, "in/Données/ß.inf");
+  const std::string archive = drive.Native("data.sec");
+  Result created = Secpack("create --code-page 1252 " + archive + " " + drive.Native("in"));
+  EXPECT_EQ(archive + ": 1 directory, 1 file\n", created.output);
+  std::string bytes;
+  ASSERT_TRUE(drive.ReadFile("data.sec", &bytes));
+  EXPECT_TRUE(bytes == secpack::EncodeArchive({"Donn\xE9""es"}, {{"Donn\xE9""es\\\xDF.inf", "x"}}));
+  EXPECT_EQ(0, Secpack("verify --code-page 1252 " + archive).exitCode);
+  Result ascii = Secpack("verify " + archive);
+  EXPECT_EQ(1, ascii.exitCode);
+  EXPECT_NE(std::string::npos, ascii.output.find("refused: a character outside printable ASCII"))
+      << ascii.output;
+}
+
+// verify and list read the headers, not the archive: a package of 1 GiB
+// (sparse here) is checked in the memory of a small one.
+TEST(SecpackCli, VerifyAndListOfALargeArchiveStayInFlatMemory) {
+  TestDrive drive;
+  const int32_t length = 1 << 30;
+  std::string head = secpack::EncodeArchive({}, {{"big.bin", ""}});
+  PatchLe32(&head, 4, kEntryHeaderSize + length);
+  PatchLe32(&head, kArchiveHeaderSize + kContentLengthOffset, length);
+  drive.WriteFile("big.sec", head);
+  std::filesystem::resize_file(drive.Native("big.sec"), head.size() + length);
+  EXPECT_EQ(0, Secpack("verify " + drive.Native("big.sec")).exitCode);
+  EXPECT_EQ(0, Secpack("list " + drive.Native("big.sec")).exitCode);
+  struct rusage usage;
+  ASSERT_EQ(0, getrusage(RUSAGE_CHILDREN, &usage));
+  EXPECT_LT(usage.ru_maxrss, 128 * 1024) << "KiB at the peak, of any secpack run by this test";
+}
+
 TEST(SecpackCli, UsageAndExitCodes) {
   EXPECT_EQ(0, Secpack("--help").exitCode);
-  EXPECT_NE(std::string::npos, Secpack("--help").output.find("usage: secpack create OUT DIR"));
+  const std::string help = Secpack("--help").output;
+  EXPECT_NE(std::string::npos, help.find("usage: secpack create [--code-page N] OUT DIR"));
+  EXPECT_NE(std::string::npos, help.find("exit codes: 0"));
   for (const char* bad : {"", "create", "create a", "list", "verify a b", "verify --installer a",
-                          "verify --exe a b", "digest", "digest a b", "extract a", "unpack a b"}) {
+                          "verify --exe a b", "digest", "digest a b", "extract a", "unpack a b",
+                          "list --code-page", "extract --code-page 1252 a"}) {
     Result result = Secpack(bad);
     EXPECT_EQ(2, result.exitCode) << bad;
     EXPECT_EQ(0u, result.output.find("usage:")) << bad;
   }
+  Result unknown = Secpack("verify --code-page 437 a");
+  EXPECT_EQ(2, unknown.exitCode);
+  EXPECT_EQ("secpack: --code-page 437: not one of 874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257\n",
+            unknown.output);
   TestDrive drive;
   EXPECT_EQ(1, Secpack("verify " + drive.Native("missing.sec")).exitCode);
   EXPECT_EQ(1, Secpack("create " + drive.Native("x.sec") + " " + drive.Native("no-such-dir")).exitCode);

@@ -15,9 +15,12 @@
 #include <filesystem>
 #include <functional>
 #include <set>
+#include <unordered_map>
 #include <utility>
 
+#include "package/FixedNames.h"
 #include "package/PackageArchive.h"
+#include "tools/secpack/HeldDirectory.h"
 
 namespace fs = std::filesystem;
 
@@ -36,9 +39,9 @@ void PutRecord(std::string* out, const std::string& name) {
   *out += record;
 }
 
-// The name's components joined by '\', empty and "." components dropped;
-// with fold, ASCII letters in lower case, as Windows compares names.
-std::string Normalize(const std::string& name, bool fold) {
+// The name's components joined by '\', empty and "." components dropped:
+// the path Windows makes of it.
+std::string Normalize(const std::string& name) {
   std::string result;
   std::string component;
   auto flush = [&]() {
@@ -52,7 +55,7 @@ std::string Normalize(const std::string& name, bool fold) {
     if (c == '\\' || c == '/') {
       flush();
     } else {
-      component += (fold && c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+      component += c;
     }
   }
   flush();
@@ -65,46 +68,164 @@ std::string Parent(const std::string& normalized) {
   return slash == std::string::npos ? std::string() : normalized.substr(0, slash);
 }
 
-// Why Windows would not store the name as given, or nullptr. It accepts no
-// control characters or wildcards, and drops trailing dots and spaces from
-// each component ("x." becomes "x", "a\." names "a" itself), so such a name
-// unpacks differently, or not at all, on one system or another.
-const char* WindowsNameProblem(const std::string& name) {
+// Orders names as Windows compares them: without case, by the code page's
+// idea of it.
+struct FoldedLess {
+  const CodePageTable* page;
+  bool operator()(const std::string& a, const std::string& b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [this](char x, char y) {
+      return FoldCase(page, static_cast<unsigned char>(x)) < FoldCase(page, static_cast<unsigned char>(y));
+    });
+  }
+};
+using FoldedSet = std::set<std::string, FoldedLess>;
+
+bool SameWithoutCase(const CodePageTable* page, const std::string& a, const std::string& b) {
+  const FoldedLess less{page};
+  return !less(a, b) && !less(b, a);
+}
+
+// Two names Windows takes for one: the second would overwrite the first,
+// or land in it.
+std::string CaseCollision(const char* firstKind, const std::string& first, const char* secondKind,
+                          const std::string& second) {
+  return std::string(firstKind) + " \"" + first + "\" and " + secondKind + " \"" + second +
+         "\" differ only in case, refused: Windows takes them for one name";
+}
+
+const char kOutsideAscii[] =
+    "a character outside printable ASCII: name the customers' Windows code page with "
+    "--code-page N";
+
+// Why Windows, or the customers' code page, would not take the name as
+// stored, or "". Windows accepts no control characters or wildcards, and
+// drops trailing dots and spaces from each component ("x." becomes "x",
+// "a\." names "a" itself), so such a name unpacks differently, or not at
+// all, on one system or another. A byte above ASCII is a character only
+// in a code page: without one it means whatever the customer's is.
+std::string WindowsNameProblem(const std::string& name, const NameRules& rules) {
   for (unsigned char c : name) {
-    if (c < 32 || strchr("<>\"|?*", c) != nullptr) return "holds a character Windows does not allow in names";
+    if (c < 32 || strchr("<>\"|?*", c) != nullptr) return "a character Windows does not allow in names";
+  }
+  for (unsigned char c : name) {
+    if (c < 0x7F) continue;
+    if (rules.codePage == nullptr || c == 0x7F) return kOutsideAscii;
+    if (CharacterOf(*rules.codePage, c) == 0) {
+      char byte[8];
+      snprintf(byte, sizeof byte, "0x%02X", c);
+      return std::string("byte ") + byte + " is not in code page " + std::to_string(rules.codePage->number);
+    }
   }
   for (size_t end = 0; end <= name.size(); ++end) {
     if (end == name.size() || name[end] == '\\' || name[end] == '/') {
       if (end > 0 && (name[end - 1] == '.' || name[end - 1] == ' ')) {
-        return "has a component ending in a dot or a space";
+        return "a component ending in a dot or a space, which Windows drops";
       }
     }
   }
-  return nullptr;
+  return "";
 }
 
-bool CheckName(const unsigned char* field, const char* what, std::string* name,
-               std::string* reason) {
+// A stored name as a message shows it: bytes outside printable ASCII as
+// \xNN, as the archive's code page need not be the terminal's.
+std::string Shown(const std::string& name) {
+  std::string shown;
+  for (unsigned char c : name) {
+    if (c >= 0x20 && c < 0x7F) {
+      shown += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      shown += escaped;
+    }
+  }
+  return shown;
+}
+
+bool CheckName(const unsigned char* field, const std::string& what, const NameRules& rules,
+               std::string* name, std::string* reason) {
   const void* zero = memchr(field, 0, kRecordSize);
   if (zero == nullptr) {
-    *reason = std::string(what) + " has no terminating zero in its 256 bytes";
+    *reason = what + " has no terminating zero in its 256 bytes";
     return false;
   }
   name->assign(reinterpret_cast<const char*>(field));
   if (name->empty()) {
-    *reason = std::string(what) + " is empty";
+    *reason = what + " is empty";
     return false;
   }
-  if (const char* why = CheckEntryName(name->c_str())) {
-    *reason = std::string(what) + " \"" + *name + "\" refused: " + why;
-    return false;
+  std::string why;
+  if (const char* entryProblem = CheckEntryName(name->c_str())) {
+    why = entryProblem;
+  } else {
+    why = WindowsNameProblem(*name, rules);
   }
-  if (const char* problem = WindowsNameProblem(*name)) {
-    *reason = std::string(what) + " " + problem;
+  if (!why.empty()) {
+    *reason = what + " \"" + Shown(*name) + "\" refused: " + why;
     return false;
   }
   return true;
 }
+
+bool ReadAt(ArchiveSource& source, uint64_t at, void* into, size_t size, std::string* reason) {
+  if (source.ReadAt(at, into, size)) return true;
+  *reason = "cannot read the archive at offset " + std::to_string(at);
+  return false;
+}
+
+// What the file of length bytes at offset is to Windows, in kind: a
+// program for which processor (true), or why it is none. Its headers are
+// all that is read.
+bool ExecutableKind(ArchiveSource& source, uint64_t offset, int64_t length, std::string* kind) {
+  unsigned char dos[64];
+  if (length < static_cast<int64_t>(sizeof dos) || !source.ReadAt(offset, dos, sizeof dos) ||
+      dos[0] != 'M' || dos[1] != 'Z') {
+    *kind = "not a Windows executable (no MZ header)";
+    return false;
+  }
+  const int32_t peAt = ReadLe32(dos + 0x3C);
+  unsigned char pe[24];  // signature and file header
+  if (peAt < 0 || peAt > length - static_cast<int64_t>(sizeof pe) ||
+      !source.ReadAt(offset + static_cast<uint64_t>(peAt), pe, sizeof pe) || memcmp(pe, "PE\0\0", 4) != 0) {
+    *kind = "not a Windows executable (no PE header)";
+    return false;
+  }
+  const unsigned machine = pe[4] | pe[5] << 8;
+  const unsigned characteristics = pe[22] | pe[23] << 8;
+  if ((characteristics & 0x0002) == 0) {
+    *kind = "not a Windows executable (not an executable image)";
+    return false;
+  }
+  if ((characteristics & 0x2000) != 0) {
+    *kind = "not a Windows executable (a DLL)";
+    return false;
+  }
+  char name[48];
+  switch (machine) {
+    case 0x014C: snprintf(name, sizeof name, "x86"); break;
+    case 0x8664: snprintf(name, sizeof name, "x64"); break;
+    case 0xAA64: snprintf(name, sizeof name, "ARM64"); break;
+    case 0x01C4: snprintf(name, sizeof name, "ARM"); break;
+    default: snprintf(name, sizeof name, "machine 0x%04X", machine);
+  }
+  *kind = std::string("Windows executable, ") + name;
+  return true;
+}
+
+class MemorySource : public ArchiveSource {
+ public:
+  MemorySource(const unsigned char* data, size_t size) : data_(data), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, void* into, size_t size) override {
+    if (offset > size_ || size > size_ - offset) return false;
+    memcpy(into, data_ + offset, size);
+    return true;
+  }
+
+ private:
+  const unsigned char* data_;
+  size_t size_;
+};
 
 }  // namespace
 
@@ -125,15 +246,65 @@ std::string EncodeArchive(const std::vector<std::string>& directories,
   return out;
 }
 
-bool VerifyArchive(const unsigned char* data, size_t size, Listing* listing,
+ArchiveFile::ArchiveFile(const std::string& path) : in_(path, std::ios::binary) {
+  std::error_code error;
+  if (!in_ || !fs::is_regular_file(path, error)) {
+    error_ = in_ ? "not a file" : strerror(errno);
+    return;
+  }
+  in_.seekg(0, std::ios::end);
+  const std::streamoff end = in_.tellg();
+  if (!in_ || end < 0) {
+    error_ = "cannot find its end";
+    return;
+  }
+  size_ = static_cast<uint64_t>(end);
+  block_.resize(kBlockSize);
+  ok_ = true;
+}
+
+bool ArchiveFile::Fill(uint64_t offset, char* into, size_t size) {
+  in_.clear();
+  in_.seekg(static_cast<std::streamoff>(offset));
+  in_.read(into, static_cast<std::streamsize>(size));
+  return static_cast<size_t>(in_.gcount()) == size;
+}
+
+bool ArchiveFile::ReadAt(uint64_t offset, void* into, size_t size) {
+  if (!ok_ || offset > size_ || size > size_ - offset) return false;
+  if (offset < blockStart_ || offset + size > blockStart_ + blockLength_) {
+    if (size > block_.size()) return Fill(offset, static_cast<char*>(into), size);
+    // The archive is read forwards: a block from here on holds what comes
+    // next, headers of small files and the table's records alike.
+    blockStart_ = offset;
+    blockLength_ = static_cast<size_t>(std::min<uint64_t>(block_.size(), size_ - offset));
+    if (!Fill(offset, block_.data(), blockLength_)) {
+      blockLength_ = 0;
+      return false;
+    }
+  }
+  memcpy(into, block_.data() + (offset - blockStart_), size);
+  return true;
+}
+
+bool VerifyArchive(const unsigned char* data, size_t size, Listing* listing, std::string* reason,
+                   const NameRules& rules) {
+  MemorySource source(data, size);
+  return VerifyArchive(source, rules, listing, reason);
+}
+
+bool VerifyArchive(ArchiveSource& source, const NameRules& rules, Listing* listing,
                    std::string* reason) {
   *listing = Listing();
-  if (size < static_cast<size_t>(kArchiveHeaderSize)) {
+  const uint64_t size = source.Size();
+  unsigned char header[kArchiveHeaderSize];
+  if (size < sizeof header) {
     *reason = "archive header cut short: " + std::to_string(size) + " of 8 bytes";
     return false;
   }
-  const int32_t count = ReadLe32(data);
-  const int32_t sectionLength = ReadLe32(data + 4);
+  if (!ReadAt(source, 0, header, sizeof header, reason)) return false;
+  const int32_t count = ReadLe32(header);
+  const int32_t sectionLength = ReadLe32(header + 4);
   if (count < 0) {
     *reason = "negative entry count " + std::to_string(count);
     return false;
@@ -160,24 +331,34 @@ bool VerifyArchive(const unsigned char* data, size_t size, Listing* listing,
   // package unpacks the same on a case-sensitive system); collisions are
   // judged as Windows sees names, without case.
   std::set<std::string> known;
-  std::set<std::string> knownFolded;
+  FoldedSet knownFolded(FoldedLess{rules.codePage});
+  unsigned char field[kEntryHeaderSize];
   for (uint64_t at = sectionEnd; at < size; at += kRecordSize) {
     const std::string what = "directory record " + std::to_string((at - sectionEnd) / kRecordSize + 1);
     std::string name;
-    if (!CheckName(data + at, what.c_str(), &name, reason)) return false;
-    const std::string normalized = Normalize(name, false);
+    if (!ReadAt(source, at, field, kRecordSize, reason)) return false;
+    if (!CheckName(field, what, rules, &name, reason)) return false;
+    const std::string normalized = Normalize(name);
     const std::string parent = Parent(normalized);
     if (!parent.empty() && known.count(parent) == 0) {
-      *reason = "directory \"" + name + "\" comes before its parent";
+      *reason = "directory \"" + Shown(name) + "\" comes before its parent";
+      return false;
+    }
+    // The same directory listed again is harmless: it exists already.
+    const auto earlier = knownFolded.insert(normalized).first;
+    if (*earlier != normalized) {
+      *reason = CaseCollision("directory", Shown(*earlier), "directory", Shown(normalized));
       return false;
     }
     known.insert(normalized);
-    knownFolded.insert(Normalize(name, true));
     listing->directories.push_back(name);
   }
 
-  // The file section: count entries that fill it exactly.
-  std::set<std::string> files;
+  // The file section: count entries that fill it exactly. Contents are
+  // skipped, never read: only the headers say whether the rules hold.
+  FoldedSet files(FoldedLess{rules.codePage});
+  uint64_t setupAt = 0;
+  int64_t setupLength = 0;
   uint64_t at = kArchiveHeaderSize;
   for (int32_t entry = 1; entry <= count; ++entry) {
     const std::string what = "file entry " + std::to_string(entry);
@@ -186,34 +367,46 @@ bool VerifyArchive(const unsigned char* data, size_t size, Listing* listing,
       return false;
     }
     std::string name;
-    if (!CheckName(data + at, (what + " name").c_str(), &name, reason)) return false;
+    if (!ReadAt(source, at, field, kEntryHeaderSize, reason)) return false;
+    if (!CheckName(field, what + " name", rules, &name, reason)) return false;
     if (name.back() == '\\' || name.back() == '/') {
-      *reason = "file name \"" + name + "\" ends with a separator";
+      *reason = "file name \"" + Shown(name) + "\" ends with a separator";
       return false;
     }
-    const int32_t length = ReadLe32(data + at + kContentLengthOffset);
+    const int32_t length = ReadLe32(field + kContentLengthOffset);
     if (length < 0) {
-      *reason = "file \"" + name + "\" has a negative content length " + std::to_string(length);
+      *reason = "file \"" + Shown(name) + "\" has a negative content length " + std::to_string(length);
       return false;
     }
     at += kEntryHeaderSize;
     if (at + static_cast<uint64_t>(length) > sectionEnd) {
-      *reason = "content of \"" + name + "\" runs past the end of the file section";
+      *reason = "content of \"" + Shown(name) + "\" runs past the end of the file section";
       return false;
     }
-    const std::string parent = Parent(Normalize(name, false));
+    const std::string normalized = Normalize(name);
+    const std::string parent = Parent(normalized);
     if (!parent.empty() && known.count(parent) == 0) {
-      *reason = "directory of file \"" + name + "\" is not in the directory table";
+      *reason = "directory of file \"" + Shown(name) + "\" is not in the directory table";
       return false;
     }
-    const std::string folded = Normalize(name, true);
-    if (knownFolded.count(folded) != 0) {
-      *reason = "file \"" + name + "\" is also a directory of the table";
+    const auto directory = knownFolded.find(normalized);
+    if (directory != knownFolded.end()) {
+      *reason = *directory == normalized
+                    ? "file \"" + Shown(name) + "\" is also a directory of the table"
+                    : CaseCollision("directory", Shown(*directory), "file", Shown(normalized));
       return false;
     }
-    if (!files.insert(folded).second) {
-      *reason = "file \"" + name + "\" is stored twice";
+    const auto stored = files.insert(normalized);
+    if (!stored.second) {
+      *reason = *stored.first == normalized
+                    ? "file \"" + Shown(name) + "\" is stored twice"
+                    : CaseCollision("file", Shown(*stored.first), "file", Shown(normalized));
       return false;
+    }
+    if (SameWithoutCase(rules.codePage, normalized, kSetupProgram + 1)) {
+      listing->setupProgram = name;
+      setupAt = at;
+      setupLength = length;
     }
     listing->files.push_back(ListedFile{name, length, static_cast<int64_t>(at)});
     at += static_cast<uint64_t>(length);
@@ -222,6 +415,9 @@ bool VerifyArchive(const unsigned char* data, size_t size, Listing* listing,
     *reason = "file section holds " + std::to_string(sectionEnd - at) +
               " bytes after its last entry";
     return false;
+  }
+  if (!listing->setupProgram.empty()) {
+    listing->setupIsExecutable = ExecutableKind(source, setupAt, setupLength, &listing->setupKind);
   }
   return true;
 }
@@ -237,22 +433,23 @@ namespace {
 class TreeWalk {
  public:
   // A file as the walk meets it: its archive name, its directory (as a path
-  // and, natively, as a descriptor to open it from), its own name.
+  // and, natively, as a descriptor to open it from), its own name (UTF-8).
   struct Found {
     const std::string& name;
     const fs::path& directory;
     int directoryFd;  // -1 on Windows
     const std::string& nativeName;
-    fs::path Path() const { return directory / nativeName; }
+    fs::path Path() const { return directory / fs::u8path(nativeName); }
   };
   // onFile for each file; false stops the walk (reason set).
   using FileVisitor = std::function<bool(const Found&)>;
 
-  TreeWalk(std::vector<fs::path> skipped, FileVisitor onFile)
-      : skipped_(std::move(skipped)), onFile_(std::move(onFile)) {}
+  TreeWalk(std::vector<fs::path> skipped, const NameRules& rules, FileVisitor onFile)
+      : skipped_(std::move(skipped)), rules_(rules), onFile_(std::move(onFile)) {}
 
   // False, with the reason, when the tree holds something the reader would
-  // refuse or the format cannot store, or cannot be read.
+  // refuse, Windows would not store as named or the format cannot store, or
+  // cannot be read.
   bool Walk(const fs::path& base, std::string* reason) {
     reason_ = reason;
     directories_.clear();
@@ -265,89 +462,121 @@ class TreeWalk {
 
  private:
   struct Child {
-    std::string key;   // name, and a backslash after a directory's
-    std::string name;  // native name
+    std::string name;         // native name
+    std::string archiveName;  // in the archive's code page
     fs::file_type type;
   };
+
+  // Archive order: by archive name, and a backslash after a directory's.
+  static bool KeyLess(const Child& a, const Child& b) {
+    const size_t common = std::min(a.archiveName.size(), b.archiveName.size());
+    const int order = memcmp(a.archiveName.data(), b.archiveName.data(), common);
+    if (order != 0) return order < 0;
+    return KeyByte(a, common) < KeyByte(b, common);
+  }
+  // The key's byte at i, one past the name's end included; -1 after it.
+  static int KeyByte(const Child& child, size_t i) {
+    if (i < child.archiveName.size()) return static_cast<unsigned char>(child.archiveName[i]);
+    return i == child.archiveName.size() && child.type == fs::file_type::directory ? '\\' : -1;
+  }
+
+  static const char* KindOf(const Child& child) {
+    switch (child.type) {
+      case fs::file_type::directory: return "directory";
+      case fs::file_type::regular: return "file";
+      case fs::file_type::symlink: return "link";
+      default: return "entry";
+    }
+  }
 
   bool Refuse(const std::string& why) {
     *reason_ = why;
     return false;
   }
 
+  // prefix: the directory's archive name and a backslash ("" at the top);
+  // shownPrefix: the same in the tree's own characters, for messages.
   bool WalkDirectory(const fs::path& directory, const std::string& prefix,
-                     const std::string& nativePrefix) {
-    std::error_code error;
-    std::vector<Child> children;
+                     const std::string& shownPrefix) {
+    // Files are opened by their bare names from here: no path to resolve
+    // again for each of them.
+    const HeldDirectory held(directory);
+    std::vector<DirectoryEntry> entries;
+    std::string error;
+    if (!held.ok()) return Refuse("cannot read the tree: " + directory.string());
+    if (!held.List(&entries, &error)) {
+      return Refuse("cannot read the tree: " + directory.string() + ": " + error);
+    }
     // What to leave out here, if anything: compared by name alone.
     std::vector<std::string> skippedHere;
     for (const fs::path& skipped : skipped_) {
       if (skipped.parent_path() == directory) skippedHere.push_back(skipped.filename().string());
     }
-    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
-      std::string name = it->path().filename().string();
-      if (std::find(skippedHere.begin(), skippedHere.end(), name) != skippedHere.end()) continue;
-      // The type the enumeration reports with the name (asked of the file
-      // system only where it reports none); a link is a link.
-      fs::file_type type = fs::file_type::unknown;
-      if (it->is_symlink(error)) {
-        type = fs::file_type::symlink;
-      } else if (!error && it->is_directory(error)) {
-        type = fs::file_type::directory;
-      } else if (!error && it->is_regular_file(error)) {
-        type = fs::file_type::regular;
-      }
-      if (error) break;
-      std::string key = name;
-      if (type == fs::file_type::directory) key += '\\';
-      children.push_back(Child{std::move(key), std::move(name), type});
+    std::vector<Child> children;
+    children.reserve(entries.size());
+    for (DirectoryEntry& entry : entries) {
+      if (std::find(skippedHere.begin(), skippedHere.end(), entry.name) != skippedHere.end()) continue;
+      children.push_back(Child{std::move(entry.name), "", entry.type});
     }
-    if (error) return Refuse("cannot read the tree: " + error.message());
-    std::sort(children.begin(), children.end(),
-              [](const Child& a, const Child& b) { return a.key < b.key; });
-    // Files are opened by their bare names from here: no path to resolve
-    // again for each of them.
-    struct Hold {
-      int fd = -1;
-      ~Hold() {
-#ifndef _WIN32
-        if (fd >= 0) close(fd);
-#endif
-      }
-    } hold;
-#ifndef _WIN32
-    hold.fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (hold.fd < 0) return Refuse("cannot read the tree: " + directory.string());
-#endif
-    for (const Child& child : children) {
-      const std::string native = nativePrefix + child.name;
+    // Names in the archive's code page. Of several that cannot be, the
+    // first in name order is reported, whatever order the file system
+    // lists them in.
+    const Child* unfit = nullptr;
+    std::string unfitWhy;
+    for (Child& child : children) {
+      std::string why;
       if (child.name.find('\\') != std::string::npos) {
-        return Refuse("name holds a backslash: " + native);
+        why = "a backslash, which Windows reads as a separator";
+      } else if (rules_.codePage == nullptr) {
+        child.archiveName = child.name;
+      } else {
+        ConvertFromUtf8(*rules_.codePage, child.name, &child.archiveName, &why);
       }
-      const std::string name = prefix + child.name;
+      if (!why.empty() && (unfit == nullptr || child.name < unfit->name)) {
+        unfit = &child;
+        unfitWhy = why;
+      }
+    }
+    if (unfit != nullptr) return Refuse("name \"" + shownPrefix + unfit->name + "\" refused: " + unfitWhy);
+    std::sort(children.begin(), children.end(), KeyLess);
+    // Two siblings Windows takes for one: whole paths that differ only in
+    // case first differ in one directory, between two of its entries.
+    std::unordered_map<std::string, const Child*> folded;
+    folded.reserve(children.size());
+    for (const Child& child : children) {
+      std::string name = child.archiveName;
+      for (char& c : name) c = static_cast<char>(FoldCase(rules_.codePage, static_cast<unsigned char>(c)));
+      const auto earlier = folded.emplace(std::move(name), &child);
+      if (!earlier.second) {
+        const Child& first = *earlier.first->second;
+        return Refuse(CaseCollision(KindOf(first), shownPrefix + first.name, KindOf(child),
+                                    shownPrefix + child.name));
+      }
+    }
+    for (const Child& child : children) {
+      const std::string shown = shownPrefix + child.name;
+      const std::string name = prefix + child.archiveName;
       if (name.size() >= static_cast<size_t>(kRecordSize)) {
-        return Refuse("name longer than 255 characters: " + name);
+        return Refuse("name longer than 255 characters: " + shown);
       }
-      if (const char* why = CheckEntryName(name.c_str())) {
-        return Refuse("name \"" + name + "\" refused: " + why);
-      }
-      if (const char* problem = WindowsNameProblem(name)) {
-        return Refuse("name \"" + name + "\" " + problem);
-      }
-      if (child.type == fs::file_type::symlink) return Refuse("links cannot be packed: " + name);
+      const char* entryProblem = CheckEntryName(name.c_str());
+      const std::string why = entryProblem != nullptr ? entryProblem : WindowsNameProblem(name, rules_);
+      if (!why.empty()) return Refuse("name \"" + shown + "\" refused: " + why);
+      if (child.type == fs::file_type::symlink) return Refuse("links cannot be packed: " + shown);
       if (child.type == fs::file_type::directory) {
         directories_.push_back(name);
-        if (!WalkDirectory(directory / child.name, name + '\\', native + '/')) return false;
+        if (!WalkDirectory(directory / fs::u8path(child.name), name + '\\', shown + '\\')) return false;
       } else if (child.type == fs::file_type::regular) {
-        if (!onFile_(Found{name, directory, hold.fd, child.name})) return false;
+        if (!onFile_(Found{name, directory, held.fd(), child.name})) return false;
       } else {
-        return Refuse("neither a file nor a directory: " + name);
+        return Refuse("neither a file nor a directory: " + shown);
       }
     }
     return true;
   }
 
   std::vector<fs::path> skipped_;
+  NameRules rules_;
   FileVisitor onFile_;
   std::string* reason_ = nullptr;
   std::vector<std::string> directories_;
@@ -372,7 +601,7 @@ std::string FileTooLarge(const std::string& name) {
 }  // namespace
 
 bool PlanTree(const std::string& root, const std::string& skip, TreePlan* plan,
-              std::string* reason) {
+              std::string* reason, const NameRules& rules) {
   *plan = TreePlan();
   fs::path base;
   if (!TreeBase(root, &base, reason)) return false;
@@ -380,7 +609,7 @@ bool PlanTree(const std::string& root, const std::string& skip, TreePlan* plan,
   std::vector<fs::path> skipped;
   if (!skip.empty()) skipped.push_back(fs::weakly_canonical(skip, error));
   int64_t sectionLength = 0;
-  TreeWalk walk(skipped, [&](const TreeWalk::Found& found) {
+  TreeWalk walk(skipped, rules, [&](const TreeWalk::Found& found) {
     const std::string& name = found.name;
     const fs::path path = found.Path();
     const uintmax_t size = fs::file_size(path, error);
@@ -424,6 +653,8 @@ class ArchiveSink {
   ~ArchiveSink() { Close(); }
 
   bool ok() const { return ok_; }
+  // Why writing failed: the system's word for it.
+  const char* error() const { return strerror(error_); }
 
   void Put(const void* data, size_t size) {
     const char* bytes = static_cast<const char*>(data);
@@ -453,7 +684,7 @@ class ArchiveSink {
         } else if (errno != EINTR) {
           if (remaining != size || (errno != EXDEV && errno != EINVAL && errno != ENOSYS &&
                                     errno != EOPNOTSUPP)) {
-            ok_ = false;
+            Fail();
             return false;
           }
           copyInKernel_ = false;  // not between these file systems
@@ -482,9 +713,11 @@ class ArchiveSink {
     WriteLe32(header, count);
     WriteLe32(header + 4, sectionLength);
 #ifdef _WIN32
-    ok_ = ok_ && fseek(file_, 0, SEEK_SET) == 0 && fwrite(header, 1, sizeof header, file_) == sizeof header;
+    if (ok_ && (fseek(file_, 0, SEEK_SET) != 0 || fwrite(header, 1, sizeof header, file_) != sizeof header)) {
+      Fail();
+    }
 #else
-    ok_ = ok_ && pwrite(fd_, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header);
+    if (ok_ && pwrite(fd_, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) Fail();
 #endif
     return Close() && ok_;
   }
@@ -501,16 +734,25 @@ class ArchiveSink {
   }
 
  private:
+  void Fail() {
+    if (ok_) error_ = errno;
+    ok_ = false;
+  }
+
   void Flush() {
     size_t done = 0;
     while (ok_ && done < used_) {
 #ifdef _WIN32
       const size_t put = fwrite(&buffer_[done], 1, used_ - done, file_);
-      if (put == 0) ok_ = false;
+      if (put == 0) Fail();
 #else
       const ssize_t put = write(fd_, &buffer_[done], used_ - done);
       if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) ok_ = false;
+      if (put < 0) Fail();
+      if (put == 0) {
+        errno = ENOSPC;
+        Fail();
+      }
 #endif
       if (ok_) done += static_cast<size_t>(put);
     }
@@ -519,10 +761,10 @@ class ArchiveSink {
 
   bool Close() {
 #ifdef _WIN32
-    if (file_ != nullptr && fclose(file_) != 0) ok_ = false;
+    if (file_ != nullptr && fclose(file_) != 0) Fail();
     file_ = nullptr;
 #else
-    if (fd_ >= 0 && close(fd_) != 0) ok_ = false;
+    if (fd_ >= 0 && close(fd_) != 0) Fail();
     fd_ = -1;
 #endif
     return ok_;
@@ -532,6 +774,7 @@ class ArchiveSink {
   std::vector<char> buffer_;
   size_t used_ = 0;
   bool ok_ = false;
+  int error_ = 0;
   bool copyInKernel_ = true;
 #ifdef _WIN32
   FILE* file_ = nullptr;
@@ -571,7 +814,7 @@ int OpenSource(const TreeWalk::Found& found, int64_t* size) {
 }  // namespace
 
 bool CreateArchive(const std::string& out, const std::string& root, CreateCounts* counts,
-                   std::string* reason) {
+                   std::string* reason, const NameRules& rules) {
   *counts = CreateCounts();
   fs::path base;
   if (!TreeBase(root, &base, reason)) return false;
@@ -580,18 +823,24 @@ bool CreateArchive(const std::string& out, const std::string& root, CreateCounts
   // Neither the archive nor its unfinished copy is part of what it packs.
   std::vector<fs::path> skipped = {fs::weakly_canonical(out, error),
                                    fs::weakly_canonical(partial, error)};
+  // Every name judged before a byte is written: a refused tree leaves no
+  // trace, and a provider learns of all that is wrong with its names
+  // without waiting for the contents to be copied. Names only: the
+  // enumeration tells the types, and nothing per file is asked.
+  TreeWalk names(skipped, rules, [](const TreeWalk::Found&) { return true; });
+  if (!names.Walk(base, reason)) return false;
   bool ok;
   {
     ArchiveSink sink(partial);
     if (!sink.ok()) {
-      *reason = "cannot create " + partial;
+      *reason = "cannot create " + partial + ": " + strerror(errno);
       return false;
     }
     const unsigned char placeholder[kArchiveHeaderSize] = {};
     sink.Put(placeholder, sizeof placeholder);
     int64_t sectionLength = 0;
     int32_t fileCount = 0;
-    TreeWalk walk(skipped, [&](const TreeWalk::Found& found) {
+    TreeWalk walk(skipped, rules, [&](const TreeWalk::Found& found) {
       const std::string& name = found.name;
       int64_t size = 0;
       const int source = OpenSource(found, &size);
@@ -618,7 +867,7 @@ bool CreateArchive(const std::string& out, const std::string& root, CreateCounts
       CloseSource(source);
       if (!copied) {
         *reason = sink.ok() ? "file changed or unreadable while packing: " + found.Path().string()
-                            : "cannot write " + partial;
+                            : "cannot write " + partial + ": " + sink.error();
         return false;
       }
       sectionLength += kEntryHeaderSize + size;
@@ -634,7 +883,7 @@ bool CreateArchive(const std::string& out, const std::string& root, CreateCounts
         sink.Put(record.data(), record.size());
       }
       if (!sink.Finish(fileCount, static_cast<int32_t>(sectionLength))) {
-        *reason = "cannot write " + partial;
+        *reason = "cannot write " + partial + ": " + sink.error();
         ok = false;
       }
       counts->directories = walk.directories().size();

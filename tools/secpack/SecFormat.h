@@ -1,17 +1,26 @@
 // The provider's side of the package archive: writing a well-formed
 // "data.sec" from a directory tree, and checking an archive against every
 // rule of the format and the reader's name policy. This parser is separate
-// from the installer's reader on purpose: it reads the whole archive and
-// checks what the reader merely relies on.
+// from the installer's reader on purpose: it checks what the reader merely
+// relies on, and what Windows would make of the names.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "tools/secpack/CodePage.h"
+
 namespace secpack {
+
+// How names are stored: in the customer's Windows code page, or, without
+// one, in printable ASCII only, which every code page spells alike.
+struct NameRules {
+  const CodePageTable* codePage = nullptr;
+};
 
 struct FileEntry {
   std::string name;     // archive name, '\' separators
@@ -33,12 +42,52 @@ struct ListedFile {
 struct Listing {
   std::vector<std::string> directories;
   std::vector<ListedFile> files;
+  // The program the installer starts: "Setup.exe" at the top, found in any
+  // case as Windows would ("" when there is none), and what it is
+  // ("Windows executable, x86", or why it is not one).
+  std::string setupProgram;
+  std::string setupKind;
+  bool setupIsExecutable = false;
+};
+
+// An archive's bytes, read where the checker asks.
+class ArchiveSource {
+ public:
+  virtual ~ArchiveSource() = default;
+  virtual uint64_t Size() const = 0;
+  // Exactly size bytes at offset; false when they cannot be read.
+  virtual bool ReadAt(uint64_t offset, void* into, size_t size) = 0;
+};
+
+// An archive file, read a block at a time: what is held does not grow with
+// the archive, whose contents are never read.
+class ArchiveFile : public ArchiveSource {
+ public:
+  static constexpr size_t kBlockSize = 64 * 1024;
+  explicit ArchiveFile(const std::string& path);
+  // False, with the reason in error(), when it could not be opened.
+  bool ok() const { return ok_; }
+  const std::string& error() const { return error_; }
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, void* into, size_t size) override;
+
+ private:
+  bool Fill(uint64_t offset, char* into, size_t size);
+  std::ifstream in_;
+  bool ok_ = false;
+  std::string error_;
+  uint64_t size_ = 0;
+  std::vector<char> block_;
+  uint64_t blockStart_ = 0;
+  size_t blockLength_ = 0;
 };
 
 // True when the archive keeps every rule; otherwise false and the first
 // broken rule in reason. The listing holds what was read up to there.
-bool VerifyArchive(const unsigned char* data, size_t size, Listing* listing,
+bool VerifyArchive(ArchiveSource& source, const NameRules& rules, Listing* listing,
                    std::string* reason);
+bool VerifyArchive(const unsigned char* data, size_t size, Listing* listing,
+                   std::string* reason, const NameRules& rules = NameRules());
 
 // What "secpack create" packs: the directories, parents first, and the
 // files, both in name order, with archive names and native sources.
@@ -51,9 +100,11 @@ struct TreePlan {
 
 // Plans the archive of the tree below root; skip (if not empty) is a native
 // path left out (the archive being written). False, with the reason, when
-// the tree holds something the reader would refuse or cannot store.
+// the tree holds something the reader would refuse, Windows would not
+// store as named, or the format cannot store. The tree's names are UTF-8;
+// the archive's are converted to the rules' code page.
 bool PlanTree(const std::string& root, const std::string& skip, TreePlan* plan,
-              std::string* reason);
+              std::string* reason, const NameRules& rules = NameRules());
 
 struct CreateCounts {
   size_t directories = 0;
@@ -64,9 +115,10 @@ struct CreateCounts {
 // gives, streaming: one directory's names at a time and the table's names
 // are all it keeps, whatever the number of files. Written through a
 // temporary file that takes out's place only when complete; out itself and
-// that file are left out of the tree. False, with the reason, as PlanTree,
-// or when a file changes or cannot be read while it is packed.
+// that file are left out of the tree. The tree's names are checked before
+// anything is written. False, with the reason, as PlanTree, or when a file
+// changes or cannot be read while it is packed.
 bool CreateArchive(const std::string& out, const std::string& root, CreateCounts* counts,
-                   std::string* reason);
+                   std::string* reason, const NameRules& rules = NameRules());
 
 }  // namespace secpack
