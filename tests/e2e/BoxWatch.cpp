@@ -6,21 +6,20 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "tests/support/Win32Windows.h"
+
 namespace {
 
 const int kMaxBoxes = 16;
 HWND seen[kMaxBoxes];
 int seenCount = 0;
 
-BOOL CALLBACK Match(HWND window, LPARAM found) {
-  char name[16] = "";
-  GetClassNameA(window, name, sizeof name);
-  if (lstrcmpA(name, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+bool New(HWND box) {
+  if (!IsWindowVisible(box)) return false;
   for (int i = 0; i < seenCount; ++i) {
-    if (seen[i] == window) return TRUE;
+    if (seen[i] == box) return false;
   }
-  *reinterpret_cast<HWND*>(found) = window;
-  return FALSE;
+  return true;
 }
 
 }  // namespace
@@ -33,18 +32,14 @@ int main(int argc, char** argv) {
   const DWORD duration = static_cast<DWORD>(atol(argv[1]));
   const DWORD start = GetTickCount();
   while (GetTickCount() - start < duration) {
-    HWND box = nullptr;
-    EnumWindows(Match, reinterpret_cast<LPARAM>(&box));
+    HWND box = testing_support::TopLevelWindow("#32770", nullptr, New);
     if (box == nullptr) {
       Sleep(50);
       continue;
     }
     // Its text is set while it is being set up.
     char caption[256] = "", text[512] = "";
-    for (int i = 0; i < 40 && text[0] == '\0'; ++i) {
-      Sleep(50);
-      GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-    }
+    testing_support::WaitFor([&] { return GetDlgItemTextA(box, 0xFFFF, text, sizeof text) > 0; }, 2000);
     GetWindowTextA(box, caption, sizeof caption);
     printf("%s|%s\n", caption, text);
     fflush(stdout);

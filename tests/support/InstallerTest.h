@@ -12,13 +12,12 @@
 #include "platform/testing/HeadlessToolkit.h"
 #include "tests/support/TestDrive.h"
 
-// Also a plain object for the sweeps, which need a fresh one per run.
+// Also a plain object for the sweeps, which need a fresh one per run. Not
+// copyable, as its drive is not.
 class InstallerHarness {
  public:
   InstallerHarness();
   ~InstallerHarness();
-  InstallerHarness(const InstallerHarness&) = delete;
-  InstallerHarness& operator=(const InstallerHarness&) = delete;
 
   // The extraction directory "c:\ZUV_tmp" as a host path: inside the test
   // drive natively, the prefix's real one under Wine.

@@ -17,26 +17,18 @@
 #include "platform/Win32Os.h"
 #include "platform/Win32Toolkit.h"
 #include "tests/support/InstallerTest.h"
-#include "tests/support/Win32Text.h"
+#include "tests/support/Win32Windows.h"
 
 namespace {
 
-std::string ClassOf(HWND window) {
-  char name[64] = "";
-  GetClassNameA(window, name, sizeof name);
-  return name;
-}
+using testing_support::ClassOf;
 
 // A top-level window of this process by class: other programs of the
 // prefix (an Install.exe of another test) have windows of the same class.
 HWND OwnWindow(const char* windowClass) {
-  for (HWND window = FindWindowExA(nullptr, nullptr, windowClass, nullptr); window != nullptr;
-       window = FindWindowExA(nullptr, window, windowClass, nullptr)) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == GetCurrentProcessId()) return window;
-  }
-  return nullptr;
+  return testing_support::TopLevelWindow(windowClass, nullptr, [](HWND window) {
+    return testing_support::ProcessOf(window) == GetCurrentProcessId();
+  });
 }
 
 RECT ClientRect(HWND control) {  // in the parent's client coordinates
@@ -132,6 +124,22 @@ class RealWindow : public InstallerTest {
     return FindWindowExA(form, nullptr, windowClass, text);
   }
 
+  // The three controls; false, with a failure, when one is missing.
+  struct Controls {
+    HWND bevel = nullptr, label = nullptr, button = nullptr;
+  };
+  bool FindControls(Controls* controls) const {
+    for (HWND child = GetWindow(form, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+      if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ETCHEDFRAME) controls->bevel = child;
+    }
+    controls->label = Control("Static", "USB ADSL Modem Installer");
+    controls->button = Control("Button", "Setup Now");
+    EXPECT_NE(nullptr, controls->bevel);
+    EXPECT_NE(nullptr, controls->label);
+    EXPECT_NE(nullptr, controls->button);
+    return controls->bevel != nullptr && controls->label != nullptr && controls->button != nullptr;
+  }
+
   HWND form = nullptr;
   HWND taskBar = nullptr;
 
@@ -190,15 +198,9 @@ TEST_F(RealWindow, TaskBarEntryCarriesTheApplicationTitleAndOwnsTheWindow) {
 
 TEST_F(RealWindow, ControlsHaveTheirPlacesCaptionsStylesAndFonts) {
   Run([&] {
-    HWND bevel = nullptr;
-    for (HWND child = GetWindow(form, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
-      if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ETCHEDFRAME) bevel = child;
-    }
-    HWND label = Control("Static", "USB ADSL Modem Installer");
-    HWND button = Control("Button", "Setup Now");
-    ASSERT_NE(nullptr, bevel);
-    ASSERT_NE(nullptr, label);
-    ASSERT_NE(nullptr, button);
+    Controls controls;
+    if (!FindControls(&controls)) return;
+    const auto [bevel, label, button] = controls;
 
     const RECT bevelRect = ClientRect(bevel);
     EXPECT_EQ((std::vector<LONG>{56, 17, 201, 33}),
@@ -271,12 +273,9 @@ TEST_F(RealWindow, TextScalesWithTheDpiAndTheBoldLabelStaysInsideTheBevel) {
   const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
   ReleaseDC(nullptr, screen);
   Run([&] {
-    HWND bevel = FindWindowExA(form, nullptr, "Static", "");
-    HWND label = Control("Static", "USB ADSL Modem Installer");
-    HWND button = Control("Button", "Setup Now");
-    ASSERT_NE(nullptr, bevel);
-    ASSERT_NE(nullptr, label);
-    ASSERT_NE(nullptr, button);
+    Controls controls;
+    if (!FindControls(&controls)) return;
+    const auto [bevel, label, button] = controls;
     const Realised labelFont = RealisedFontOf(label);
     const Realised buttonFont = RealisedFontOf(button);
     EXPECT_GE(labelFont.metrics.tmWeight, FW_BOLD);
