@@ -18,7 +18,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 # shellcheck source=scripts/wine-lib.sh
-source scripts/wine-lib.sh
+source scripts/wine-lib.sh  # and with it tests/support/check.sh: its waits, the stand-in's record
 
 t0=$(date +%s.%N)
 say() {
@@ -81,7 +81,6 @@ frames=managed
 [ -n "${DISPLAY:-}" ] || frames=frames
 wine_prefix_make "$work/pfx" "$frames" fonts
 drive_c="$WINEPREFIX/drive_c"
-log="$drive_c/standin-log.txt"
 
 if [ -z "${DISPLAY:-}" ]; then
   at_stage "starting a virtual display" "check that Xvfb starts: Xvfb :99"
@@ -101,8 +100,9 @@ say "starting Install.exe in $start, beside data.sec"
 (cd "$start" && "$ADSL_WINE" Install.exe >"$work/wine.log" 2>&1; echo $? >"$work/rc") &
 
 title="^$INSTALLER_TITLE\$"
-window=$(installer_window_wait 60 || true)
-[ -n "$window" ] || { say "the window did not appear within 60 s"; exit 1; }
+locate=$build/tests/e2e/e2e_locate.exe
+window=$(installer_window_wait 60) || { say "the window did not appear within 60 s"; exit 1; }
+wait_until 30 installer_ready "$locate" || { say "the window did not become ready for a click within 30 s"; exit 1; }
 say "the window \"USB ADSL Modem Installer\" is up"
 
 if [ -n "$interactive" ]; then
@@ -110,10 +110,9 @@ if [ -n "$interactive" ]; then
 else
   at_stage "pressing \"Setup Now\"" "look at the window in build/demo/window.png"
   mkdir -p "$shots"
-  sleep 0.5
   import -window "$window" "$shots/window.png"
   say "screenshot of the window: build/demo/window.png"
-  installer_click_setup_now "$build/tests/e2e/e2e_locate.exe" ||
+  installer_click_setup_now "$locate" ||
     { say "\"Setup Now\" was not found in the window"; exit 1; }
   say "pressed \"Setup Now\""
 fi
@@ -128,26 +127,27 @@ follow() {
     shown=
     say "the window is hidden: the installer is at work"
   fi
-  if [ -z "$unpacked" ] && [ -s "$log" ]; then
+  if [ -z "$unpacked" ] && standin_logged ran; then
     unpacked=yes
     say "c:\\ZUV_tmp holds the unpacked package:"
     (cd "$drive_c/ZUV_tmp" && find . -mindepth 1 | sort | sed 's|^\./|      |; s|/|\\|g')
   fi
-  if [ -z "$launched" ] && grep -q '^current directory' "$log" 2>/dev/null; then
+  if [ -z "$launched" ] && standin_line 'current directory:' >/dev/null; then
     launched=yes
     say "the setup program (the stand-in) started; it recorded:"
-    sed -n '2,3{s/^/      /;s/\r$//;p}' "$log"
+    echo "      $(standin_line 'command line:')"
+    echo "      $(standin_line 'current directory:')"
     say "the installer pauses 30 s, then probes for \\\\.\\ADSLUSB every 2 s"
   fi
-  if [ -z "$device" ] && grep -q '^device' "$log" 2>/dev/null; then
+  if [ -z "$device" ] && standin_line device >/dev/null; then
     device=yes
-    if grep -q '^device made' "$log"; then
+    if standin_logged 'device made'; then
       say "the stand-in made the device \\\\.\\ADSLUSB, as a loaded driver would"
     else
-      say "the stand-in could not make the device: $(sed -n 's/\r$//; /^device/p' "$log")"
+      say "the stand-in could not make the device: $(standin_line device)"
     fi
   fi
-  if [ -z "$ended" ] && grep -q '^ended' "$log" 2>/dev/null; then
+  if [ -z "$ended" ] && standin_logged ended; then
     ended=yes
     say "the setup program ended"
   fi
@@ -156,18 +156,19 @@ follow() {
     say "the installer found the device and removed c:\\ZUV_tmp"
   fi
 }
+# Until Install.exe has ended: about 35 s after the click; a user may take
+# a while to press it.
+followed_to_the_end() { follow; [ -e "$work/rc" ]; }
 at_stage "following the installer's run" "run bash tests/e2e/run.sh $build typical, which checks each step"
-while [ ! -e "$work/rc" ]; do
-  follow
-  sleep 0.1
-done
+limit=120
+[ -z "$interactive" ] || limit=3600
+wait_until "$limit" followed_to_the_end || { say "Install.exe still runs after $limit s"; exit 1; }
 follow
 
 code=$(cat "$work/rc")
 [ -n "$shown" ] && say "the window was closed before \"Setup Now\""
 say "Install.exe exited with code $code"
-launches=$(grep -c '^ran' "$log" 2>/dev/null || true)
-say "the setup program was launched ${launches:-0} time(s)"
+say "the setup program was launched $(standin_launches) time(s)"
 if [ -e "$drive_c/ZUV_tmp" ]; then
   say "c:\\ZUV_tmp is still there"
   exit 1

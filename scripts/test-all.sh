@@ -95,7 +95,7 @@ else
   # ctest's emulator would refuse every 32-bit program here: the checks that
   # run none.
   step "check the 32-bit Install.exe without running it (size, imports, entry point)"
-  sh tests/app/check-install-exe.sh build/windows/app/Install.exe \
+  bash tests/app/check-install-exe.sh build/windows/app/Install.exe \
     "$(sed -n 's/^CMAKE_OBJDUMP:FILEPATH=//p' build/windows/CMakeCache.txt)" build/windows/app/Install.map
 fi
 step "test windows64 (Wine, 64-bit prefix)"

@@ -11,6 +11,8 @@
 # or win64: 64-bit programs, and the 32-bit program under WOW64).
 
 wine_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=tests/support/check.sh
+source "$wine_lib_dir/../tests/support/check.sh"
 
 # ---- Which build and which loader
 #
@@ -188,8 +190,7 @@ wine_server_persist() {
 xvfb_start() {
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$1/display" >/dev/null 2>&1 &
   XVFB_PID=$!
-  for _ in $(seq 300); do [ -s "$1/display" ] && break; sleep 0.1; done
-  [ -s "$1/display" ] || { echo "Xvfb did not start within 30 s" >&2; return 1; }
+  wait_until 30 test -s "$1/display" || { echo "Xvfb did not start within 30 s" >&2; return 1; }
   DISPLAY=":$(head -n1 "$1/display")"
   export DISPLAY XVFB_PID
 }
@@ -204,15 +205,22 @@ xvfb_stop() {
 # The installer's window, as X sees it.
 INSTALLER_TITLE='USB ADSL Modem Installer'
 
-# installer_window_wait [SECONDS]: waits for a visible installer window
-# and prints its X window id (the newest, when there are several).
-installer_window_wait() {
-  timeout "${1:-60}" xdotool search --sync --onlyvisible --name "^$INSTALLER_TITLE\$" 2>/dev/null | tail -n1
+# The X window id of a visible installer window (the newest, when there
+# are several); fails while there is none.
+installer_window_shown() {
+  xdotool search --onlyvisible --name "^$INSTALLER_TITLE\$" 2>/dev/null | tail -n1 | grep .
 }
+# installer_window_wait [SECONDS]: waits for one and prints its id.
+installer_window_wait() { wait_until "${1:-60}" installer_window_shown; }
+
+# installer_ready LOCATE_EXE: whether the visible installer window would
+# take a click now, as the window itself tells LOCATE_EXE (the build's
+# e2e_locate.exe): "Setup Now" is there, everything is painted and the
+# window's thread answers. Shown on the display is not yet that far.
+installer_ready() { wine_chosen && "$ADSL_WINE" "$1" "$INSTALLER_TITLE" "Setup Now" >/dev/null 2>&1; }
 
 # installer_click_setup_now LOCATE_EXE: clicks the middle of "Setup Now"
-# where the window itself says the button is (LOCATE_EXE is the build's
-# e2e_locate.exe), as a user's mouse would.
+# where the window itself says the button is, as a user's mouse would.
 installer_click_setup_now() {
   local where
   wine_chosen

@@ -10,7 +10,7 @@ set -uo pipefail
 
 tests=$1
 # shellcheck source=scripts/wine-lib.sh
-source "$(dirname "$0")/../../scripts/wine-lib.sh"
+source "$(dirname "$0")/../../scripts/wine-lib.sh"  # and with it check (tests/support/check.sh)
 work=$(mktemp -d "${TMPDIR:-/tmp}/adsl-dpi-XXXXXX")
 unset DISPLAY WINESERVER
 wine_choose
@@ -18,25 +18,27 @@ trap 'wine_server_restart; rm -rf "$work"' EXIT
 
 wine_prefix_make "$work/pfx" null
 
-failed=0
+# text_scales FACES DPI: the test at the prefix's DPI, which shows what it
+# measured (and, failing, why).
+# shellcheck disable=SC2317  # called through check
+text_scales() {
+  local status=0 label_face=
+  # Where the bitmap face exists at the described size, nothing changes.
+  [ "$1/$2" = wine/96 ] && label_face="MS Sans Serif"
+  INSTALLER_LABEL_FACE=$label_face "$ADSL_WINE" "$tests" \
+    --gtest_filter='RealWindow.TextScalesWithTheDpi*' >"$work/out.txt" 2>&1 </dev/null || status=1
+  tr -d '\r' <"$work/out.txt" | grep -m1 '^dpi ' | sed 's/^/    /'
+  [ "$status" = 0 ] || tr -d '\r' <"$work/out.txt" | grep -B2 -A6 'Failure'
+  return "$status"
+}
+
 for faces in plain wine; do
   if [ "$faces" = wine ]; then
     cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
   fi
   for dpi in 96 144 192; do
     wine_set_dpi "$dpi"
-    # Where the bitmap face exists at the described size, nothing changes.
-    label_face=
-    [ "$faces/$dpi" = wine/96 ] && label_face="MS Sans Serif"
-    if INSTALLER_LABEL_FACE=$label_face "$ADSL_WINE" "$tests" \
-        --gtest_filter='RealWindow.TextScalesWithTheDpi*' >"$work/out.txt" 2>&1 </dev/null; then
-      result=ok
-    else
-      result=FAIL
-      failed=$((failed + 1))
-    fi
-    echo "$result $faces fonts, $(tr -d '\r' <"$work/out.txt" | grep -m1 '^dpi ' || echo "dpi $dpi")"
-    [ "$result" = ok ] || tr -d '\r' <"$work/out.txt" | grep -B2 -A6 'Failure'
+    check "$faces fonts at $dpi DPI" text_scales "$faces" "$dpi"
   done
 done
-exit $((failed > 0))
+exit $((checks_failed > 0))

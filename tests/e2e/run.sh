@@ -56,14 +56,9 @@ since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
 # True when a <= x <= b (decimals).
 between() { awk -v x="$1" -v a="$2" -v b="$3" 'BEGIN { exit !(x >= a && x <= b) }'; }
 
-# ---- one case, run in a subshell; prints its checks, exits 1 on a failure
+# ---- one case, run in a subshell; prints its checks (check, from
+# tests/support/check.sh, which wine-lib.sh sources), exits 1 on a failure
 
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then echo "  ok    $what"; else echo "  FAIL  $what"; failures=$((failures + 1)); fi
-}
 note() { echo "  [$(since "$t_start")s] $*"; }
 
 setup_case() {
@@ -74,7 +69,6 @@ setup_case() {
   wine_prefix_copy "$work/template" "$dir/pfx"
   drive_c=$WINEPREFIX/drive_c
   start=$drive_c/start
-  log=$drive_c/standin-log.txt
   mkdir -p "$start"
   cp "$install_exe" "$start/Install.exe"
   trap teardown_case EXIT
@@ -120,11 +114,11 @@ start_other_installer() {  # start_other_installer DIR TAG
   wait_window
 }
 
-# Waits for a visible installer window: the newest one, the others being
-# hidden by then.
+# Waits for a visible installer window (the newest one, the others being
+# hidden by then) until it would take a click.
 wait_window() {
-  window=$(installer_window_wait 60)
-  [ -n "$window" ] || { note "the window did not appear"; exit 1; }
+  window=$(installer_window_wait 60) || { note "the window did not appear"; exit 1; }
+  wait_until 30 installer_ready "$locate" || { note "the window never became ready for a click"; exit 1; }
   note "window up"
 }
 
@@ -135,29 +129,18 @@ wait_boxes() { wait "$watcher"; note "message boxes seen: $(wc -l <"$dir/boxes.t
 boxes_are() { [ "$(tr -d '\r' <"$dir/boxes.txt")" = "$1" ]; }
 
 running() { [ ! -e "$dir/rc" ]; }
+ended() { [ -e "$dir/rc" ]; }
+other_ended() { [ -e "$dir/rc.$1" ]; }  # other_ended TAG
 other_ended_with() { [ "$(cat "$dir/rc.$1" 2>/dev/null)" = "$2" ]; }  # other_ended_with TAG CODE
-wait_other() {  # wait_other TAG SECONDS
-  for _ in $(seq $(($2 * 10))); do [ -e "$dir/rc.$1" ] && return 0; sleep 0.1; done
-  return 1
-}
 ended_note() {  # ended_note SINCE_WHAT_TIME WHAT
   if running; then note "installer still running"; else note "installer ended, $(since "$1") s after $2"; fi
 }
 exit_code() { cat "$dir/rc" 2>/dev/null; }
-# Waits up to SECONDS for the installer to end; true when it did.
-wait_exit() {
-  local deadline
-  deadline=$(awk -v t="$(now)" -v s="$1" 'BEGIN { printf "%.2f", t + s }')
-  while running; do
-    between "$(now)" 0 "$deadline" || return 1
-    sleep 0.05
-  done
-}
-# Sleeps until SECONDS after the click.
+# Sleeps until SECONDS after the click: the installer's own times are what
+# the cases check there.
 sleep_until() { local left; left=$(awk -v a="$(since "$t_click")" -v b="$1" 'BEGIN { d = b - a; print (d > 0 ? d : 0) }'); sleep "$left"; }
 
 click_setup_now() {
-  sleep 0.3
   installer_click_setup_now "$locate" || { note "\"Setup Now\" not found in the window"; exit 1; }
   t_click=$(now)
   note "Setup Now pressed"
@@ -170,12 +153,7 @@ hidden() {
 # The driver is loaded: "\\.\ADSLUSB" can now be opened.
 plug_device() { ln -s /dev/null "$WINEPREFIX/dosdevices/adslusb"; t_device=$(now); note "device made"; }
 close_handler_ran() { grep -q 'spy_enter_message.*"USB ADSL Modem.*WM_CLOSE' "$dir/wine.log"; }
-launches() { grep -c '^ran' 2>/dev/null <"$log" || true; }
-logged() { tr -d '\r' 2>/dev/null <"$log" | grep -qiFx "$1"; }
-wait_logged() {  # wait_logged LINE SECONDS
-  for _ in $(seq $(($2 * 10))); do logged "$1" && return 0; sleep 0.1; done
-  return 1
-}
+launched() { [ "$(standin_launches)" = "$1" ]; }  # launched TIMES: the stand-in started so often
 gone() { [ ! -e "$1" ]; }
 same_tree() { diff -r "$1" "$2" >/dev/null; }
 only_holds() {  # only_holds DIR NAME: DIR holds exactly the one file NAME
@@ -191,21 +169,21 @@ case_typical() {
   make_package 'device=0'
   start_installer
   click_setup_now
-  check "the stand-in ran and ended" wait_logged ended 20
+  check "the stand-in ran and ended" wait_until 20 standin_logged ended
   check "c:\\ZUV_tmp holds the package" same_tree "$dir/package" "$drive_c/ZUV_tmp"
-  check "the setup program was launched once" [ "$(launches)" = 1 ]
-  check "... as c:\\ZUV_tmp\\Setup.exe" logged 'command line: c:\ZUV_tmp\Setup.exe'
-  check "... with c:\\ZUV_tmp current" logged 'current directory: c:\ZUV_tmp'
+  check "the setup program was launched once" launched 1
+  check "... as c:\\ZUV_tmp\\Setup.exe" standin_logged 'command line: c:\ZUV_tmp\Setup.exe'
+  check "... with c:\\ZUV_tmp current" standin_logged 'current directory: c:\ZUV_tmp'
   sleep_until 35  # the watch began about 30 s after the click; ticks every 2 s
   check "35 s after the click the installer still runs" running
   check "... hidden" hidden
   plug_device
-  check "it ends within 3 s after the device appears" wait_exit 3
+  check "it ends within 3 s after the device appears" wait_until 3 ended
   ended_note "$t_device" "the device appeared"
   check "... with exit code 0" [ "$(exit_code)" = 0 ]
   check "c:\\ZUV_tmp is gone" gone "$drive_c/ZUV_tmp"
   check "the close handler did not run" eval '! close_handler_ran'
-  check "the setup program was still launched only once" [ "$(launches)" = 1 ]
+  check "the setup program was still launched only once" launched 1
 }
 
 # The driver was there before the watch began: the first tick, 2000 ms
@@ -215,11 +193,11 @@ case_device_before_watch() {
   make_package ''
   start_installer
   click_setup_now
-  check "the stand-in made the device" wait_logged 'device made' 15
-  check "... and ended" wait_logged ended 5
+  check "the stand-in made the device" wait_until 15 standin_logged 'device made'
+  check "... and ended" wait_until 5 standin_logged ended
   sleep_until 29
   check "29 s after the click the installer still pauses" running
-  check "it ends by 36 s after the click" wait_exit 7
+  check "it ends by 36 s after the click" wait_until 7 ended
   local took
   took=$(since "$t_click")
   ended_note "$t_click" "the click"
@@ -240,7 +218,7 @@ case_missing_archive() {
   wait_boxes
   check "one message box: \"Install\" / the not-found message" \
     boxes_are "Install|data.sec file not found, please contact your ISP"
-  check "nothing was launched" gone "$log"
+  check "nothing was launched" launched 0
   check "no c:\\ZUV_tmp" gone "$drive_c/ZUV_tmp"
   check "the installer still runs" running
   check "... hidden" hidden
@@ -248,13 +226,13 @@ case_missing_archive() {
   mkdir -p "$drive_c/later" && mv "$start/data.sec" "$drive_c/later/data.sec"
   start_other_installer "$drive_c/later" later
   click_setup_now
-  check "a later run with the archive launches its setup" wait_logged ran 20
+  check "a later run with the archive launches its setup" wait_until 20 standin_logged ran
   check "... from its own package" same_tree "$dir/package" "$drive_c/ZUV_tmp"
   plug_device
-  check "the first watch ends with the device, within 3 s" wait_exit 3
+  check "the first watch ends with the device, within 3 s" wait_until 3 ended
   check "... with exit code 0" [ "$(exit_code)" = 0 ]
   check "... leaving the later run's package" same_tree "$dir/package" "$drive_c/ZUV_tmp"
-  check "the later run ends by 36 s after its click" wait_other later 36
+  check "the later run ends by 36 s after its click" wait_until 36 other_ended later
   check "... with exit code 0, its package gone" eval "other_ended_with later 0 && gone '$drive_c/ZUV_tmp'"
 }
 
@@ -264,17 +242,16 @@ case_close_before_setup() {
   cp "$package/Setup.exe" "$drive_c/ZUV_tmp/Setup.exe"
   echo left >"$drive_c/ZUV_tmp/drivers/x86/adslusb.sys"
   start_installer
-  sleep 0.3
   xdotool mousemove --window "$window" 30 60 click 1 key alt+F4
   local t_close
   t_close=$(now)
   note "Alt+F4 pressed"
-  check "the installer ends within 5 s" wait_exit 5
+  check "the installer ends within 5 s" wait_until 5 ended
   ended_note "$t_close" "Alt+F4"
   check "... with exit code 0" [ "$(exit_code)" = 0 ]
   check "c:\\ZUV_tmp is gone" gone "$drive_c/ZUV_tmp"
   check "the close handler ran" close_handler_ran
-  check "nothing was launched" gone "$log"
+  check "nothing was launched" launched 0
 }
 
 # A setup program still running from c:\ZUV_tmp when the driver loads
@@ -284,12 +261,12 @@ case_setup_still_running() {
   make_package $'delay=1000\r\nlinger=60000\r\n'
   start_installer
   click_setup_now
-  check "the stand-in made the device" wait_logged 'device made' 15
-  check "the installer ends by 36 s after the click" wait_exit 36
+  check "the stand-in made the device" wait_until 15 standin_logged 'device made'
+  check "the installer ends by 36 s after the click" wait_until 36 ended
   ended_note "$t_click" "the click"
   check "... with exit code 0" [ "$(exit_code)" = 0 ]
   check "c:\\ZUV_tmp holds only the running Setup.exe" only_holds "$drive_c/ZUV_tmp" Setup.exe
-  check "the stand-in still runs" eval '! logged ended'
+  check "the stand-in still runs" eval '! standin_logged ended'
 }
 
 # Started in a directory of 128 characters or more, which is not recorded:
@@ -303,7 +280,7 @@ case_long_start_directory() {
   make_package 'device=0'
   start_installer
   click_setup_now
-  check "the setup program was launched" wait_logged ran 20
+  check "the setup program was launched" wait_until 20 standin_logged ran
   check "c:\\ZUV_tmp holds the package, not the leftover" same_tree "$dir/package" "$drive_c/ZUV_tmp"
   # shellcheck disable=SC2016  # expanded by eval
   check "no message box was shown" eval '! grep -q "data.sec file not found" "$dir/wine.log"'
@@ -316,18 +293,8 @@ case_earlier_setup_still_running() {
   mkdir -p "$drive_c/ZUV_tmp"
   cp -a "$dir/package/." "$drive_c/ZUV_tmp/"
   (cd "$drive_c/ZUV_tmp" && "$ADSL_WINE" Setup.exe >/dev/null 2>&1) &
-  check "the earlier setup program runs" wait_logged ran 20
-  cp -a "$drive_c/ZUV_tmp" "$dir/held"
-  start_installer
-  watch_boxes 10
-  click_setup_now
-  check "the installer ends within 10 s" wait_exit 10
-  check "... with exit code 0" [ "$(exit_code)" = 0 ]
-  wait_boxes
-  check "one message box: c:\\ZUV_tmp is in use" boxes_are "Install|c:\\ZUV_tmp is in use by a setup \
-program that is still running. Finish it, then start the installer again."
-  check "every file of the running setup is still there" same_tree "$dir/held" "$drive_c/ZUV_tmp"
-  check "nothing more was launched" [ "$(launches)" = 1 ]
+  check "the earlier setup program runs" wait_until 20 standin_logged ran
+  refused_while_in_use
 }
 
 # A program that an earlier setup started still runs from a sub-folder,
@@ -339,19 +306,26 @@ case_setup_child_still_running() {
   cp -a "$dir/package/." "$drive_c/ZUV_tmp/"
   cp "$package/Setup.exe" "$drive_c/ZUV_tmp/drivers/helper.exe"
   printf '[standin]\r\ndevice=0\r\nlinger=60000\r\n' >"$drive_c/ZUV_tmp/drivers/standin.ini"
-  (cd "$drive_c" && wine 'c:\ZUV_tmp\drivers\helper.exe' >/dev/null 2>&1) &
-  check "the helper runs from c:\\ZUV_tmp\\drivers, c:\\ current" wait_logged "current directory: c:\\" 20
+  (cd "$drive_c" && "$ADSL_WINE" 'c:\ZUV_tmp\drivers\helper.exe' >/dev/null 2>&1) &
+  check "the helper runs from c:\\ZUV_tmp\\drivers, c:\\ current" wait_until 20 standin_logged "current directory: c:\\"
+  refused_while_in_use
+}
+
+# The rest of the two cases above, once a program runs from c:\ZUV_tmp:
+# "Setup Now" gets one message box saying so, the installer ends with 0,
+# none of the files go and nothing more is launched.
+refused_while_in_use() {
   cp -a "$drive_c/ZUV_tmp" "$dir/held"
   start_installer
   watch_boxes 10
   click_setup_now
-  check "the installer ends within 10 s" wait_exit 10
+  check "the installer ends within 10 s" wait_until 10 ended
   check "... with exit code 0" [ "$(exit_code)" = 0 ]
   wait_boxes
   check "one message box: c:\\ZUV_tmp is in use" boxes_are "Install|c:\\ZUV_tmp is in use by a setup \
 program that is still running. Finish it, then start the installer again."
   check "every file is still there" same_tree "$dir/held" "$drive_c/ZUV_tmp"
-  check "nothing was launched" [ "$(launches)" = 1 ]
+  check "nothing more was launched" launched 1
 }
 
 # A second installer while the first one's setup program runs: closing its
@@ -360,24 +334,24 @@ case_second_installer() {
   make_package $'device=0\r\nlinger=60000\r\n'
   start_installer
   click_setup_now
-  check "the first installer's setup runs" wait_logged ran 20
+  check "the first installer's setup runs" wait_until 20 standin_logged ran
   # Each from a folder of its own: the first one's program file is in use.
   mkdir -p "$drive_c/second" && cp "$start/data.sec" "$drive_c/second/"
   start_other_installer "$drive_c/second" closed
   xdotool mousemove --window "$window" 30 60 click 1 key alt+F4
-  check "a second installer closed at once ends" wait_other closed 10
+  check "a second installer closed at once ends" wait_until 10 other_ended closed
   check "... with exit code 0" other_ended_with closed 0
   check "... leaving the first's package whole" same_tree "$dir/package" "$drive_c/ZUV_tmp"
   start_other_installer "$drive_c/second" pressed
   watch_boxes 10
   click_setup_now
-  check "a second installer's Setup Now ends it within 10 s" wait_other pressed 10
+  check "a second installer's Setup Now ends it within 10 s" wait_until 10 other_ended pressed
   check "... with exit code 0" other_ended_with pressed 0
   wait_boxes
   check "... after one message box: another installation" boxes_are "Install|Another installation \
 is already under way. Wait until it has finished, then start the installer again."
   check "... leaving the first's package whole" same_tree "$dir/package" "$drive_c/ZUV_tmp"
-  check "... and nothing more launched" [ "$(launches)" = 1 ]
+  check "... and nothing more launched" launched 1
   check "the first installer still runs" running
 }
 
@@ -385,15 +359,16 @@ is already under way. Wait until it has finished, then start the installer again
 # centred and in sync with what is drawn, so a click in the middle of
 # "Setup Now" starts the install. icewm reports owned windows lower than
 # they are; the window must not take that report as its place.
+window_manager_runs() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 case_window_manager_click() {
   "$ADSL_WINE" reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1
   wine_server_restart
   icewm >/dev/null 2>&1 &
   local wm=$!
-  for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
+  wait_until 10 window_manager_runs || { note "icewm did not start"; exit 1; }
   make_package 'device=0'
+  # Shown under a window manager: framed, placed and mapped by it.
   start_installer
-  sleep 0.3
   # Managed: the X window is the client area, which starts below Wine's
   # frame and caption (4, 23) of the centred 320x215 window.
   local x y
@@ -403,7 +378,7 @@ case_window_manager_click() {
     [ "$x,$y" = "$(((1024 - 320) / 2 + 4)),$(((768 - 215) / 2 + 23))" ]
   installer_click_setup_now "$locate" || { note "\"Setup Now\" not found in the window"; exit 1; }
   note "clicked the middle of Setup Now"
-  check "the stand-in ran" wait_logged ended 20
+  check "the stand-in ran" wait_until 20 standin_logged ended
   check "... hidden" hidden
   kill "$wm" 2>/dev/null
 }
@@ -416,12 +391,12 @@ case_foreign_package() {
   start_installer
   watch_boxes 15
   click_setup_now
-  check "the installer ends within 15 s" wait_exit 15
+  check "the installer ends within 15 s" wait_until 15 ended
   check "... with exit code 0" [ "$(exit_code)" = 0 ]
   wait_boxes
   check "one message box: data.sec is not the package" boxes_are "Install|data.sec is not the \
 package this installer was made for, please contact your ISP"
-  check "nothing was launched" gone "$log"
+  check "nothing was launched" launched 0
   check "no c:\\ZUV_tmp" gone "$drive_c/ZUV_tmp"
 }
 
@@ -429,7 +404,7 @@ run_case() {
   name=$1
   setup_case
   "case_$name"
-  exit $((failures > 0))
+  exit $((checks_failed > 0))
 }
 
 # ---- the template prefix, then every case at once

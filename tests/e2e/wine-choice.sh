@@ -15,18 +15,12 @@ set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 # shellcheck source=scripts/wine-lib.sh
-source "$root/scripts/wine-lib.sh"
+source "$root/scripts/wine-lib.sh"  # and with it check (tests/support/check.sh)
 program64=$1
 work=$(mktemp -d "${TMPDIR:-/tmp}/adsl-choice-XXXXXX")
 unset WINEPREFIX WINESERVER DISPLAY ADSL_WINE_64ONLY ADSL_WINE_I386 ADSL_WINE
 trap '[ -z "${WINEPREFIX:-}" ] || wine_server_restart; rm -rf "$work"' EXIT
 
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then echo "  ok    $what"; else echo "  FAIL  $what"; failures=$((failures + 1)); fi
-}
 chose() {  # chose BITS PRESET LOADER
   [ "$ADSL_WINE_BITS $ADSL_WINDOWS_PRESET $ADSL_WINE" = "$1 $2 $3" ] ||
     { echo "    chose: $ADSL_WINE_BITS $ADSL_WINDOWS_PRESET $ADSL_WINE"; return 1; }
@@ -85,5 +79,5 @@ check "a 32-bit program is refused (exit 126) with the reason" refused "$work/x8
 check "nothing reached the i386 loader's commands" [ ! -e "$work/reached" ]
 [ ! -e "$work/reached" ] || sed 's/^/    /' "$work/reached"
 
-echo "wine choice tests: $failures failed"
-exit $((failures > 0))
+echo "wine choice tests: $checks_failed failed"
+exit $((checks_failed > 0))

@@ -14,7 +14,7 @@
 # have shown a window of CLASS by then, as WAITER (a program that waits for
 # one) tells. --also plants the same DLL under another system DLL name too,
 # checked the same way. --expect-loaded turns the check round, to show that
-# the planting itself works. Exits 0 when the expectation holds.
+# the planting itself works. Exits 0 when every check holds.
 set -euo pipefail
 
 expect=absent
@@ -40,20 +40,23 @@ fi
 runner=$1 dll=$2 program=$3
 shift 3
 dll_name=$(basename "$dll")
+program_name=$(basename "$program")
+# shellcheck source=tests/support/check.sh
+source "$(dirname "$0")/../support/check.sh"
 
-if [ "$expect" = absent ]; then
+# shellcheck disable=SC2317  # called through check
+not_imported() {
+  local imports
   # An objdump of the other architecture reads nothing: that must fail, not pass.
-  imports=$("$objdump" -p "$program")
-  if grep -iq "DLL Name: ${dll_name}\$" <<<"$imports"; then
-    echo "FAIL: $(basename "$program") imports $dll_name statically" >&2
-    exit 1
-  fi
-fi
+  imports=$("$objdump" -p "$program") || return 1
+  ! grep -iq "DLL Name: ${dll_name}\$" <<<"$imports"
+}
+[ "$expect" = loaded ] || check "$program_name does not import $dll_name" not_imported
 
 dir=$(mktemp -d "${TMPDIR:-/tmp}/planted-XXXXXX")
 trap 'rm -rf "$dir"' EXIT
 cp "$program" "$dir/"
-copy="$dir/$(basename "$program")"
+copy="$dir/$program_name"
 # Wine prefers its own builtin DLLs; Windows looks in the program's
 # directory first. Make Wine take a DLL found there, as Windows would.
 for name in "$dll_name" "${also[@]}"; do
@@ -65,28 +68,21 @@ status=0
 if [ -n "$timeout" ]; then
   (cd "$dir" && timeout -k 5 "$timeout" "$runner" "$copy" "$@") &
   program_pid=$!
-  if [ -n "$window" ] &&
-     ! "$runner" "$waiter" "$window" "$timeout" "$("$runner" winepath -w "$copy" 2>/dev/null | tr -d '\r')"; then
-    echo "FAIL: $(basename "$program") never showed its window ($window)" >&2
-    status=1
+  if [ -n "$window" ]; then
+    check "$program_name showed its window ($window)" \
+      "$runner" "$waiter" "$window" "$timeout" "$("$runner" winepath -w "$copy" 2>/dev/null | tr -d '\r')"
   fi
-  wait "$program_pid" || { code=$?; [ "$code" -eq 124 ] || status=$code; }  # 124: ended by us
+  wait "$program_pid" || { status=$?; [ "$status" -ne 124 ] || status=0; }  # 124: ended by us
 else
   (cd "$dir" && "$runner" "$copy" "$@") || status=$?
 fi
-if [ "$status" -ne 0 ]; then
-  echo "FAIL: $(basename "$program") exited with $status" >&2
-  exit 1
-fi
+check "$program_name ran (exit status $status)" [ "$status" -eq 0 ]
 
-loaded=0
+# shellcheck disable=SC2317  # called through check
+as_expected() { if [ "$expect" = loaded ]; then [ -e "$dir/$1.loaded" ]; else [ ! -e "$dir/$1.loaded" ]; fi; }
 for name in "$dll_name" "${also[@]}"; do
-  if [ -e "$dir/$name.loaded" ]; then
-    echo "$name planted beside $(basename "$program") was loaded (by $(cat "$dir/$name.loaded"))"
-    loaded=1
-  else
-    echo "$name planted beside $(basename "$program") was not loaded"
-  fi
+  what="not loaded"
+  [ ! -e "$dir/$name.loaded" ] || what="loaded (by $(cat "$dir/$name.loaded"))"
+  check "$name planted beside $program_name was $what" as_expected "$name"
 done
-[ "$expect" = loaded ] && exit $((1 - loaded))
-exit $loaded
+exit $((checks_failed > 0))
