@@ -322,27 +322,42 @@ all_work="extract-big extract-small extract-huge digest-big digest-small digest-
 # the data set, and where the work ran
 fs_type() { { findmnt -n -o FSTYPE -T "$1" 2>/dev/null || stat -f -c %T "$1"; } | head -1; }
 place() { fs_type "$(where_of "$1")"; }
-{
-  echo "| work | data set | command | CPU s, median | min – max | runs | ours ÷ this | peak MiB | calls | per file | per MiB |"
-  echo "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|"
+# table HEADER ALIGNMENTS ROW: a table with a ROW (a function) for each
+# piece of work that ran, called with work, set and ours set.
+table() {
+  echo "$1"
+  echo "$2"
   for work in $all_work; do
     wanted "$work" || continue
     set=$(set_of "$work")
     ours=$(ours_of "$work")
-    read -r ours_median _ <<< "$(stats "$results/$work.$ours")"
-    for tool in $(find "$results" -maxdepth 1 -name "$work.*" -printf '%f\n' | sed -n "s/^$work\.\([a-z0-9_]*\)$/\1/p" | awk -v o="$ours" '{ print ($1 == o ? 0 : 1) " " $1 }' | sort | awk '{ print $2 }'); do
-      read -r median low high peak count <<< "$(stats "$results/$work.$tool")"
-      ratio=$(awk -v a="$ours_median" -v b="$median" 'BEGIN { printf (b > 0 ? "%.2f" : "-"), a / b }')
-      [ "$tool" = "$ours" ] && ratio="1"
-      calls=$(cat "$results/$work.$tool.calls" 2>/dev/null || echo 0)
-      per_file=$(awk -v c="$calls" -v f="$(files_of "$set")" 'BEGIN { printf "%.2f", c / f }')
-      per_mib=$(awk -v c="$calls" -v m="$(mib_of "$set")" 'BEGIN { printf (m > 0 ? "%.1f" : "-"), c / m }')
-      printf '| %s | %s | %s | %.3f | %.3f – %.3f | %d | %s | %.1f | %d | %s | %s |\n' \
-        "${work%%-*}" "$(describe "$set"), $(place "$work")" "$(label_of "$work" "$tool")" "$median" "$low" "$high" \
-        "$count" "$ratio" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')" "$calls" "$per_file" "$per_mib"
-    done
+    "$3"
   done
-} > "$report"
+}
+times_row() {
+  local ours_median tool median low high peak count ratio calls per_file per_mib
+  read -r ours_median _ <<< "$(stats "$results/$work.$ours")"
+  for tool in $(find "$results" -maxdepth 1 -name "$work.*" -printf '%f\n' | sed -n "s/^$work\.\([a-z0-9_]*\)$/\1/p" | awk -v o="$ours" '{ print ($1 == o ? 0 : 1) " " $1 }' | sort | awk '{ print $2 }'); do
+    read -r median low high peak count <<< "$(stats "$results/$work.$tool")"
+    ratio=$(awk -v a="$ours_median" -v b="$median" 'BEGIN { printf (b > 0 ? "%.2f" : "-"), a / b }')
+    [ "$tool" = "$ours" ] && ratio="1"
+    calls=$(cat "$results/$work.$tool.calls" 2>/dev/null || echo 0)
+    per_file=$(awk -v c="$calls" -v f="$(files_of "$set")" 'BEGIN { printf "%.2f", c / f }')
+    per_mib=$(awk -v c="$calls" -v m="$(mib_of "$set")" 'BEGIN { printf (m > 0 ? "%.1f" : "-"), c / m }')
+    printf '| %s | %s | %s | %.3f | %.3f – %.3f | %d | %s | %.1f | %d | %s | %s |\n' \
+      "${work%%-*}" "$(describe "$set"), $(place "$work")" "$(label_of "$work" "$tool")" "$median" "$low" "$high" \
+      "$count" "$ratio" "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')" "$calls" "$per_file" "$per_mib"
+  done
+}
+calls_row() {
+  local kinds
+  kinds=$(awk -v f="$(files_of "$set")" '$NF != "total" && $4 ~ /^[0-9]+$/ && $1 ~ /^[0-9.]+$/ {
+      printf "%s %.2f\n", $NF, $4 / f }' "$results/$work.$ours.strace" |
+    sort -k2 -g -r | head -8 | awk '{ printf "%s%s %s", (NR > 1 ? ", " : ""), $1, $2 }')
+  echo "| ${work%%-*} | $(describe "$set"), $(place "$work") | $kinds |"
+}
+table "| work | data set | command | CPU s, median | min – max | runs | ours ÷ this | peak MiB | calls | per file | per MiB |" \
+  "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|" times_row > "$report"
 
 {
   echo
@@ -360,17 +375,7 @@ place() { fs_type "$(where_of "$1")"; }
   echo
   echo "System calls of ours by kind (strace -c -f; calls per file, the most frequent first):"
   echo
-  echo "| work | data set | calls per file by kind |"
-  echo "|---|---|---|"
-  for work in $all_work; do
-    wanted "$work" || continue
-    set=$(set_of "$work")
-    ours=$(ours_of "$work")
-    kinds=$(awk -v f="$(files_of "$set")" '$NF != "total" && $4 ~ /^[0-9]+$/ && $1 ~ /^[0-9.]+$/ {
-        printf "%s %.2f\n", $NF, $4 / f }' "$results/$work.$ours.strace" |
-      sort -k2 -g -r | head -8 | awk '{ printf "%s%s %s", (NR > 1 ? ", " : ""), $1, $2 }')
-    echo "| ${work%%-*} | $(describe "$set"), $(place "$work") | $kinds |"
-  done
+  table "| work | data set | calls per file by kind |" "|---|---|---|" calls_row
 } >> "$report"
 
 cat "$report"
