@@ -152,6 +152,10 @@ TEST_P(InstallExeShowState, OpensTheWindowAsAsked) {
   const ShowState& state = GetParam();
   Installer installer(drive.Path("start"), state.value);
   ASSERT_NE(nullptr, installer.form);
+  // Minimised, the window is shown first and its task-bar entry iconified
+  // after: waited for, so that a busy machine cannot catch the step between.
+  EXPECT_TRUE(WaitFor([&] { return state.minimised == (IsIconic(installer.taskBar) != FALSE); },
+                      10000));
   EXPECT_TRUE(IsWindowVisible(installer.taskBar));
   EXPECT_EQ(state.minimised, IsIconic(installer.taskBar) != FALSE);
   EXPECT_EQ(!state.minimised, IsWindowVisible(installer.form) != FALSE);
