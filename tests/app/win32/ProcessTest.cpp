@@ -238,7 +238,7 @@ TEST_F(InstallExe, MissingArchiveShowsTheMessageInFrontAndLaunchesNothingStale) 
   HWND box = installer.Find("#32770", 10000);
   ASSERT_NE(nullptr, box);
   // Until it is set up and brought to the front.
-  EXPECT_TRUE(WaitFor([&] { return !WindowText(box).empty() && GetForegroundWindow() == box; }, 5000));
+  EXPECT_TRUE(WaitFor([&] { return !WindowText(box).empty() && GetForegroundWindow() == box; }, 10000));
   EXPECT_EQ("Install", WindowText(box));
   EXPECT_EQ("data.sec file not found, please contact your ISP", WindowText(GetDlgItem(box, 0xFFFF)));
   EXPECT_EQ(box, GetForegroundWindow());
