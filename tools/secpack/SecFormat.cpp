@@ -20,6 +20,7 @@
 
 #include "package/FixedNames.h"
 #include "package/PackageArchive.h"
+#include "platform/EntryName.h"
 #include "tools/secpack/HeldDirectory.h"
 
 namespace fs = std::filesystem;
@@ -155,7 +156,7 @@ bool CheckName(const unsigned char* field, const std::string& what, const NameRu
     return false;
   }
   std::string why;
-  if (const char* entryProblem = CheckEntryName(name->c_str())) {
+  if (const char* entryProblem = platform::CheckEntryName(name->c_str())) {
     why = entryProblem;
   } else {
     why = WindowsNameProblem(*name, rules);
@@ -559,7 +560,7 @@ class TreeWalk {
       if (name.size() >= static_cast<size_t>(kRecordSize)) {
         return Refuse("name longer than 255 characters: " + shown);
       }
-      const char* entryProblem = CheckEntryName(name.c_str());
+      const char* entryProblem = platform::CheckEntryName(name.c_str());
       const std::string why = entryProblem != nullptr ? entryProblem : WindowsNameProblem(name, rules_);
       if (!why.empty()) return Refuse("name \"" + shown + "\" refused: " + why);
       if (child.type == fs::file_type::symlink) return Refuse("links cannot be packed: " + shown);
