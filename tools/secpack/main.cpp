@@ -14,7 +14,8 @@
 #include "package/PackageArchive.h"
 #include "platform/HostOs.h"
 #include "platform/Sha256.h"
-#include "tools/secpack/SecFormat.h"
+#include "tools/secpack/CreateArchive.h"
+#include "tools/secpack/VerifyArchive.h"
 
 namespace fs = std::filesystem;
 
