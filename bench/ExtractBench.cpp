@@ -15,7 +15,7 @@
 
 #include "package/PackageArchive.h"
 #include "platform/PosixOs.h"
-#include "tools/secpack/SecFormat.h"
+#include "tests/support/ArchiveBytes.h"
 
 namespace fs = std::filesystem;
 
@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
   const fs::path base = pattern;
 
   // Half the bytes in one driver-sized file, half in 4 KiB files.
-  std::vector<secpack::FileEntry> files;
+  std::vector<testing_support::FileEntry> files;
   std::vector<std::string> directories = {"drivers", "docs"};
   const size_t total = static_cast<size_t>(megabytes) << 20;
   std::string big(total / 2, '\0');
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < total / 2 / 4096; ++i) {
     files.push_back({"docs\\page" + std::to_string(i) + ".txt", big.substr(i * 4096 % (big.size() - 4096), 4096)});
   }
-  const std::string archive = secpack::EncodeArchive(directories, files);
+  const std::string archive = testing_support::EncodeArchive(directories, files);
   std::ofstream(base / "data.sec", std::ios::binary).write(archive.data(), static_cast<std::streamsize>(archive.size()));
 
   platform::PosixOs os(base.c_str());

@@ -3,6 +3,7 @@
 
 #include "package/PackageArchive.h"
 #include "package/Text.h"
+#include "platform/EntryName.h"
 #include "platform/Sha256.h"
 #include "platform/Toolkit.h"
 
@@ -23,47 +24,6 @@ void WriteLe32(unsigned char* bytes, int32_t value) {
 }
 
 namespace {
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-char ToUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameUpper(const char* text, size_t length, const char* upper) {
-  if (strlen(upper) != length) return false;
-  for (size_t i = 0; i < length; ++i) {
-    if (ToUpper(text[i]) != upper[i]) return false;
-  }
-  return true;
-}
-
-// CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$, with or without an
-// extension and trailing spaces or dots: Windows opens the device instead.
-bool IsDeviceName(const char* component, size_t length) {
-  size_t base = 0;
-  while (base < length && component[base] != '.') ++base;
-  while (base > 0 && component[base - 1] == ' ') --base;
-  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  for (const char* device : kDevices) {
-    if (SameUpper(component, base, device)) return true;
-  }
-  if (base != 4 || !(SameUpper(component, 3, "COM") || SameUpper(component, 3, "LPT"))) {
-    return false;
-  }
-  // COM0 to COM9, and COM with a superscript one, two or three, as the
-  // system code page spells them in one byte (code page 1252's ¹ ² ³).
-  const unsigned char digit = static_cast<unsigned char>(component[3]);
-  return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
-}
-
-// A component of dots and spaces only, other than ".": Windows strips
-// trailing dots and spaces, so "..", "..." and ".. " all climb.
-bool IsDotsComponent(const char* component, size_t length) {
-  if (length == 1 && component[0] == '.') return false;
-  for (size_t i = 0; i < length; ++i) {
-    if (component[i] != '.' && component[i] != ' ') return false;
-  }
-  return true;
-}
 
 // Whether exactly size bytes could be read.
 bool ReadExactly(platform::File file, void* buffer, int32_t size) {
@@ -117,7 +77,7 @@ bool CheckNameField(const PackageArchive& archive, const char* field, const char
                     kRecordSize);
     return false;
   }
-  const char* reason = CheckEntryName(field);
+  const char* reason = platform::CheckEntryName(field);
   if (reason != nullptr) {
     PrintDiagnostic("%s: %s \"%s\" refused: %s\n", archive.name, what, field, reason);
     return false;
@@ -236,21 +196,6 @@ int Extract(PackageArchive* archive, const char* destination, char* buffer) {
 }
 
 }  // namespace
-
-const char* CheckEntryName(const char* name) {
-  if (IsSeparator(name[0])) return "absolute path";
-  if (strchr(name, ':') != nullptr) return "drive or stream name (\":\")";
-  const char* component = name;
-  for (;;) {
-    size_t length = 0;
-    while (component[length] != '\0' && !IsSeparator(component[length])) ++length;
-    if (IsDotsComponent(component, length) && length > 0) return "\"..\" component";
-    if (IsDeviceName(component, length)) return "device name";
-    if (component[length] == '\0') break;
-    component += length + 1;
-  }
-  return nullptr;
-}
 
 int CreateDirectoryTable(PackageArchive* archive) {
   platform::Os& os = GetOs();

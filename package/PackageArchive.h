@@ -67,13 +67,6 @@ int ExtractPackageMatching(const char* archiveName, const char* destination,
 // refused (nothing after it is created).
 int CreateDirectoryTable(PackageArchive* archive);
 
-// Why an archive name (file or directory) may not be used, or nullptr when
-// it is a plain path inside the destination. Refused: absolute, drive,
-// UNC and device paths; ".." (and any component of dots and spaces only,
-// which Windows may read as ".."); ":" (drives and NTFS streams); DOS
-// device names (CON, NUL, COM1, ...), which open a device in any directory.
-const char* CheckEntryName(const char* name);
-
 // How Install.exe carries the SHA-256 of the package it was made for: this
 // record, whose 16-byte marker occurs nowhere else in the file, so that a
 // tool (secpack verify --installer) finds the digest after it.

@@ -1,23 +1,49 @@
-// Whether a name that a directory enumeration yielded, asked for by itself
-// from that directory, reaches that entry and only that entry. Windows
-// drops trailing dots and spaces (so "..." or ".. " names the directory or
-// its parent), and separators, drive colons or wildcards only appear in a
-// name that is not the entry's own (a lossy code-page conversion, or a
-// POSIX name the path mapping would split). "." and ".." are not plain.
+// What Windows makes of a name, once, for every room that must know: the
+// backends and the tree walk (a plain name of one level), the archive
+// reader (a path that stays inside its destination) and secpack, which
+// refuses more still (NameRules.cpp there says what and why).
 #pragma once
 
+#include <stddef.h>
 #include <string.h>
 
 namespace platform {
 
+inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+// A byte no Windows name may hold: a control character, a separator, the
+// drive and stream colon, a wildcard or a redirection character.
+inline bool IsForbiddenInNames(unsigned char c) {
+  return c < 0x20 || strchr("\\/:*?\"<>|", c) != nullptr;
+}
+
+// Windows drops trailing dots and spaces from each component ("x." names
+// "x", "..." the directory itself).
+inline bool EndsInDotOrSpace(const char* component, size_t length) {
+  return length > 0 && (component[length - 1] == '.' || component[length - 1] == ' ');
+}
+
+// Whether a name that a directory enumeration yielded, asked for by itself
+// from that directory, reaches that entry and only that entry. Separators,
+// drive colons or wildcards only appear in a name that is not the entry's
+// own (a lossy code-page conversion, or a POSIX name the path mapping
+// would split). "." and ".." are not plain.
 inline bool IsPlainEntryName(const char* name) {
   const size_t length = strlen(name);
-  if (length == 0 || name[length - 1] == '.' || name[length - 1] == ' ') return false;
+  if (length == 0 || EndsInDotOrSpace(name, length)) return false;
   for (size_t i = 0; i < length; ++i) {
-    const unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c < 0x20 || strchr("\\/:*?\"<>|", c) != nullptr) return false;
+    if (IsForbiddenInNames(static_cast<unsigned char>(name[i]))) return false;
   }
   return true;
 }
+
+// Why an archive name (file or directory) may not be used, or nullptr when
+// it is a plain path inside the destination. Refused: absolute, drive,
+// UNC and device paths; ".." (and any component of dots and spaces only,
+// which Windows may read as ".."); ":" (drives and NTFS streams); DOS
+// device names (CON, NUL, COM1, ...), which open a device in any directory.
+// Anything else goes to the file system as it is: what Windows cannot
+// create there fails to open.
+const char* CheckEntryName(const char* name);
 
 }  // namespace platform

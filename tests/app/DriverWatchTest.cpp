@@ -12,8 +12,8 @@
 #include "app/InstallerMain.h"
 #include "app/ProbeDevice.h"
 #include "package/FixedNames.h"
+#include "tests/support/ArchiveBytes.h"
 #include "tests/support/InstallerTest.h"
-#include "tools/secpack/SecFormat.h"
 
 using platform::Op;
 
@@ -100,7 +100,8 @@ TEST_F(DriverWatch, DeviceThatAppearsBetweenTicksIsSeenOnTheNextTick) {
 TEST_F(DriverWatch, RunEndsThroughTheWatchWithExitCode0AndWithoutTheCloseHandler) {
   StartIn("package");
   drive.WriteFile("package/data.sec",
-                  secpack::EncodeArchive({"drivers"}, {{"Setup.exe", "MZ"}, {"drivers\\a.sys", "A"}}));
+                  testing_support::EncodeArchive({"drivers"},
+                                                 {{"Setup.exe", "MZ"}, {"drivers\\a.sys", "A"}}));
   int ticks = 0;
   toolkit.whileRunning = [&](platform::HeadlessToolkit& tk) {
     ASSERT_TRUE(tk.Click(kButton1));

@@ -11,8 +11,8 @@
 #include "app/InstallerMain.h"
 #include "linemon/LineMonitor.h"
 #include "platform/testing/ScriptedTelephony.h"
+#include "tests/support/ArchiveBytes.h"
 #include "tests/support/InstallerTest.h"
-#include "tools/secpack/SecFormat.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ TEST(FormHandlersProgram, WithoutTelephonyOrLinesTheWindowComesUpAndWorks) {
     platform::Telephony* previous =
         telephony != nullptr ? platform::SetTelephony(telephony) : nullptr;
     program.StartIn("package");
-    program.drive.WriteFile("package/data.sec", secpack::EncodeArchive({}, {{"Setup.exe", "MZ"}}));
+    program.drive.WriteFile("package/data.sec", testing_support::EncodeArchive({}, {{"Setup.exe", "MZ"}}));
     program.toolkit.whileRunning = [](platform::HeadlessToolkit& window) {
       EXPECT_TRUE(window.Click(kButton1));
       window.Terminate();

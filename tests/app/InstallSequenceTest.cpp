@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/InstallerMain.h"
+#include "tests/support/ArchiveBytes.h"
 #include "tests/support/InstallerTest.h"
-#include "tools/secpack/SecFormat.h"
 
 using platform::Op;
 
@@ -19,7 +19,7 @@ namespace {
 const char kNotFound[] = "data.sec file not found, please contact your ISP";
 
 std::string Package(const std::string& setupContent = "MZ setup") {
-  return secpack::EncodeArchive({"drivers"},
+  return testing_support::EncodeArchive({"drivers"},
                                 {{"Setup.exe", setupContent}, {"drivers\\modem.inf", "[Version]"}});
 }
 
@@ -96,7 +96,7 @@ TEST_F(InstallSequence, MissingArchiveIsReportedOnceAndNothingIsLaunched) {
 TEST_F(InstallSequence, StaleSetupProgramIsNeverLaunched) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"no archive", ""},
-      {"damaged archive", secpack::EncodeArchive({}, {{"..\\outside.exe", "x"}})},
+      {"damaged archive", testing_support::EncodeArchive({}, {{"..\\outside.exe", "x"}})},
       {"archive cut short", Package().substr(0, 300)},
   };
   for (const auto& [what, archive] : cases) {

@@ -11,7 +11,7 @@
 #include "platform/PosixOs.h"
 #include "tests/fuzz/FuzzDrive.h"
 #include "tests/support/Files.h"
-#include "tools/secpack/SecFormat.h"
+#include "tools/secpack/VerifyArchive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   secpack::Listing listing;

@@ -8,14 +8,15 @@
 
 #include "package/PackageArchive.h"
 #include "platform/testing/HeadlessToolkit.h"
+#include "tests/support/ArchiveBytes.h"
 #include "tests/support/Files.h"
 #include "tests/support/Sweep.h"
 #include "tests/support/TestDrive.h"
-#include "tools/secpack/SecFormat.h"
 
 using platform::Op;
-using secpack::EncodeArchive;
 using testing_support::BytePattern;
+using testing_support::EncodeArchive;
+using testing_support::FileEntry;
 using testing_support::PatchLe32;
 using testing_support::TestDrive;
 
@@ -24,7 +25,7 @@ namespace {
 using Names = std::vector<std::string>;
 
 // Offset of the n-th (0-based) file entry of an archive built from these files.
-size_t EntryOffset(const std::vector<secpack::FileEntry>& files, size_t n) {
+size_t EntryOffset(const std::vector<FileEntry>& files, size_t n) {
   size_t offset = kArchiveHeaderSize;
   for (size_t i = 0; i < n; ++i) offset += kEntryHeaderSize + files[i].content.size();
   return offset;
@@ -51,7 +52,7 @@ class Extraction : public ::testing::Test {
 };
 
 TEST_F(Extraction, RecreatesTheTableThenTheFilesInArchiveOrder) {
-  const std::vector<secpack::FileEntry> files = {
+  const std::vector<FileEntry> files = {
       {"Setup.exe", BytePattern(100, 1)}, {"drivers\\x.sys", BytePattern(3, 2)}, {"drivers\\inf\\x.inf", ""}};
   ASSERT_EQ(0, Extract(EncodeArchive({"drivers", "drivers\\inf", "empty"}, files)));
 
@@ -101,7 +102,7 @@ TEST_F(Extraction, WithoutATableOnlyTopLevelFilesLand) {
 }
 
 TEST_F(Extraction, CopiesInChunksOfAtMost16384Bytes) {
-  const std::vector<secpack::FileEntry> files = {
+  const std::vector<FileEntry> files = {
       {"one", BytePattern(16384, 3)}, {"two", BytePattern(16385, 4)}, {"big", BytePattern(200001, 5)}};
   ASSERT_EQ(0, Extract(EncodeArchive({}, files)));
   std::map<std::string, std::vector<int64_t>> writes;
@@ -110,7 +111,7 @@ TEST_F(Extraction, CopiesInChunksOfAtMost16384Bytes) {
   EXPECT_EQ((std::vector<int64_t>{16384, 1}), writes["two"]);
   EXPECT_EQ(13u, writes["big"].size());
   EXPECT_EQ(200001 - 12 * 16384, writes["big"].back());
-  for (const secpack::FileEntry& file : files) {
+  for (const FileEntry& file : files) {
     std::string content;
     ASSERT_TRUE(drive.ReadFile("ZUV_tmp\\" + file.name, &content));
     EXPECT_TRUE(content == file.content) << file.name;
@@ -155,7 +156,7 @@ TEST_F(Extraction, AFailedChunkWriteIsAFailureNotASuccess) {
 }
 
 TEST_F(Extraction, ArchivesCutShortAreRefusedBeforeAnythingIsCreated) {
-  const std::vector<secpack::FileEntry> files = {{"a", BytePattern(300, 7)}, {"b", BytePattern(20000, 8)}};
+  const std::vector<FileEntry> files = {{"a", BytePattern(300, 7)}, {"b", BytePattern(20000, 8)}};
   const std::string whole = EncodeArchive({"d"}, files);
   // Inside the second header, inside its content, inside the table.
   for (size_t cut : {EntryOffset(files, 1) + 10, EntryOffset(files, 1) + 264 + 17000,
@@ -168,7 +169,7 @@ TEST_F(Extraction, ArchivesCutShortAreRefusedBeforeAnythingIsCreated) {
 }
 
 TEST_F(Extraction, AReadThatComesShortStopsWithoutStaleBytes) {
-  const std::vector<secpack::FileEntry> files = {{"a", BytePattern(300, 9)}, {"b", BytePattern(40000, 10)}};
+  const std::vector<FileEntry> files = {{"a", BytePattern(300, 9)}, {"b", BytePattern(40000, 10)}};
   drive.WriteFile("data.sec", EncodeArchive({}, files));
 
   // Reads: count, length, table, first header, "a", second header, then
@@ -196,7 +197,7 @@ TEST_F(Extraction, AReadThatComesShortStopsWithoutStaleBytes) {
 }
 
 TEST_F(Extraction, AnEntryCountBeyondTheEntriesWritesNothingTwice) {
-  const std::vector<secpack::FileEntry> files = {{"a", "first"}};
+  const std::vector<FileEntry> files = {{"a", "first"}};
   for (const Names& table : {Names{}, Names{"d"}}) {
     std::string archive = EncodeArchive(table, files);
     PatchLe32(&archive, 0, 2);
@@ -207,7 +208,7 @@ TEST_F(Extraction, AnEntryCountBeyondTheEntriesWritesNothingTwice) {
 }
 
 TEST_F(Extraction, BrokenCountsAndLengthsAreRefusedAtTheirField) {
-  const std::vector<secpack::FileEntry> files = {{"a", "first"}, {"b", "second"}};
+  const std::vector<FileEntry> files = {{"a", "first"}, {"b", "second"}};
   const std::string good = EncodeArchive({"d"}, files);
   struct Case {
     const char* what;
@@ -297,7 +298,7 @@ TEST_F(Extraction, NamesThatLeaveTheDestinationAreRefused) {
 
 TEST_F(Extraction, PlainNamesGoToTheFileSystemUnchanged) {
   const Names directories = {"d.d", "d.d\\..x", "d.d\\..x\\x..y"};
-  const std::vector<secpack::FileEntry> files = {
+  const std::vector<FileEntry> files = {
       {"d.d\\..x\\x..y\\f...g", "1"}, {"CONFIG.SYS", "2"}, {"com10", "3"}, {"d.d/slash", "4"}, {".\\dot", "5"},
       {"CONSOLE", "6"}, {"nul1", "7"}, {"a.con", "8"}, {"COM\xB4", "9"}};
   ASSERT_EQ(0, Extract(EncodeArchive(directories, files))) << drive.os().Output();
@@ -323,7 +324,7 @@ TEST_F(Extraction, ADestinationThatCannotBeEnteredStopsEverything) {
 // reaches: nothing leaks, nothing lands outside the destination, and a
 // success means every file is there, whole.
 TEST(ExtractionFaults, EveryFailingCallIsHandled) {
-  const std::vector<secpack::FileEntry> files = {
+  const std::vector<FileEntry> files = {
       {"Setup.exe", BytePattern(20000, 11)}, {"d\\x.sys", BytePattern(5, 12)}, {"d\\e\\empty", ""}};
   const std::string archive = EncodeArchive({"d", "d\\e"}, files);
   testing_support::SweepPoints(500, [&](uint64_t n) {
@@ -337,7 +338,7 @@ TEST(ExtractionFaults, EveryFailingCallIsHandled) {
       EXPECT_TRUE(entry.rfind("data.sec", 0) == 0 || entry.rfind("ZUV_tmp", 0) == 0) << entry;
     }
     if (result == 0) {
-      for (const secpack::FileEntry& file : files) {
+      for (const FileEntry& file : files) {
         std::string content;
         EXPECT_TRUE(drive.ReadFile("ZUV_tmp\\" + file.name, &content) && content == file.content)
             << file.name << " after failing " << platform::OpName(drive.os().Calls()[n - 1].op);

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "package/TempDir.h"
+#include "tests/support/ArchiveBytes.h"
 #include "tests/support/Files.h"
 #include "tests/support/InstallerTest.h"
 #include "tests/support/HostLinks.h"
-#include "tools/secpack/SecFormat.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -35,7 +35,7 @@ class ExtractDirectoryClaim : public InstallerTest {
   ExtractDirectoryClaim() {
     StartIn("package");
     drive.WriteFile("package/data.sec",
-                    secpack::EncodeArchive({"drivers"}, {{"Setup.exe", "MZ setup"},
+                    testing_support::EncodeArchive({"drivers"}, {{"Setup.exe", "MZ setup"},
                                                          {"drivers\\modem.inf", "[Version]"}}));
     drive.MakeDirectories("outside/drivers");
     drive.WriteFile("outside/Setup.exe", "someone else's program");
@@ -274,7 +274,7 @@ TEST_F(ExtractDirectoryClaim, ARefusedArchiveLeavesNeitherTheDirectoryNorTheClai
     SCOPED_TRACE(c.start.substr(0, 8));
     ResetInstaller();
     StartIn(c.start);
-    drive.WriteFile(c.start + "/data.sec", secpack::EncodeArchive({"..\\up"}, {}));
+    drive.WriteFile(c.start + "/data.sec", testing_support::EncodeArchive({"..\\up"}, {}));
     CreateForm1();
 
     Form1.Button1Click();

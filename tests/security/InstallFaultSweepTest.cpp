@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ArchiveBytes.h"
 #include "tests/support/Files.h"
 #include "tests/support/InstallerTest.h"
 #include "tests/support/Sweep.h"
-#include "tools/secpack/SecFormat.h"
 
 using platform::Op;
 
 namespace {
 
-const std::vector<secpack::FileEntry> kFiles = {
+const std::vector<testing_support::FileEntry> kFiles = {
     {"Setup.exe", std::string(20000, 'S')}, {"drivers\\modem.sys", "driver"}, {"drivers\\inf\\modem.inf", ""}};
 
 // One click with call n failed; false once no fault was reached.
@@ -28,7 +28,7 @@ bool RunWithFault(uint64_t n) {
   InstallerHarness run;
   testing_support::TestDrive& drive = run.drive;
   run.StartIn("package");
-  const std::string archive = secpack::EncodeArchive({"drivers", "drivers\\inf"}, kFiles);
+  const std::string archive = testing_support::EncodeArchive({"drivers", "drivers\\inf"}, kFiles);
   drive.WriteFile("package/data.sec", archive);
   // A release's installer: its package's digest is checked too.
   const std::string digest = testing_support::Sha256Of(archive);

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ArchiveBytes.h"
 #include "tests/support/Files.h"
 #include "tests/support/InstallerTest.h"
-#include "tools/secpack/SecFormat.h"
 
 using platform::Op;
 
@@ -18,7 +18,7 @@ namespace {
 const char kNotThePackage[] =
     "data.sec is not the package this installer was made for, please contact your ISP";
 
-const std::string kArchive = secpack::EncodeArchive(
+const std::string kArchive = testing_support::EncodeArchive(
     {"drivers"}, {{"Setup.exe", "MZ setup"}, {"drivers\\modem.inf", "[Version]"}});
 
 struct Outcome {

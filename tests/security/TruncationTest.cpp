@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "package/PackageArchive.h"
+#include "tests/support/ArchiveBytes.h"
 #include "tests/support/Files.h"
 #include "tests/support/TestDrive.h"
-#include "tools/secpack/SecFormat.h"
 
 using platform::Op;
 using testing_support::BytePattern;
@@ -30,14 +30,14 @@ namespace {
 
 TEST(Truncation, EveryCutIsRefusedOrExtractsWholeFilesOnly) {
   const std::vector<std::string> directories = {"drivers", "drivers\\inf"};
-  const std::vector<secpack::FileEntry> files = {{"Setup.exe", BytePattern(17000, 1)},
+  const std::vector<testing_support::FileEntry> files = {{"Setup.exe", BytePattern(17000, 1)},
                                                  {"drivers\\modem.sys", BytePattern(300, 2)},
                                                  {"drivers\\inf\\modem.inf", BytePattern(40, 3)}};
-  const std::string archive = secpack::EncodeArchive(directories, files);
+  const std::string archive = testing_support::EncodeArchive(directories, files);
   size_t tableStart = kArchiveHeaderSize;
-  for (const secpack::FileEntry& file : files) tableStart += kEntryHeaderSize + file.content.size();
+  for (const testing_support::FileEntry& file : files) tableStart += kEntryHeaderSize + file.content.size();
   std::map<std::string, std::string> expected;
-  for (const secpack::FileEntry& file : files) expected[file.name] = file.content;
+  for (const testing_support::FileEntry& file : files) expected[file.name] = file.content;
 
   TestDrive drive;
   const std::string destination = drive.Path("ZUV_tmp");

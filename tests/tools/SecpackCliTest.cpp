@@ -9,9 +9,9 @@
 #include <string>
 
 #include "package/PackageArchive.h"
+#include "tests/support/ArchiveBytes.h"
 #include "tests/support/Files.h"
 #include "tests/support/TestDrive.h"
-#include "tools/secpack/SecFormat.h"
 
 using testing_support::BytePattern;
 using testing_support::PatchLe32;
@@ -85,11 +85,11 @@ TEST(SecpackCli, CreateThenExtractReproducesTheTreeByteForByte) {
 TEST(SecpackCli, RefusedArchivesLeaveNothingOutsideTheDestination) {
   TestDrive drive;
   const std::string archives[] = {
-      secpack::EncodeArchive({}, {{"..\\escaped", "x"}}),
-      secpack::EncodeArchive({"..\\up"}, {}),
-      secpack::EncodeArchive({}, {{"/abs", "x"}}),
-      secpack::EncodeArchive({}, {{"c:\\abs", "x"}}),
-      secpack::EncodeArchive({"sub"}, {{"sub/../../escaped", "x"}}),
+      testing_support::EncodeArchive({}, {{"..\\escaped", "x"}}),
+      testing_support::EncodeArchive({"..\\up"}, {}),
+      testing_support::EncodeArchive({}, {{"/abs", "x"}}),
+      testing_support::EncodeArchive({}, {{"c:\\abs", "x"}}),
+      testing_support::EncodeArchive({"sub"}, {{"sub/../../escaped", "x"}}),
   };
   for (const std::string& archive : archives) {
     drive.WriteFile("bad.sec", archive);
@@ -110,10 +110,10 @@ TEST(SecpackCli, RefusedArchivesLeaveNothingOutsideTheDestination) {
 // the seal's marker, found once in the program's bytes).
 TEST(SecpackCli, DigestAndThePackageAnInstallerWasMadeFor) {
   TestDrive drive;
-  const std::string archive = secpack::EncodeArchive({"d"}, {{"d\\x", "x"}});
+  const std::string archive = testing_support::EncodeArchive({"d"}, {{"d\\x", "x"}});
   const std::string digest = testing_support::Sha256Of(archive);
   drive.WriteFile("data.sec", archive);
-  drive.WriteFile("other.sec", secpack::EncodeArchive({}, {}));
+  drive.WriteFile("other.sec", testing_support::EncodeArchive({}, {}));
   const std::string seal = std::string(PACKAGE_SEAL_MARKER, sizeof(PackageSeal::marker)) + digest;
   drive.WriteFile("made-for.exe", "MZ" + std::string(1000, '\x90') + seal + std::string(300, '\0'));
   drive.WriteFile("developer.exe", "MZ" + std::string(1000, '\x90'));
@@ -186,7 +186,7 @@ TEST(SecpackCli, CodePageNamesArePackedInThatCodePage) {
   EXPECT_EQ(archive + ": 1 directory, 1 file\n", created.output);
   std::string bytes;
   ASSERT_TRUE(drive.ReadFile("data.sec", &bytes));
-  EXPECT_TRUE(bytes == secpack::EncodeArchive({"Donn\xE9""es"}, {{"Donn\xE9""es\\\xDF.inf", "x"}}));
+  EXPECT_TRUE(bytes == testing_support::EncodeArchive({"Donn\xE9""es"}, {{"Donn\xE9""es\\\xDF.inf", "x"}}));
   EXPECT_EQ(0, Secpack("verify --code-page 1252 " + archive).exitCode);
   Result ascii = Secpack("verify " + archive);
   EXPECT_EQ(1, ascii.exitCode);
@@ -199,7 +199,7 @@ TEST(SecpackCli, CodePageNamesArePackedInThatCodePage) {
 TEST(SecpackCli, VerifyAndListOfALargeArchiveStayInFlatMemory) {
   TestDrive drive;
   const int32_t length = 1 << 30;
-  std::string head = secpack::EncodeArchive({}, {{"big.bin", ""}});
+  std::string head = testing_support::EncodeArchive({}, {{"big.bin", ""}});
   PatchLe32(&head, 4, kEntryHeaderSize + length);
   PatchLe32(&head, kArchiveHeaderSize + kContentLengthOffset, length);
   drive.WriteFile("big.sec", head);

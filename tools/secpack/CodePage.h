@@ -32,7 +32,7 @@ bool ConvertFromUtf8(const CodePageTable& page, const std::string& utf8, std::st
 inline unsigned char FoldCase(const CodePageTable* page, unsigned char byte) {
   if (byte >= 'a' && byte <= 'z') return static_cast<unsigned char>(byte - 'a' + 'A');
   if (byte < 0x80 || page == nullptr) return byte;
-  return page->fold[byte - 0x80];
+  return static_cast<unsigned char>(page->fold[byte - 0x80]);
 }
 
 }  // namespace secpack

@@ -12,14 +12,10 @@
 #include <vector>
 
 #include "package/PackageArchive.h"
+#include "platform/HostOs.h"
 #include "platform/Sha256.h"
-#include "tools/secpack/SecFormat.h"
-
-#ifdef _WIN32
-#include "platform/Win32Os.h"
-#else
-#include "platform/PosixOs.h"
-#endif
+#include "tools/secpack/CreateArchive.h"
+#include "tools/secpack/VerifyArchive.h"
 
 namespace fs = std::filesystem;
 
@@ -205,13 +201,7 @@ int Extract(const char* archive, const char* dest) {
   fs::create_directories(dest, error);
   const std::string archivePath = fs::absolute(archive, error).string();
   const std::string destPath = fs::absolute(dest, error).string();
-#ifdef _WIN32
-  platform::SetOs(&platform::TheWin32Os());
-#else
-  // Native absolute paths map onto themselves with "/" as the drive root.
-  static platform::PosixOs os("/");
-  platform::SetOs(&os);
-#endif
+  platform::SetOs(&platform::HostOs());
   const int result = ExtractPackage(archivePath.c_str(), destPath.c_str());
   fflush(stdout);
   if (result != 0) {

@@ -27,17 +27,20 @@ def upper(c):
     return u if len(u) == 1 else c  # simple mapping only: "ß" stays
 
 
+def escaped(values, digits):
+    return "".join("\\x%0*X" % (digits, v) for v in values)
+
+
 print("// Made by tools/secpack/make-code-pages.py; do not edit.")
 print("#pragma once")
 print()
-print("#include <stdint.h>")
-print()
 print("namespace secpack {")
 print()
+print("// Each string holds one entry per byte from 0x80 to 0xFF.")
 print("struct CodePageTable {")
 print("  int number;")
-print("  uint16_t unicode[128];  // of bytes 0x80 to 0xFF; 0: not in the code page")
-print("  uint8_t fold[128];      // the byte each compares equal to without case")
+print("  const char16_t* unicode;  // the byte's character; 0: not in the code page")
+print("  const char* fold;         // the byte it compares equal to without case")
 print("};")
 print()
 print("inline constexpr CodePageTable kCodePageTables[] = {")
@@ -48,11 +51,8 @@ for page in PAGES:
         if c is not None:
             groups.setdefault(upper(c), []).append(b)
     fold = [min(groups[upper(c)]) if c is not None else b for b, c in enumerate(chars)]
-    unicode = ["0x%04X" % (ord(c) if c is not None else 0) for c in chars[128:]]
-    print("    {%d," % page)
-    print("     {" + ",\n      ".join(", ".join(unicode[i:i + 8]) for i in range(0, 128, 8)) + "},")
-    folds = ["0x%02X" % f for f in fold[128:]]
-    print("     {" + ",\n      ".join(", ".join(folds[i:i + 12]) for i in range(0, 128, 12)) + "}},")
+    unicode = [ord(c) if c is not None else 0 for c in chars]
+    print('    {%d, u"%s", "%s"},' % (page, escaped(unicode[128:], 4), escaped(fold[128:], 2)))
 print("};")
 print()
 print("}  // namespace secpack")

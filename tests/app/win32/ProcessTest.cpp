@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "platform/Win32Toolkit.h"
+#include "tests/support/ArchiveBytes.h"
 #include "tests/support/Files.h"
 #include "tests/support/TestDrive.h"
 #include "tests/support/Win32Windows.h"
-#include "tools/secpack/SecFormat.h"
 
 namespace {
 
@@ -256,7 +256,7 @@ TEST_F(InstallExe, SetupNowUnpacksThePackageAndLaunchesItsSetupOnce) {
   ASSERT_FALSE(standin.empty());
   drive.MakeDirectories("start");
   drive.WriteFile("start/data.sec",
-                  secpack::EncodeArchive({"drivers", "drivers\\x86"},
+                  testing_support::EncodeArchive({"drivers", "drivers\\x86"},
                                          {{"Setup.exe", standin},
                                           // no device: it would outlive the test
                                           {"standin.ini", "[standin]\r\ndevice=0\r\n"},

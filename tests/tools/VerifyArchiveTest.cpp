@@ -1,20 +1,17 @@
-// The provider's side of the format: the checker knows every rule, and the
-// writer never produces what the installer would refuse.
+// secpack's checker knows every rule of the format and of the names.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "package/PackageArchive.h"
+#include "tests/support/ArchiveBytes.h"
 #include "tests/support/Files.h"
 #include "tests/support/TestDrive.h"
-#include "tools/secpack/SecFormat.h"
+#include "tools/secpack/VerifyArchive.h"
 
-using secpack::EncodeArchive;
-using secpack::FileEntry;
+using testing_support::EncodeArchive;
+using testing_support::FileEntry;
 using testing_support::PatchLe32;
 using testing_support::TestDrive;
 
@@ -151,89 +148,5 @@ TEST(VerifyArchive, ValidArchivesExtractCompletely) {
   EXPECT_EQ(0, ExtractPackage("data.sec", drive.Path("out").c_str()));
   EXPECT_EQ((std::vector<std::string>{"a", "a\\b", "a\\b\\f=3", "c", "g=0"}), drive.Tree("out"));
 }
-
-class TreePlanning : public ::testing::Test {
- protected:
-  std::string Plan(secpack::TreePlan* plan) {
-    std::string reason;
-    return secpack::PlanTree(drive.Native("tree"), "", plan, &reason) ? "ok" : reason;
-  }
-  TestDrive drive;
-};
-
-TEST_F(TreePlanning, ListsParentsFirstWithWindowsNames) {
-  drive.MakeDirectories("tree/b/c");
-  drive.MakeDirectories("tree/a-z");
-  drive.WriteFile("tree/b/c/f", "x");
-  drive.WriteFile("tree/top", "");
-  secpack::TreePlan plan;
-  ASSERT_EQ("ok", Plan(&plan));
-  EXPECT_EQ((std::vector<std::string>{"a-z", "b", "b\\c"}), plan.directories);
-  EXPECT_EQ((std::vector<std::string>{"b\\c\\f", "top"}), plan.fileNames);
-  EXPECT_EQ((std::vector<int64_t>{1, 0}), plan.fileSizes);
-}
-
-// The streaming writer packs what the plan lists, in the plan's order, byte
-// for byte: the order of a sort over all names, where a file next to a
-// directory may sort between the directory and what it holds ("a-c"
-// before "a\\b", "a~" after it), and without the archive itself, which
-// lies inside the tree here.
-TEST_F(TreePlanning, CreateWritesThePlannedArchiveByteForByte) {
-  drive.MakeDirectories("tree/a/b");
-  std::string big(300 * 1024 + 5, '\0');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 13 + (i >> 10));
-  const std::vector<secpack::FileEntry> files = {
-      {"a-c", "1"}, {"a\\b\\f", big}, {"a\\x", std::string(16385, 'x')}, {"a~", "22"}, {"z", ""}};
-  for (const secpack::FileEntry& file : files) {
-    std::string native = file.name;
-    std::replace(native.begin(), native.end(), '\\', '/');
-    drive.WriteFile("tree/" + native, file.content);
-  }
-  const std::string out = drive.Native("tree") + "/data.sec";
-  drive.WriteFile("tree/data.sec", "an older archive");
-  secpack::CreateCounts counts;
-  std::string reason;
-  ASSERT_TRUE(secpack::CreateArchive(out, drive.Native("tree"), &counts, &reason)) << reason;
-  EXPECT_EQ(2u, counts.directories);
-  EXPECT_EQ(files.size(), counts.files);
-  std::string written;
-  ASSERT_TRUE(drive.ReadFile("tree/data.sec", &written));
-  EXPECT_TRUE(written == EncodeArchive({"a", "a\\b"}, files));
-  EXPECT_FALSE(drive.Exists("tree/data.sec.partial"));
-}
-
-#ifndef _WIN32
-// Names a POSIX host can hold but the installer would refuse.
-TEST_F(TreePlanning, RefusesWhatTheInstallerWouldRefuse) {
-  const char* const names[] = {"CON", "nul.txt", "a:b", "com3.sys", "...", "trailing.", "space ", "star*"};
-  for (const char* name : names) {
-    SCOPED_TRACE(name);
-    testing_support::ForceRemoveTree(drive.Native("tree"));
-    drive.MakeDirectories("tree");
-    std::error_code error;
-    std::filesystem::create_directory(drive.Native("tree") + "/" + name, error);
-    if (error) continue;  // the host refuses it already
-    secpack::TreePlan plan;
-    EXPECT_NE("ok", Plan(&plan));
-  }
-  testing_support::ForceRemoveTree(drive.Native("tree"));
-  drive.MakeDirectories("tree");
-  const std::string deep = "tree/" + std::string(200, 'd');
-  drive.MakeDirectories(deep);
-  drive.WriteFile(deep + "/" + std::string(60, 'f'), "");
-  secpack::TreePlan plan;
-  EXPECT_NE("ok", Plan(&plan));
-}
-
-TEST_F(TreePlanning, RefusesLinksAndBackslashes) {
-  drive.MakeDirectories("tree");
-  std::filesystem::create_directory_symlink("/", drive.Native("tree") + "/root");
-  secpack::TreePlan plan;
-  EXPECT_EQ("links cannot be packed: root", Plan(&plan));
-  std::filesystem::remove(drive.Native("tree") + "/root");
-  std::ofstream(drive.Native("tree") + "/a\\b").put('x');
-  EXPECT_EQ("name \"a\\b\" refused: a backslash, which Windows reads as a separator", Plan(&plan));
-}
-#endif
 
 }  // namespace
