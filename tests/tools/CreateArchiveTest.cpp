@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/support/ArchiveBytes.h"
+#include "tests/support/HostLinks.h"
 #include "tests/support/TestDrive.h"
 #include "tools/secpack/CreateArchive.h"
 #include "tools/secpack/TreeWalk.h"
@@ -61,6 +62,22 @@ TEST(CreateArchive, WritesTheTreeInArchiveOrderByteForByte) {
   ASSERT_TRUE(drive.ReadFile("tree/data.sec", &written));
   EXPECT_TRUE(written == EncodeArchive({"a", "a\\b"}, files));
   EXPECT_FALSE(drive.Exists("tree/data.sec.partial"));
+}
+
+// A directory link in the tree, on either system (the C++ library of the
+// Windows build sees none): refused, and nothing of its target packed.
+TEST(CreateArchive, RefusesADirectoryLinkInTheTree) {
+  TestDrive drive;
+  testing_support::HostCleanup cleanup(drive);
+  drive.MakeDirectories("tree/a");
+  drive.MakeDirectories("elsewhere");
+  drive.WriteFile("elsewhere/secret.txt", "not the vendor's");
+  ASSERT_TRUE(testing_support::MakeDirectoryLink(drive, "tree/a/link", "elsewhere"));
+  secpack::CreateCounts counts;
+  std::string reason;
+  EXPECT_FALSE(secpack::CreateArchive(drive.Native("out.sec"), drive.Native("tree"), &counts, &reason));
+  EXPECT_EQ(0u, reason.find("links cannot be packed: a\\link")) << reason;
+  EXPECT_FALSE(drive.Exists("out.sec"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include "platform/win32/Win32Links.h"
 #include "tools/secpack/HostFiles.h"
 
 namespace fs = std::filesystem;
@@ -20,7 +21,7 @@ int64_t SourceFile::Read(void* into, size_t size) {
 // Files are opened by path on Windows: the hold is the path alone.
 HeldDirectory::HeldDirectory(const fs::path& path) : path_(path) {
   std::error_code error;
-  ok_ = fs::is_directory(fs::symlink_status(path, error));
+  ok_ = fs::is_directory(fs::symlink_status(path, error)) && !platform::IsReparsePoint(path.c_str());
 }
 
 HeldDirectory::~HeldDirectory() = default;
@@ -29,9 +30,10 @@ bool HeldDirectory::List(std::vector<DirectoryEntry>* entries, std::string* erro
   entries->clear();
   std::error_code failure;
   for (fs::directory_iterator it(path_, failure), end; !failure && it != end; it.increment(failure)) {
-    // The type the enumeration reports with the name; a link is a link.
+    // The type the enumeration reports with the name; a link is a link,
+    // asked of the name itself, since the library here sees none.
     fs::file_type type = fs::file_type::unknown;
-    if (it->is_symlink(failure)) {
+    if (platform::IsReparsePoint(it->path().c_str()) || it->is_symlink(failure)) {
       type = fs::file_type::symlink;
     } else if (!failure && it->is_directory(failure)) {
       type = fs::file_type::directory;
