@@ -424,6 +424,41 @@ bool VerifyArchive(ArchiveSource& source, const NameRules& rules, Listing* listi
 
 namespace {
 
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// '*' and '?' against the whole name; a '*' that fails is retried one byte
+// further on, which is all the backtracking a pattern without brackets needs.
+bool Matches(const char* pattern, const char* name) {
+  const char* star = nullptr;
+  const char* retry = nullptr;
+  while (*name != '\0') {
+    if (*pattern == '*') {
+      star = pattern++;
+      retry = name;
+    } else if (*pattern != '\0' && (*pattern == '?' || LowerAscii(*pattern) == LowerAscii(*name))) {
+      ++pattern;
+      ++name;
+    } else if (star != nullptr) {
+      pattern = star + 1;
+      name = ++retry;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+}  // namespace
+
+bool ExcludedBy(const std::string& pattern, const std::string& name, bool directory) {
+  const bool directoriesOnly = !pattern.empty() && pattern.back() == '/';
+  if (directoriesOnly && !directory) return false;
+  return Matches(pattern.substr(0, pattern.size() - (directoriesOnly ? 1 : 0)).c_str(), name.c_str());
+}
+
+namespace {
+
 // The tree below a root in archive order, one directory in memory at a
 // time: the files come in the order of their archive names, as a sort of
 // all of them would put them, and the directories are kept (names only)
@@ -444,8 +479,9 @@ class TreeWalk {
   // onFile for each file; false stops the walk (reason set).
   using FileVisitor = std::function<bool(const Found&)>;
 
-  TreeWalk(std::vector<fs::path> skipped, const NameRules& rules, FileVisitor onFile)
-      : skipped_(std::move(skipped)), rules_(rules), onFile_(std::move(onFile)) {}
+  TreeWalk(std::vector<fs::path> skipped, const NameRules& rules, std::vector<std::string> exclude,
+           FileVisitor onFile)
+      : skipped_(std::move(skipped)), rules_(rules), exclude_(std::move(exclude)), onFile_(std::move(onFile)) {}
 
   // False, with the reason, when the tree holds something the reader would
   // refuse, Windows would not store as named or the format cannot store, or
@@ -453,12 +489,17 @@ class TreeWalk {
   bool Walk(const fs::path& base, std::string* reason) {
     reason_ = reason;
     directories_.clear();
+    leftOut_.clear();
     if (!WalkDirectory(base, "", "")) return false;
     // The table lists every directory before what it holds: name order.
     std::sort(directories_.begin(), directories_.end());
+    // Met in the order the file system lists them; reported in one order.
+    std::sort(leftOut_.begin(), leftOut_.end(),
+              [](const LeftOut& a, const LeftOut& b) { return a.name < b.name; });
     return true;
   }
   const std::vector<std::string>& directories() const { return directories_; }
+  const std::vector<LeftOut>& leftOut() const { return leftOut_; }
 
  private:
   struct Child {
@@ -516,6 +557,16 @@ class TreeWalk {
     children.reserve(entries.size());
     for (DirectoryEntry& entry : entries) {
       if (std::find(skippedHere.begin(), skippedHere.end(), entry.name) != skippedHere.end()) continue;
+      // Left out before any rule is applied: what is not packed cannot
+      // break one.
+      const bool isDirectory = entry.type == fs::file_type::directory;
+      const auto pattern = std::find_if(exclude_.begin(), exclude_.end(), [&](const std::string& p) {
+        return ExcludedBy(p, entry.name, isDirectory);
+      });
+      if (pattern != exclude_.end()) {
+        leftOut_.push_back(LeftOut{shownPrefix + entry.name + (isDirectory ? "\\" : ""), *pattern});
+        continue;
+      }
       children.push_back(Child{std::move(entry.name), "", entry.type});
     }
     // Names in the archive's code page. Of several that cannot be, the
@@ -577,9 +628,11 @@ class TreeWalk {
 
   std::vector<fs::path> skipped_;
   NameRules rules_;
+  std::vector<std::string> exclude_;
   FileVisitor onFile_;
   std::string* reason_ = nullptr;
   std::vector<std::string> directories_;
+  std::vector<LeftOut> leftOut_;
 };
 
 bool TreeBase(const std::string& root, fs::path* base, std::string* reason) {
@@ -609,7 +662,7 @@ bool PlanTree(const std::string& root, const std::string& skip, TreePlan* plan,
   std::vector<fs::path> skipped;
   if (!skip.empty()) skipped.push_back(fs::weakly_canonical(skip, error));
   int64_t sectionLength = 0;
-  TreeWalk walk(skipped, rules, [&](const TreeWalk::Found& found) {
+  TreeWalk walk(skipped, rules, {}, [&](const TreeWalk::Found& found) {
     const std::string& name = found.name;
     const fs::path path = found.Path();
     const uintmax_t size = fs::file_size(path, error);
@@ -640,6 +693,7 @@ namespace {
 class ArchiveSink {
  public:
   static constexpr size_t kBufferSize = 256 * 1024;
+  static constexpr int64_t kCopyPiece = 64 << 20;
 
   explicit ArchiveSink(const std::string& path) : path_(path), buffer_(kBufferSize) {
 #ifdef _WIN32
@@ -655,6 +709,8 @@ class ArchiveSink {
   bool ok() const { return ok_; }
   // Why writing failed: the system's word for it.
   const char* error() const { return strerror(error_); }
+  // Called with the bytes written so far, each time more reached the file.
+  void OnWritten(std::function<void(uint64_t)> onWritten) { onWritten_ = std::move(onWritten); }
 
   void Put(const void* data, size_t size) {
     const char* bytes = static_cast<const char*>(data);
@@ -675,10 +731,12 @@ class ArchiveSink {
       Flush();
       int64_t remaining = size;
       while (ok_ && remaining > 0) {
-        const ssize_t copied = copy_file_range(source, nullptr, fd_, nullptr,
-                                               static_cast<size_t>(remaining), 0);
+        // In pieces, so that a large file's progress is seen while it is copied.
+        const size_t piece = static_cast<size_t>(std::min<int64_t>(remaining, kCopyPiece));
+        const ssize_t copied = copy_file_range(source, nullptr, fd_, nullptr, piece, 0);
         if (copied > 0) {
           remaining -= copied;
+          Written(static_cast<uint64_t>(copied));
         } else if (copied == 0) {
           return false;  // the file is shorter than it was
         } else if (errno != EINTR) {
@@ -757,6 +815,12 @@ class ArchiveSink {
       if (ok_) done += static_cast<size_t>(put);
     }
     used_ = 0;
+    if (done > 0) Written(done);
+  }
+
+  void Written(uint64_t more) {
+    written_ += more;
+    if (onWritten_) onWritten_(written_);
   }
 
   bool Close() {
@@ -776,6 +840,8 @@ class ArchiveSink {
   bool ok_ = false;
   int error_ = 0;
   bool copyInKernel_ = true;
+  uint64_t written_ = 0;
+  std::function<void(uint64_t)> onWritten_;
 #ifdef _WIN32
   FILE* file_ = nullptr;
 #else
@@ -814,7 +880,7 @@ int OpenSource(const TreeWalk::Found& found, int64_t* size) {
 }  // namespace
 
 bool CreateArchive(const std::string& out, const std::string& root, CreateCounts* counts,
-                   std::string* reason, const NameRules& rules) {
+                   std::string* reason, const NameRules& rules, const PackOptions& options) {
   *counts = CreateCounts();
   fs::path base;
   if (!TreeBase(root, &base, reason)) return false;
@@ -827,7 +893,7 @@ bool CreateArchive(const std::string& out, const std::string& root, CreateCounts
   // trace, and a provider learns of all that is wrong with its names
   // without waiting for the contents to be copied. Names only: the
   // enumeration tells the types, and nothing per file is asked.
-  TreeWalk names(skipped, rules, [](const TreeWalk::Found&) { return true; });
+  TreeWalk names(skipped, rules, options.exclude, [](const TreeWalk::Found&) { return true; });
   if (!names.Walk(base, reason)) return false;
   bool ok;
   {
@@ -836,11 +902,14 @@ bool CreateArchive(const std::string& out, const std::string& root, CreateCounts
       *reason = "cannot create " + partial + ": " + strerror(errno);
       return false;
     }
-    const unsigned char placeholder[kArchiveHeaderSize] = {};
-    sink.Put(placeholder, sizeof placeholder);
     int64_t sectionLength = 0;
     int32_t fileCount = 0;
-    TreeWalk walk(skipped, rules, [&](const TreeWalk::Found& found) {
+    if (options.progress) {
+      sink.OnWritten([&](uint64_t bytes) { options.progress(bytes, static_cast<size_t>(fileCount)); });
+    }
+    const unsigned char placeholder[kArchiveHeaderSize] = {};
+    sink.Put(placeholder, sizeof placeholder);
+    TreeWalk walk(skipped, rules, options.exclude, [&](const TreeWalk::Found& found) {
       const std::string& name = found.name;
       int64_t size = 0;
       const int source = OpenSource(found, &size);
@@ -888,6 +957,7 @@ bool CreateArchive(const std::string& out, const std::string& root, CreateCounts
       }
       counts->directories = walk.directories().size();
       counts->files = static_cast<size_t>(fileCount);
+      counts->leftOut = walk.leftOut();
     }
   }
   if (ok) {

@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -106,9 +107,31 @@ struct TreePlan {
 bool PlanTree(const std::string& root, const std::string& skip, TreePlan* plan,
               std::string* reason, const NameRules& rules = NameRules());
 
+// What "secpack create" leaves out of the tree, and whom it tells how far
+// it has got.
+struct PackOptions {
+  // Entries left out, with all they hold, by their own name: '*' matches
+  // any run of characters, '?' any one byte, the rest compares without
+  // ASCII case, as Windows compares names; a trailing '/' matches
+  // directories only ("__MACOSX/", "._*").
+  std::vector<std::string> exclude;
+  // Called as the archive grows: its bytes and the files packed so far.
+  std::function<void(uint64_t bytes, size_t files)> progress;
+};
+
+// Whether pattern, as PackOptions::exclude holds them, leaves out the entry
+// name of that kind.
+bool ExcludedBy(const std::string& pattern, const std::string& name, bool directory);
+
+struct LeftOut {
+  std::string name;     // in the tree's characters, '\' separators and after a directory's
+  std::string pattern;  // the one that matched
+};
+
 struct CreateCounts {
   size_t directories = 0;
   size_t files = 0;
+  std::vector<LeftOut> leftOut;  // in name order
 };
 
 // Packs the tree below root into the archive out, in the order PlanTree
@@ -117,8 +140,10 @@ struct CreateCounts {
 // temporary file that takes out's place only when complete; out itself and
 // that file are left out of the tree. The tree's names are checked before
 // anything is written. False, with the reason, as PlanTree, or when a file
-// changes or cannot be read while it is packed.
+// changes or cannot be read while it is packed. What options exclude is
+// neither checked nor packed, and is listed in counts.
 bool CreateArchive(const std::string& out, const std::string& root, CreateCounts* counts,
-                   std::string* reason, const NameRules& rules = NameRules());
+                   std::string* reason, const NameRules& rules = NameRules(),
+                   const PackOptions& options = PackOptions());
 
 }  // namespace secpack
