@@ -2,65 +2,183 @@
 # Makes what a provider ships: data.sec, packed from the vendor's files and
 # verified, and Install.exe built for that one archive (it carries its
 # SHA-256 and unpacks no other) and signed when a certificate is given,
-# with their SHA-256 hashes and a note of what was built from what.
-#
-#   scripts/release.sh [--x64] VENDOR_DIR OUT_DIR
+# with their SHA-256 hashes and release.txt, which says what was built from
+# what, for whoever checks or rebuilds it. `scripts/release.sh --help` lists
+# the options, the environment and the exit codes.
 #
 # The release is the 32-bit Install.exe, which runs on every Windows
 # customers have; --x64 makes the same release with the 64-bit build of the
 # same sources (preset windows64), so that a release can be run end to end
 # on a machine that cannot run 32-bit x86 code. release.txt says which.
-#
-# VENDOR_DIR holds the vendor's setup program as "Setup.exe" at its top and
-# the driver files; OUT_DIR must be empty or absent. It receives
-# Install.exe, data.sec, SHA256SUMS and release.txt, all or none of them.
-#
-# Environment (all optional):
-#   SIGN_PFX            PKCS#12 file with the code-signing certificate and key
-#   SIGN_PASSWORD_FILE  file whose first line is its password (needed with SIGN_PFX)
-#   SIGN_URL            the provider's web address, shown with the signature
-#   SIGN_TIMESTAMP_URL  an RFC 3161 time-stamp server
-#   SIGN_CA_FILE        the CA certificates the signature is checked against
-#                       (default: the system's)
-#   INSTALLER_COMPANY_NAME, INSTALLER_LEGAL_COPYRIGHT
-#                       CompanyName and LegalCopyright of Install.exe
-#   SOURCE_DATE_EPOCH   the release's date (default: the commit's)
-#   RELEASE_BUILD_DIR   build there (default: a fresh temporary directory)
-#   SECPACK             the native secpack to pack with (default: built here)
 set -euo pipefail
+
+usage() {
+  cat <<'EOF'
+usage: scripts/release.sh [--x64] [--code-page N] [--keep-junk] VENDOR_DIR OUT_DIR
+       scripts/release.sh --help
+
+Packs VENDOR_DIR (the vendor's Setup.exe at its top, in any case, and the
+driver files) into data.sec, builds Install.exe for that archive, signs it if
+SIGN_PFX is set, and writes Install.exe, data.sec, SHA256SUMS and release.txt
+into OUT_DIR, which must be empty or absent and outside VENDOR_DIR: all four,
+or nothing.
+
+Options:
+  --x64           the 64-bit build of the same sources (runs on 64-bit Windows
+                  only: ship the 32-bit one)
+  --code-page N   the vendor's names are UTF-8 with characters outside ASCII:
+                  store them in the customers' Windows code page N (secpack's
+                  --code-page: 874, 1250 to 1257)
+  --keep-junk     also pack .DS_Store, Thumbs.db, desktop.ini, __MACOSX/ and
+                  ._* (left out by default, and listed in release.txt)
+  -h, --help      this text
+
+Environment (all optional):
+  SIGN_PFX            PKCS#12 file with the code-signing certificate and its key
+  SIGN_PASSWORD_FILE  file whose first line is its password (needed with SIGN_PFX)
+  SIGN_URL            the provider's web address, shown with the signature
+  SIGN_TIMESTAMP_URL  an RFC 3161 time-stamp server; without one the signature
+                      stops verifying when the certificate expires
+  SIGN_CA_FILE        PEM file of the certificate authorities the signature is
+                      checked against (default: the system's); set it for a
+                      private or test authority
+  INSTALLER_COMPANY_NAME, INSTALLER_LEGAL_COPYRIGHT
+                      CompanyName and LegalCopyright of Install.exe
+  SOURCE_DATE_EPOCH   the release's date (default: the commit's time; from a
+                      source archive, CMakeLists.txt's modification time,
+                      which git archive sets to the commit's)
+  RELEASE_COMMIT      the commit a source archive without git history was made
+                      from, as release.txt states it (default: "unknown"); in a
+                      git checkout it must be the checkout's
+  RELEASE_BUILD_DIR   build there (default: a fresh temporary directory)
+  SECPACK             the native secpack to pack with (default: built here)
+
+Exit codes: 0 released; 1 refused or failed, with the reason on standard
+error and nothing written to OUT_DIR; 2 wrong usage.
+EOF
+}
 
 die() {
   echo "release: $*" >&2
   exit 1
 }
+usage_error() {
+  echo "release: $*" >&2
+  echo "usage: scripts/release.sh [--x64] [--code-page N] [--keep-junk] VENDOR_DIR OUT_DIR (--help tells more)" >&2
+  exit 2
+}
+
 preset=windows triplet=i686-w64-mingw32 kind="32-bit Windows program (x86)"
-if [ "${1:-}" = --x64 ]; then
-  preset=windows64 triplet=x86_64-w64-mingw32 kind="64-bit Windows program (x86-64, --x64)"
+code_page="" keep_junk=""
+while [ $# -gt 0 ]; do
+  case $1 in
+    --x64) preset=windows64 triplet=x86_64-w64-mingw32 kind="64-bit Windows program (x86-64, --x64)" ;;
+    --code-page)
+      if [ $# -lt 2 ] || [[ ! $2 =~ ^[0-9]+$ ]]; then usage_error "--code-page needs a code page's number"; fi
+      code_page=$2
+      shift
+      ;;
+    --keep-junk) keep_junk=yes ;;
+    -h | --help) usage; exit 0 ;;
+    --) shift; break ;;
+    -*) usage_error "unknown option $1" ;;
+    *) break ;;
+  esac
   shift
-fi
-[ $# -eq 2 ] || { echo "usage: scripts/release.sh [--x64] VENDOR_DIR OUT_DIR" >&2; exit 2; }
+done
+[ $# -eq 2 ] || usage_error "needs VENDOR_DIR and OUT_DIR"
 vendor=$1
 out=$2
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd -P)
 product="USB ADSL Modem Installer"
+# What macOS, Windows Explorer and zip tools leave in a tree: never the vendor's.
+junk=(.DS_Store Thumbs.db desktop.ini __MACOSX/ '._*')
 
-# ---- refusals that need no build
+# ---- refusals that need no build, before anything is made
 
 [ -d "$vendor" ] || die "$vendor is not a directory"
-# The installer starts c:\ZUV_tmp\Setup.exe, the archive's top "Setup.exe".
-[ -f "$vendor/Setup.exe" ] || die "$vendor has no Setup.exe at its top: the installer would have nothing to start"
+vendor_path=$(realpath -e -- "$vendor")
+inside_vendor() {  # inside_vendor PATH: PATH is VENDOR_DIR or below it, links resolved
+  case "$(realpath -m -- "$1")/" in "${vendor_path%/}"/*) return 0 ;; esac
+  return 1
+}
+inside_vendor "$out" && die "$out is inside $vendor: the release would be packed into the next one"
+# The build and the staging directory would be packed too.
+[ -z "${RELEASE_BUILD_DIR:-}" ] || ! inside_vendor "$RELEASE_BUILD_DIR" ||
+  die "RELEASE_BUILD_DIR $RELEASE_BUILD_DIR is inside $vendor, which is packed whole"
+inside_vendor "${TMPDIR:-/tmp}" && die "TMPDIR ${TMPDIR:-/tmp} is inside $vendor, which is packed whole"
+# The installer starts c:\ZUV_tmp\Setup.exe, which Windows finds in any case.
+[ -n "$(find "$vendor/" -mindepth 1 -maxdepth 1 -iname setup.exe -print -quit)" ] ||
+  die "$vendor has no Setup.exe at its top: the installer would have nothing to start"
 if [ -e "$out" ]; then
   [ -d "$out" ] || die "$out is not a directory"
   [ -z "$(find "$out" -mindepth 1 -maxdepth 1 -print -quit)" ] ||
     die "$out is not empty: a release never mixes with older files"
 fi
+# release.txt holds one value a line.
+for name in INSTALLER_COMPANY_NAME INSTALLER_LEGAL_COPYRIGHT RELEASE_COMMIT; do
+  [[ ${!name:-} != *[[:cntrl:]]* ]] || die "$name holds a control character (a line break?)"
+done
+[ -z "${SOURCE_DATE_EPOCH:-}" ] || [[ $SOURCE_DATE_EPOCH =~ ^[0-9]+$ ]] ||
+  die "SOURCE_DATE_EPOCH is '$SOURCE_DATE_EPOCH', not seconds since 1970"
+
+# The certificate, its password and its purpose, before the build rather
+# than after it.
+utc() { date -u -d "$1" +%Y-%m-%dT%H:%M:%SZ; }
 if [ -n "${SIGN_PFX:-}" ]; then
   [ -r "$SIGN_PFX" ] || die "SIGN_PFX: cannot read $SIGN_PFX"
   if [ -z "${SIGN_PASSWORD_FILE:-}" ] || [ ! -r "$SIGN_PASSWORD_FILE" ]; then
     die "SIGN_PFX needs SIGN_PASSWORD_FILE, a readable file holding its password"
   fi
+  [ -z "${SIGN_CA_FILE:-}" ] || [ -r "$SIGN_CA_FILE" ] || die "SIGN_CA_FILE: cannot read $SIGN_CA_FILE"
   command -v osslsigncode >/dev/null || die "signing needs osslsigncode (apt-get install osslsigncode)"
+  command -v openssl >/dev/null || die "signing needs openssl (apt-get install openssl)"
+  pkcs12() {  # pkcs12 OPTIONS...: also with the older encryptions of files that Windows exported
+    openssl pkcs12 -in "$SIGN_PFX" -passin "file:$SIGN_PASSWORD_FILE" "$@" 2>/dev/null ||
+      openssl pkcs12 -legacy -in "$SIGN_PFX" -passin "file:$SIGN_PASSWORD_FILE" "$@"
+  }
+  if ! certificate=$(pkcs12 -nokeys -clcerts 2>&1); then
+    die "SIGN_PFX: $SIGN_PFX does not open with the password in $SIGN_PASSWORD_FILE: a wrong password," \
+      "or not a PKCS#12 file (openssl: $(printf '%s\n' "$certificate" | grep -v '^[0-9A-F]*:error:' | head -n1))"
+  fi
+  # Counted, not matched: grep -q would stop reading, and pipefail take that for a failure.
+  [ "$(pkcs12 -nocerts -nodes 2>/dev/null | grep -c 'PRIVATE KEY-')" -gt 0 ] ||
+    die "SIGN_PFX: $SIGN_PFX holds no private key"
+  x509() { printf '%s\n' "$certificate" | openssl x509 -noout -nameopt utf8,sep_comma_plus_space "$@"; }
+  signer_subject=$(x509 -subject 2>/dev/null) || die "SIGN_PFX: $SIGN_PFX holds no certificate for its key"
+  signer_subject=${signer_subject#subject=}
+  signer_issuer=$(x509 -issuer) && signer_issuer=${signer_issuer#issuer=}
+  signer_expiry=$(x509 -enddate) && signer_expiry=$(utc "${signer_expiry#notAfter=}")
+  [[ $(x509 -ext extendedKeyUsage 2>/dev/null) == *"Code Signing"* ]] ||
+    die "SIGN_PFX: the certificate of $signer_subject is not for code signing (no codeSigning in its extendedKeyUsage)"
+  x509 -checkend 0 >/dev/null || die "SIGN_PFX: the certificate of $signer_subject expired on $signer_expiry"
 fi
+
+# ---- what is built from what
+
+if git_top=$(git -C "$root" rev-parse --show-toplevel 2>/dev/null) && [ "$(realpath "$git_top")" = "$root" ]; then
+  commit=$(git -C "$root" rev-parse HEAD)
+  [ -z "${RELEASE_COMMIT:-}" ] || [ "$RELEASE_COMMIT" = "$commit" ] ||
+    die "RELEASE_COMMIT is $RELEASE_COMMIT, but this checkout is $commit"
+  tree_state=""
+  [ -z "$(git -C "$root" status --porcelain --untracked-files=no)" ] || tree_state=" (with uncommitted changes)"
+  date_source="the commit's time"
+  default_date=$(git -C "$root" log -1 --format=%ct)
+else
+  # A source archive (git archive): no history to ask.
+  commit=${RELEASE_COMMIT:-unknown}
+  tree_state=" (not checked: the source has no git history)"
+  date_source="the modification time of CMakeLists.txt, which git archive sets to the commit's"
+  default_date=$(stat -c %Y "$root/CMakeLists.txt")
+fi
+if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+  date_source="set"
+else
+  SOURCE_DATE_EPOCH=$default_date
+fi
+export SOURCE_DATE_EPOCH
+project_version=$(sed -n 's/^project([^)]* VERSION \([0-9][0-9.]*\)[ )].*/\1/p' "$root/CMakeLists.txt")
+[ -n "$project_version" ] || die "no version in project() of $root/CMakeLists.txt"
 
 stage=$(mktemp -d "${TMPDIR:-/tmp}/adsl-release-XXXXXX")
 trap 'rm -rf "$stage"' EXIT
@@ -69,12 +187,6 @@ mkdir -p "$build"
 build=$(cd "$build" && pwd)
 
 # ---- build
-
-commit=$(git -C "$root" rev-parse HEAD)
-tree_state=""
-[ -z "$(git -C "$root" status --porcelain --untracked-files=no)" ] || tree_state=" (with uncommitted changes)"
-SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
-export SOURCE_DATE_EPOCH
 
 quietly() {  # quietly LOG COMMAND...: shows the output only when it fails
   local log=$1.log
@@ -92,15 +204,34 @@ fi
 secpack=${SECPACK:-$build/host/tools/secpack/secpack}
 install_exe=$build/$preset/app/Install.exe
 version=$("$secpack" --version | sed -n 's/^secpack //p')
-[ -n "$version" ] || die "secpack --version gave no version"
+[ "$version" = "$project_version" ] ||
+  die "secpack says version '$version', project() of CMakeLists.txt '$project_version'"
 
 # ---- the archive first: Install.exe is built for it
 
-echo "release: packing $vendor"
-"$secpack" create "$stage/data.sec" "$vendor" >/dev/null || die "secpack create refused $vendor"
-"$secpack" verify "$stage/data.sec" >"$stage/verify.txt" 2>&1 ||
+names=()
+[ -z "$code_page" ] || names=(--code-page "$code_page")
+leave_out=()
+[ -n "$keep_junk" ] || for pattern in "${junk[@]}"; do leave_out+=(--exclude "$pattern"); done
+shown() {  # shown WORD...: as a shell would take them back
+  local word
+  for word; do
+    case $word in *[!A-Za-z0-9._/=-]*) printf " '%s'" "$word" ;; *) printf ' %s' "$word" ;; esac
+  done
+}
+echo "release: packing $vendor:" "$(find "$vendor/" -type f -printf '%s\n' |
+  awk '{ n++; s += $1 } END { printf "%d files, %.1f MiB", n, s / 1048576 }')"
+"$secpack" create "${names[@]}" "${leave_out[@]}" --progress "$stage/data.sec" "$vendor" >"$stage/packed.txt" ||
+  die "secpack create refused $vendor, for the reason above"
+"$secpack" verify "${names[@]}" "$stage/data.sec" >"$stage/verify.txt" 2>&1 ||
   die "the archive does not verify: $(cat "$stage/verify.txt")"
-"$secpack" list "$stage/data.sec" >"$stage/listing.txt" || die "secpack list failed"
+setup=$(sed -n 's/^setup program: //p' "$stage/verify.txt")
+case $setup in
+  none* | "") die "$vendor has no Setup.exe at its top: the installer would have nothing to start" ;;
+  *": the installer could not start it")
+    die "$vendor/${setup%%, *} is ${setup#*, }" ;;
+esac
+"$secpack" list "${names[@]}" "$stage/data.sec" >"$stage/listing.txt" || die "secpack list failed"
 digest=$("$secpack" digest "$stage/data.sec" | cut -d' ' -f1)
 [ ${#digest} -eq 64 ] || die "secpack digest gave '$digest'"
 
@@ -114,12 +245,15 @@ digest=$("$secpack" digest "$stage/data.sec" | cut -d' ' -f1)
     "-DINSTALLER_LEGAL_COPYRIGHT=${INSTALLER_LEGAL_COPYRIGHT:-}"
   quietly "$stage/build" cmake --build "$build/$preset" --target Install secpack -j 2
 )
-# One version: project()'s, in secpack and in Install.exe's version resource.
+# One version: project()'s, in secpack, the version resource and the manifest.
 resource_version=$("$triplet-windres" -i "$install_exe" -J coff -O rc |
   sed -n 's/.*VALUE "ProductVersion", "\(.*\)".*/\1/p')
 [ "$resource_version" = "$version.0" ] ||
-  die "Install.exe says version '$resource_version', secpack '$version'"
-"$secpack" verify --installer "$install_exe" "$stage/data.sec" >/dev/null 2>"$stage/bound.txt" ||
+  die "Install.exe's version resource says '$resource_version', project() '$version'"
+manifest_version=$(grep -ao '<assemblyIdentity [^>]*>' "$install_exe" | sed -n 's/.* version="\([0-9.]*\)".*/\1/p')
+[ "$manifest_version" = "$version.0" ] ||
+  die "Install.exe's manifest says version '$manifest_version', project() '$version'"
+"$secpack" verify "${names[@]}" --installer "$install_exe" "$stage/data.sec" >/dev/null 2>"$stage/bound.txt" ||
   die "Install.exe is not bound to data.sec: $(cat "$stage/bound.txt")"
 
 # ---- Install.exe, signed if a certificate was given
@@ -132,12 +266,27 @@ if [ -n "${SIGN_PFX:-}" ]; then
   quietly "$stage/sign" "${sign[@]}" -in "$install_exe" -out "$stage/Install.exe"
   check=(osslsigncode verify)
   [ -z "${SIGN_CA_FILE:-}" ] || check+=(-CAfile "$SIGN_CA_FILE")
-  "${check[@]}" -in "$stage/Install.exe" >"$stage/signature.txt" 2>&1 ||
-    die "the signature does not verify: $(cat "$stage/signature.txt")"
-  signer=$(sed -n 's/^[[:space:]]*Subject: //p' "$stage/signature.txt" | head -n1)
+  if ! "${check[@]}" -in "$stage/Install.exe" >"$stage/signature.txt" 2>&1; then
+    # Its report is some sixty lines: kept, and named.
+    report=$(mktemp "${TMPDIR:-/tmp}/release-signature-XXXXXX.txt")
+    cp "$stage/signature.txt" "$report"
+    if ! grep -qE 'Certificate not found in local repository|unable to get local issuer|self.signed certificate' \
+      "$report"; then
+      die "the signature does not verify (osslsigncode's report: $report)"
+    elif [ -n "${SIGN_CA_FILE:-}" ]; then
+      die "the signature does not chain to the authorities in SIGN_CA_FILE ($SIGN_CA_FILE) (osslsigncode's report: $report)"
+    else
+      die "the signature does not chain to an authority this system trusts: for a private or test" \
+        "authority, set SIGN_CA_FILE to its certificate (PEM) (osslsigncode's report: $report)"
+    fi
+  fi
   signed=signed
-  signature="signed (Authenticode, SHA-256) by $signer"
-  [ -z "${SIGN_TIMESTAMP_URL:-}" ] || signature+=", time-stamped by $SIGN_TIMESTAMP_URL"
+  signature="signed (Authenticode, SHA-256) by $signer_subject"
+  if [ -n "${SIGN_TIMESTAMP_URL:-}" ]; then
+    time_stamp="by $SIGN_TIMESTAMP_URL: the signature stays valid after the certificate expires"
+  else
+    time_stamp="NONE: WARNING: the signature stops verifying when the certificate expires ($signer_expiry)"
+  fi
 else
   cp "$install_exe" "$stage/Install.exe"
   signed=unsigned
@@ -150,10 +299,30 @@ fi
 {
   echo "$product $version"
   echo "commit: $commit$tree_state"
-  echo "date: $(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%dT%H:%M:%SZ) (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)"
+  echo "date: $(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%dT%H:%M:%SZ) (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH, $date_source)"
+  echo "preset: $preset"
+  echo "INSTALLER_COMPANY_NAME: ${INSTALLER_COMPANY_NAME:-}"
+  echo "INSTALLER_LEGAL_COPYRIGHT: ${INSTALLER_LEGAL_COPYRIGHT:-}"
   echo "Install.exe: $(wc -c <"$stage/Install.exe") bytes, $kind, $signature"
+  if [ "$signed" = signed ]; then
+    echo "signer: $signer_subject"
+    echo "issuer: $signer_issuer"
+    echo "certificate expires: $signer_expiry"
+    echo "time stamp: $time_stamp"
+  fi
   echo "Install.exe unpacks only the data.sec of SHA-256 $digest"
   echo "data.sec: $(wc -c <"$stage/data.sec") bytes, $(sed -n 's/^.*: valid, //p' "$stage/verify.txt")"
+  echo "code page: ${code_page:-none (names in printable ASCII)}"
+  echo "setup program: $setup"
+  echo "packed with: secpack create$(shown "${names[@]}" "${leave_out[@]}") data.sec VENDOR_DIR"
+  if [ -n "$keep_junk" ]; then
+    echo "left out of data.sec: nothing (--keep-junk)"
+  elif grep -q '^left out: ' "$stage/packed.txt"; then
+    echo "left out of data.sec (junk; --keep-junk packs it):"
+    sed -n 's/^left out: \(.*\) (--exclude .*)$/  \1/p' "$stage/packed.txt"
+  else
+    echo "left out of data.sec: nothing"
+  fi
   echo
   echo "SHA-256 (SHA256SUMS):"
   sed 's/^/  /' "$stage/SHA256SUMS"

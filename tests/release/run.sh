@@ -2,13 +2,16 @@
 # The checks' helpers run through check, which shellcheck does not follow:
 # shellcheck disable=SC2317
 #
-# Tests of scripts/release.sh: its refusals; a release signed with a
-# throw-away certificate authority that osslsigncode accepts and a flipped
-# byte breaks; its Install.exe bound to its data.sec; the signed release in
-# the typical end-to-end case, and beside another valid archive, which it
-# refuses; and the release's clean builds, 32- and 64-bit, in another
-# directory, byte for byte the same as the Windows builds' once given the
-# same digest (none). The signed release and its end-to-end cases are of
+# Tests of scripts/release.sh: its refusals, the early ones before any
+# build; a release signed with the throw-away certificate authority of
+# docs/provider.md, which osslsigncode accepts and a flipped byte breaks;
+# its Install.exe bound to its data.sec; junk left out and a SETUP.EXE
+# found; a release from git archive output with the provider's name,
+# rebuilt byte for byte by the auditor's commands of docs/provider.md; the
+# signed release in the typical end-to-end case, and beside another valid
+# archive, which it refuses; and the release's clean builds, 32- and
+# 64-bit, in another directory, byte for byte the same as the Windows
+# builds' once given the same digest (none). The signed release and its end-to-end cases are of
 # the build this machine runs (wine_choose in scripts/wine-lib.sh): the
 # 32-bit one, or --x64 where 32-bit x86 code cannot run; the other build is
 # released unsigned and compared.
@@ -69,11 +72,26 @@ sums_hold() { (cd "$1" && sha256sum --quiet -c SHA256SUMS); }
 succeeded() {  # succeeded RC LOG: shows the log when RC is not 0
   [ "$1" = 0 ] || { sed 's/^/    /' "$2"; return 1; }
 }
-verifies() { osslsigncode verify -CAfile "$work/ca.pem" -in "$1" >"$work/verify.log" 2>&1; }
+verifies() { osslsigncode verify -CAfile "$work/ca/test-ca.pem" -in "$1" >"$work/verify.log" 2>&1; }
 refused() { ! verifies "$1"; }
 packs_as() { "$build/host/tools/secpack/secpack" create "$work/packed.sec" "$1" >/dev/null && cmp "$work/packed.sec" "$2"; }
-company_name_is() {
-  "$windres" -i "$1" -J coff -O rc | grep -qF "VALUE \"CompanyName\", \"$2\""
+company_name_is() {  # company_name_is INSTALL_EXE STRING_AS_WINDRES_WRITES_IT
+  "$windres" -i "$1" -J coff -O rc | grep -qF "VALUE \"CompanyName\", $2"
+}
+# doc_commands HEADING: the first indented block after that heading of
+# docs/provider.md, as a reader would copy it.
+doc_commands() {
+  awk -v heading="$1" '$0 == heading { found = 1; next }
+    found && /^    / { print substr($0, 5); block = 1; next }
+    block { exit }' "$root/docs/provider.md"
+}
+# runs_doc DIRECTORY HEADING LOG: runs those commands there, stopping at
+# the first that fails.
+runs_doc() {
+  local commands
+  commands=$(doc_commands "$2")
+  [ -n "$commands" ] || { echo "    no commands under \"$2\""; return 1; }
+  (cd "$1" && bash -e -c "$commands") >"$3" 2>&1 || { sed 's/^/    /' "$3"; return 1; }
 }
 
 # ---- a vendor tree: the stand-in package (Setup.exe and driver files)
@@ -83,29 +101,30 @@ cp -a "$build/demo/package" "$vendor"
 # The stand-in makes no device: the end-to-end case makes it when it wants.
 printf '[standin]\r\ndevice=0' >"$vendor/standin.ini"
 
-echo "release: refusals"
+echo "release: refusals before any build"
 mkdir -p "$work/no-setup/drivers" && cp "$vendor/drivers/adslusb.inf" "$work/no-setup/drivers/"
 check "a vendor directory without Setup.exe at its top" refuses "no Setup.exe" "$work/no-setup" "$work/out0"
 mkdir -p "$work/used" && echo old >"$work/used/data.sec"
 check "an output directory that is not empty" refuses "not empty" "$vendor" "$work/used"
+ln -s "$vendor" "$work/vendor-link"
+check "an output directory inside the vendor directory, reached through a link" \
+  refuses "is inside $work/vendor-link" "$work/vendor-link" "$vendor/release-1"
 
-# ---- a throw-away CA and a code-signing certificate from it
+# ---- the throw-away CA and code-signing certificate of docs/provider.md
 
-openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Release Test Root CA" \
-  -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
-  -keyout "$work/ca.key" -out "$work/ca.pem" 2>/dev/null
-openssl req -newkey rsa:2048 -nodes -subj "/CN=Release Test Provider" \
-  -keyout "$work/sign.key" -out "$work/sign.csr" 2>/dev/null
-printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' >"$work/ext"
-openssl x509 -req -days 2 -in "$work/sign.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
-  -CAcreateserial -extfile "$work/ext" -out "$work/sign.pem" 2>/dev/null
-echo "a password, not on any command line" >"$work/password"
-openssl pkcs12 -export -inkey "$work/sign.key" -in "$work/sign.pem" -certfile "$work/ca.pem" \
-  -passout "file:$work/password" -out "$work/sign.pfx"
+mkdir -p "$work/ca"
+check "docs/provider.md's throw-away certificate authority and certificate" \
+  runs_doc "$work/ca" "### Trying it with a throw-away certificate authority" "$work/ca.log"
+echo "not the password" >"$work/wrong-password"
+refused_before_building() {
+  SIGN_PFX=$work/ca/test-sign.pfx SIGN_PASSWORD_FILE=$work/wrong-password RELEASE_BUILD_DIR=$work/never-built \
+    refuses "does not open with the password" "$vendor" "$work/out2" && [ ! -e "$work/never-built" ]
+}
+check "a wrong password for the certificate, before any build (no build directory made)" refused_before_building
 
 echo "release: signed, with a clean build: a $kind"
 signed=$work/signed
-SIGN_PFX=$work/sign.pfx SIGN_PASSWORD_FILE=$work/password SIGN_CA_FILE=$work/ca.pem \
+SIGN_PFX=$work/ca/test-sign.pfx SIGN_PASSWORD_FILE=$work/ca/test-password.txt SIGN_CA_FILE=$work/ca/test-ca.pem \
   SIGN_URL=https://provider.example/ bash "$release" "${runs[@]}" "$vendor" "$signed" >"$work/signed.log" 2>&1
 check "release.sh made the signed release" succeeded $? "$work/signed.log"
 check "... of exactly Install.exe, data.sec, SHA256SUMS, release.txt" released "$signed"
@@ -118,7 +137,14 @@ version=$(sed -n 's/^project(.* VERSION \([0-9.]*\) .*/\1/p' "$root/CMakeLists.t
 check "release.txt: project()'s version $version, the commit, the signer" grep -qxF \
   "USB ADSL Modem Installer $version" "$signed/release.txt"
 check "... the commit" grep -q "^commit: $(git -C "$root" rev-parse HEAD)" "$signed/release.txt"
-check "... signed by the test certificate" grep -q "^Install.exe: .* signed .*Release Test Provider" "$signed/release.txt"
+check "... signed by the test certificate" grep -q "^Install.exe: .* signed .*Example Net Ltd (test)" "$signed/release.txt"
+expiry=$(date -u -d "$(openssl x509 -in "$work/ca/test-sign.pem" -noout -enddate | cut -d= -f2)" +%Y-%m-%dT%H:%M:%SZ)
+signer_recorded() {
+  [ "$(sed -n '/^issuer: /,/^time stamp: /p' "$signed/release.txt")" = "$(printf '%s\n' \
+    "issuer: CN=Test Code Signing Root" "certificate expires: $expiry" \
+    "time stamp: NONE: WARNING: the signature stops verifying when the certificate expires ($expiry)")" ]
+}
+check "... its issuer, its expiry, and that it is not time-stamped, with the warning" signer_recorded
 check "... a $kind" grep -qF "bytes, $kind, signed" "$signed/release.txt"
 check "... the archive's Setup.exe" grep -qE '^ +[0-9]+  Setup.exe$' "$signed/release.txt"
 secpack=$build/host/tools/secpack/secpack
@@ -159,28 +185,73 @@ same_programs() {  # same_programs RELEASE_BUILD BUILD
 check "the release's secpack.exe, and its Install.exe without a digest, are byte for byte the Windows build's" \
   same_programs "$RELEASE_BUILD_DIR/$preset" "$build"
 
-echo "release: the other build, a $other_kind"
-bash "$release" "${other_runs[@]}" "$vendor" "$work/other" >"$work/other.log" 2>&1
+echo "release: refused after packing"
+mkdir -p "$work/text-setup" && echo "@echo off" >"$work/text-setup/Setup.exe"
+check "a Setup.exe that is not a Windows program" refuses "Setup.exe is not a Windows executable" \
+  "$work/text-setup" "$work/out3"
+
+echo "release: the other build, a $other_kind, of a tree with SETUP.EXE and junk"
+junky=$work/junky
+cp -a "$vendor" "$junky"
+mv "$junky/Setup.exe" "$junky/SETUP.EXE"
+mkdir -p "$junky/__MACOSX/drivers"
+touch "$junky/.DS_Store" "$junky/Desktop.ini" "$junky/drivers/Thumbs.db" "$junky/drivers/._adslusb.inf" \
+  "$junky/__MACOSX/drivers/._adslusb.inf"
+bash "$release" "${other_runs[@]}" "$junky" "$work/other" >"$work/other.log" 2>&1
 check "release.sh made it" succeeded $? "$work/other.log"
 check "... and says so in release.txt" grep -qF "bytes, $other_kind, UNSIGNED" "$work/other/release.txt"
+check "... with SETUP.EXE as the setup program, a Windows program" \
+  grep -q '^setup program: SETUP.EXE, Windows executable, x' "$work/other/release.txt"
+left_out_listed() {
+  [ "$(sed -n '/^left out of data.sec/,/^$/p' "$work/other/release.txt")" = "$(printf '%s\n' \
+    "left out of data.sec (junk; --keep-junk packs it):" "  .DS_Store" "  Desktop.ini" "  __MACOSX\\" \
+    "  drivers\\._adslusb.inf" "  drivers\\Thumbs.db")" ] &&
+    ! "$secpack" list "$work/other/data.sec" | grep -qiE 'DS_Store|desktop|Thumbs|MACOSX|\._'
+}
+check "... the junk left out of data.sec, and listed in release.txt" left_out_listed
 check "... its secpack.exe, and its Install.exe without a digest, byte for byte the Windows build's" \
   same_programs "$RELEASE_BUILD_DIR/$other_preset" "$other"
 
-echo "release: unsigned, with the provider's name"
-INSTALLER_COMPANY_NAME='Example "Net" Ltd' bash "$release" "${runs[@]}" "$vendor" "$work/unsigned" \
-  >"$work/unsigned.log" 2>&1
-check "release.sh made the unsigned release" succeeded $? "$work/unsigned.log"
+echo "release: from git archive output, with the provider's name, rebuilt as docs/provider.md tells an auditor"
+source_tree=$work/source
+mkdir -p "$source_tree"
+# The tree as it is: changes not yet committed included.
+snapshot=$(git -C "$root" stash create)
+git -C "$root" archive --format=tar "${snapshot:-HEAD}" | tar -x -C "$source_tree"
+head=$(git -C "$root" rev-parse HEAD)
+# The secpack the releases above built: the source's own build is the auditor's.
+built_secpack=$RELEASE_BUILD_DIR/host/tools/secpack/secpack
+INSTALLER_COMPANY_NAME='Exemple "Net" Société' INSTALLER_LEGAL_COPYRIGHT='© 2026 Exemple' RELEASE_COMMIT=$head \
+  RELEASE_BUILD_DIR=$work/source-build SECPACK=$built_secpack \
+  bash "$source_tree/scripts/release.sh" "${runs[@]}" "$vendor" "$work/unsigned" >"$work/unsigned.log" 2>&1
+check "release.sh made it" succeeded $? "$work/unsigned.log"
 check "... and says in release.txt that it is unsigned" grep -q "^Install.exe: .* UNSIGNED" "$work/unsigned/release.txt"
-check "... CompanyName in Install.exe's version resource" \
-  company_name_is "$work/unsigned/Install.exe" 'Example ""Net"" Ltd'
+check "... the commit it was given, as not checked" \
+  grep -qx "commit: $head (not checked: the source has no git history)" "$work/unsigned/release.txt"
+check "... the date of CMakeLists.txt, which git archive set" grep -q \
+  "^date: .* (SOURCE_DATE_EPOCH=$(stat -c %Y "$source_tree/CMakeLists.txt"), the modification time of CMakeLists.txt" \
+  "$work/unsigned/release.txt"
+# The budget tests/app/check-install-exe.sh keeps, with the digest the
+# Windows builds do not carry.
+within_budget() { [ "$(wc -c <"$1")" -le 32768 ] && [ "$(wc -c <"$2")" -le 32768 ]; }
+check "... its Install.exe, and the other build's, within 32 KiB with the package's digest" \
+  within_budget "$work/unsigned/Install.exe" "$work/other/Install.exe"
+check "... CompanyName in Install.exe's version resource, outside ASCII too" \
+  company_name_is "$work/unsigned/Install.exe" 'L"Exemple ""Net"" Soci\351t\351"'
+audited() {
+  R=$work/unsigned runs_doc "$source_tree" "### Rebuilding a release" "$work/audit.log" &&
+    grep -qx "Install.exe: the same bytes" "$work/audit.log"
+}
+check "docs/provider.md's auditor's commands rebuild its Install.exe byte for byte" audited
 
 echo "release: an archive that does not verify"
 # A secpack whose archives lose their last byte.
 cat >"$work/bad-secpack" <<EOF
 #!/bin/sh
-"$RELEASE_BUILD_DIR/host/tools/secpack/secpack" "\$@" || exit
-[ "\$1" = create ] && truncate -s -1 "\$2"
-exit 0
+"$built_secpack" "\$@" || exit
+[ "\$1" = create ] || exit 0
+shift \$((\$# - 2))  # to OUT, after the options
+truncate -s -1 "\$1"
 EOF
 chmod +x "$work/bad-secpack"
 export SECPACK=$work/bad-secpack

@@ -25,7 +25,7 @@ TEST(TreeWalk, ListsParentsFirstWithWindowsNames) {
   drive.WriteFile("tree/b/c/f", "x");
   drive.WriteFile("tree/top", "");
   std::vector<std::string> files;
-  secpack::TreeWalk walk({}, secpack::NameRules(), [&](const secpack::TreeWalk::Found& found) {
+  secpack::TreeWalk walk({}, secpack::NameRules(), {}, [&](const secpack::TreeWalk::Found& found) {
     files.push_back(found.name);
     return true;
   });

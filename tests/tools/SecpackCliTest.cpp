@@ -194,6 +194,29 @@ TEST(SecpackCli, CodePageNamesArePackedInThatCodePage) {
       << ascii.output;
 }
 
+// Left out by their own names, with all they hold and before any rule is
+// applied (the name below __MACOSX would be refused), and listed.
+TEST(SecpackCli, CreateLeavesOutAndListsWhatItIsToldTo) {
+  TestDrive drive;
+  for (const char* file : {"in/Setup.exe", "in/THUMBS.DB", "in/__MACOSX/x/\xC3\x89t\xC3\xA9", "in/d/._a.inf",
+                           "in/d/a.inf", "in/d/__MACOSX"}) {
+    Plant(drive, file);
+  }
+  const std::string archive = drive.Native("data.sec");
+  Result created = Secpack("create --exclude Thumbs.db --exclude __MACOSX/ --exclude '._*' " + archive + " " +
+                           drive.Native("in"));
+  EXPECT_EQ("left out: THUMBS.DB (--exclude Thumbs.db)\nleft out: __MACOSX\\ (--exclude __MACOSX/)\n"
+            "left out: d\\._a.inf (--exclude ._*)\n" + archive + ": 1 directory, 3 files\n",
+            created.output);
+  std::string bytes;
+  ASSERT_TRUE(drive.ReadFile("data.sec", &bytes));
+  EXPECT_TRUE(bytes == testing_support::EncodeArchive({"d"}, {{"Setup.exe", "x"}, {"d\\__MACOSX", "x"}, {"d\\a.inf", "x"}}));
+  for (const char* path : {"a/b", "/", "''", "'a\\b'"}) {
+    EXPECT_EQ(2, Secpack(std::string("create --exclude ") + path + " " + archive + " " + drive.Native("in")).exitCode)
+        << path;
+  }
+}
+
 // verify and list read the headers, not the archive: a package of 1 GiB
 // (sparse here) is checked in the memory of a small one.
 TEST(SecpackCli, VerifyAndListOfALargeArchiveStayInFlatMemory) {
@@ -214,7 +237,7 @@ TEST(SecpackCli, VerifyAndListOfALargeArchiveStayInFlatMemory) {
 TEST(SecpackCli, UsageAndExitCodes) {
   EXPECT_EQ(0, Secpack("--help").exitCode);
   const std::string help = Secpack("--help").output;
-  EXPECT_NE(std::string::npos, help.find("usage: secpack create [--code-page N] OUT DIR"));
+  EXPECT_NE(std::string::npos, help.find("usage: secpack create [--code-page N] [--exclude PATTERN]... [--progress] OUT DIR"));
   EXPECT_NE(std::string::npos, help.find("exit codes: 0"));
   for (const char* bad : {"", "create", "create a", "list", "verify a b", "verify --installer a",
                           "verify --exe a b", "digest", "digest a b", "extract a", "unpack a b",

@@ -15,7 +15,7 @@ namespace {
 
 // "ok", or why the walk of the drive's "tree" refused it.
 std::string Walk(const TestDrive& drive) {
-  secpack::TreeWalk walk({}, secpack::NameRules(), [](const secpack::TreeWalk::Found&) { return true; });
+  secpack::TreeWalk walk({}, secpack::NameRules(), {}, [](const secpack::TreeWalk::Found&) { return true; });
   std::string reason;
   return walk.Walk(drive.Native("tree"), &reason) ? "ok" : reason;
 }

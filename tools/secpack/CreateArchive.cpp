@@ -21,12 +21,17 @@ namespace {
 class ArchiveSink {
  public:
   static constexpr size_t kBufferSize = 256 * 1024;
+  // A large file goes from file to file in pieces of this size, so that
+  // its progress is seen while it is copied.
+  static constexpr int64_t kCopyPiece = 64 << 20;
 
   explicit ArchiveSink(const std::string& path) : output_(path), buffer_(kBufferSize) {}
 
   bool ok() const { return output_.ok(); }
   // Why writing failed: the system's word for it.
   const char* error() const { return output_.error(); }
+  // Called with the bytes written so far, each time more reached the file.
+  void OnWritten(std::function<void(uint64_t)> onWritten) { onWritten_ = std::move(onWritten); }
 
   void Put(const void* data, size_t size) {
     const char* bytes = static_cast<const char*>(data);
@@ -45,12 +50,25 @@ class ArchiveSink {
   bool CopyFrom(SourceFile* source, int64_t size) {
     if (size >= static_cast<int64_t>(kBufferSize) && copyInKernel_) {
       Flush();
-      switch (ok() ? output_.CopyFrom(source, size) : ArchiveOutput::Copy::kFailed) {
-        case ArchiveOutput::Copy::kDone: return true;
-        case ArchiveOutput::Copy::kSourceShort:
-        case ArchiveOutput::Copy::kFailed: return false;
-        case ArchiveOutput::Copy::kNotHere: copyInKernel_ = false; break;
+      for (int64_t done = 0; done < size;) {
+        const int64_t piece = std::min(size - done, kCopyPiece);
+        switch (ok() ? output_.CopyFrom(source, piece) : ArchiveOutput::Copy::kFailed) {
+          case ArchiveOutput::Copy::kDone:
+            done += piece;
+            Written(static_cast<uint64_t>(piece));
+            continue;
+          case ArchiveOutput::Copy::kSourceShort:
+          case ArchiveOutput::Copy::kFailed:
+            return false;
+          case ArchiveOutput::Copy::kNotHere:
+            // Known before the first byte, and so for every file after.
+            if (done > 0) return false;
+            copyInKernel_ = false;
+            break;
+        }
+        break;
       }
+      if (copyInKernel_) return true;
     }
     int64_t remaining = size;
     while (ok() && remaining > 0) {
@@ -76,14 +94,21 @@ class ArchiveSink {
 
  private:
   void Flush() {
-    output_.Write(buffer_.data(), used_);
+    if (used_ > 0 && output_.Write(buffer_.data(), used_)) Written(used_);
     used_ = 0;
+  }
+
+  void Written(uint64_t more) {
+    written_ += more;
+    if (onWritten_) onWritten_(written_);
   }
 
   ArchiveOutput output_;
   std::vector<char> buffer_;
   size_t used_ = 0;
   bool copyInKernel_ = true;
+  uint64_t written_ = 0;
+  std::function<void(uint64_t)> onWritten_;
 };
 
 const char kTooLarge[] = "files too large together for the format (2 GiB)";
@@ -96,7 +121,7 @@ void FillRecord(unsigned char* record, const std::string& name) {
 }
 
 bool CreateArchive(const std::string& out, const std::string& root, CreateCounts* counts,
-                   std::string* reason, const NameRules& rules) {
+                   std::string* reason, const NameRules& rules, const PackOptions& options) {
   *counts = CreateCounts();
   const std::string partial = out + ".partial";
   std::error_code error;
@@ -107,7 +132,7 @@ bool CreateArchive(const std::string& out, const std::string& root, CreateCounts
   // trace, and a provider learns of all that is wrong with its names
   // without waiting for the contents to be copied. Names only: the
   // enumeration tells the types, and nothing per file is asked.
-  TreeWalk names(skipped, rules, [](const TreeWalk::Found&) { return true; });
+  TreeWalk names(skipped, rules, options.exclude, [](const TreeWalk::Found&) { return true; });
   if (!names.Walk(root, reason)) return false;
   bool ok;
   {
@@ -116,11 +141,14 @@ bool CreateArchive(const std::string& out, const std::string& root, CreateCounts
       *reason = "cannot create " + partial + ": " + sink.error();
       return false;
     }
-    const unsigned char placeholder[kArchiveHeaderSize] = {};
-    sink.Put(placeholder, sizeof placeholder);
     int64_t sectionLength = 0;
     int32_t fileCount = 0;
-    TreeWalk walk(skipped, rules, [&](const TreeWalk::Found& found) {
+    if (options.progress) {
+      sink.OnWritten([&](uint64_t bytes) { options.progress(bytes, static_cast<size_t>(fileCount)); });
+    }
+    const unsigned char placeholder[kArchiveHeaderSize] = {};
+    sink.Put(placeholder, sizeof placeholder);
+    TreeWalk walk(skipped, rules, options.exclude, [&](const TreeWalk::Found& found) {
       SourceFile source;
       if (!found.held.Open(found.nativeName, &source)) {
         *reason = "file changed or unreadable while packing: " + found.Path().string();
@@ -162,6 +190,7 @@ bool CreateArchive(const std::string& out, const std::string& root, CreateCounts
       }
       counts->directories = walk.directories().size();
       counts->files = static_cast<size_t>(fileCount);
+      counts->leftOut = walk.leftOut();
     }
   }
   if (ok) {

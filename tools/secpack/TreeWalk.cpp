@@ -31,15 +31,54 @@ const char* KindOf(fs::file_type type) {
 
 }  // namespace
 
+namespace {
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// '*' and '?' against the whole name; a '*' that fails is retried one byte
+// further on, which is all the backtracking a pattern without brackets needs.
+bool Matches(const char* pattern, const char* name) {
+  const char* star = nullptr;
+  const char* retry = nullptr;
+  while (*name != '\0') {
+    if (*pattern == '*') {
+      star = pattern++;
+      retry = name;
+    } else if (*pattern != '\0' && (*pattern == '?' || LowerAscii(*pattern) == LowerAscii(*name))) {
+      ++pattern;
+      ++name;
+    } else if (star != nullptr) {
+      pattern = star + 1;
+      name = ++retry;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+}  // namespace
+
+bool ExcludedBy(const std::string& pattern, const std::string& name, bool directory) {
+  const bool directoriesOnly = !pattern.empty() && pattern.back() == '/';
+  if (directoriesOnly && !directory) return false;
+  return Matches(pattern.substr(0, pattern.size() - (directoriesOnly ? 1 : 0)).c_str(), name.c_str());
+}
+
 bool TreeWalk::Walk(const std::string& root, std::string* reason) {
   reason_ = reason;
   directories_.clear();
+  leftOut_.clear();
   std::error_code error;
   const fs::path base = fs::canonical(root, error);
   if (error || !fs::is_directory(base)) return Refuse("not a directory: " + root);
   if (!WalkDirectory(base, "", "")) return false;
   // The table lists every directory before what it holds: name order.
   std::sort(directories_.begin(), directories_.end());
+  // Met in the order the file system lists them; reported in one order.
+  std::sort(leftOut_.begin(), leftOut_.end(),
+            [](const LeftOut& a, const LeftOut& b) { return a.name < b.name; });
   return true;
 }
 
@@ -49,7 +88,7 @@ bool TreeWalk::Refuse(const std::string& why) {
 }
 
 bool TreeWalk::ListChildren(const HeldDirectory& held, const fs::path& directory,
-                            std::vector<Child>* children) {
+                            const std::string& shownPrefix, std::vector<Child>* children) {
   std::vector<DirectoryEntry> entries;
   std::string error;
   if (!held.ok()) return Refuse("cannot read the tree: " + directory.string());
@@ -64,6 +103,16 @@ bool TreeWalk::ListChildren(const HeldDirectory& held, const fs::path& directory
   children->reserve(entries.size());
   for (DirectoryEntry& entry : entries) {
     if (std::find(skippedHere.begin(), skippedHere.end(), entry.name) != skippedHere.end()) continue;
+    // Left out before any rule is applied: what is not packed cannot
+    // break one.
+    const bool isDirectory = entry.type == fs::file_type::directory;
+    const auto pattern = std::find_if(exclude_.begin(), exclude_.end(), [&](const std::string& p) {
+      return ExcludedBy(p, entry.name, isDirectory);
+    });
+    if (pattern != exclude_.end()) {
+      leftOut_.push_back(LeftOut{shownPrefix + entry.name + (isDirectory ? "\\" : ""), *pattern});
+      continue;
+    }
     children->push_back(Child{std::move(entry.name), "", entry.type});
   }
   return true;
@@ -98,7 +147,9 @@ bool TreeWalk::WalkDirectory(const fs::path& directory, const std::string& prefi
   // again for each of them.
   const HeldDirectory held(directory);
   std::vector<Child> children;
-  if (!ListChildren(held, directory, &children) || !ConvertNames(&children, shownPrefix)) return false;
+  if (!ListChildren(held, directory, shownPrefix, &children) || !ConvertNames(&children, shownPrefix)) {
+    return false;
+  }
   // Archive order: by archive name, and a backslash after a directory's.
   std::sort(children.begin(), children.end(), [](const Child& a, const Child& b) {
     const size_t common = std::min(a.archiveName.size(), b.archiveName.size());

@@ -12,6 +12,18 @@
 
 namespace secpack {
 
+// Whether pattern leaves out the entry name of that kind: '*' matches any
+// run of characters, '?' any one byte, the rest compares without ASCII case,
+// as Windows compares names; a trailing '/' matches directories only
+// ("__MACOSX/", "._*").
+bool ExcludedBy(const std::string& pattern, const std::string& name, bool directory);
+
+// An entry the walk left out, with all it holds.
+struct LeftOut {
+  std::string name;     // in the tree's characters, '\' separators and after a directory's
+  std::string pattern;  // the one that matched
+};
+
 // The tree below a root in archive order, one directory in memory at a
 // time: the files come in the order of their archive names, as a sort of
 // all of them would put them, and the directories are kept (names only)
@@ -32,9 +44,13 @@ class TreeWalk {
   // For each file; false stops the walk (the visitor sets the reason).
   using FileVisitor = std::function<bool(const Found&)>;
 
-  // skipped: native paths left out, wherever they lie in the tree.
-  TreeWalk(std::vector<std::filesystem::path> skipped, const NameRules& rules, FileVisitor onFile)
-      : skipped_(std::move(skipped)), rules_(rules), onFile_(std::move(onFile)) {}
+  // skipped: native paths left out, wherever they lie in the tree;
+  // exclude: patterns (ExcludedBy) of names left out, before any rule is
+  // applied to them, and listed (leftOut).
+  TreeWalk(std::vector<std::filesystem::path> skipped, const NameRules& rules,
+           std::vector<std::string> exclude, FileVisitor onFile)
+      : skipped_(std::move(skipped)), rules_(rules), exclude_(std::move(exclude)),
+        onFile_(std::move(onFile)) {}
 
   // False, with the reason, when root is not a directory, or the tree
   // holds something the reader would refuse, Windows would not store as
@@ -43,6 +59,8 @@ class TreeWalk {
   bool Walk(const std::string& root, std::string* reason);
   // Every directory met, parents first: the archive's table.
   const std::vector<std::string>& directories() const { return directories_; }
+  // What exclude left out, in name order.
+  const std::vector<LeftOut>& leftOut() const { return leftOut_; }
 
  private:
   struct Child {
@@ -56,19 +74,21 @@ class TreeWalk {
   // shownPrefix: the same in the tree's own characters, for messages.
   bool WalkDirectory(const std::filesystem::path& directory, const std::string& prefix,
                      const std::string& shownPrefix);
-  // Its entries as children, without what is skipped; false when it cannot
-  // be read.
+  // Its entries as children, without what is skipped or excluded; false
+  // when it cannot be read.
   bool ListChildren(const HeldDirectory& held, const std::filesystem::path& directory,
-                    std::vector<Child>* children);
+                    const std::string& shownPrefix, std::vector<Child>* children);
   // Each child's name in the archive's code page; false, refused, when one
   // has none.
   bool ConvertNames(std::vector<Child>* children, const std::string& shownPrefix);
 
   std::vector<std::filesystem::path> skipped_;
   NameRules rules_;
+  std::vector<std::string> exclude_;
   FileVisitor onFile_;
   std::string* reason_ = nullptr;
   std::vector<std::string> directories_;
+  std::vector<LeftOut> leftOut_;
 };
 
 }  // namespace secpack

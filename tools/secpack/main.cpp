@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -22,7 +23,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kUsage[] =
-    "usage: secpack create [--code-page N] OUT DIR  pack the tree below DIR into the archive OUT\n"
+    "usage: secpack create [--code-page N] [--exclude PATTERN]... [--progress] OUT DIR\n"
+    "                                               pack the tree below DIR into the archive OUT\n"
     "       secpack list [--code-page N] ARCHIVE    list its directories and files with their sizes\n"
     "       secpack verify [--code-page N] ARCHIVE  check it and name its setup program\n"
     "       secpack verify [--code-page N] --installer INSTALL_EXE ARCHIVE\n"
@@ -34,6 +36,11 @@ const char kUsage[] =
     "Names are stored as the installer hands them to Windows: in printable ASCII,\n"
     "or with --code-page N converted from UTF-8 to the customers' Windows code page\n"
     "N, one of %s. Names that differ only in case are refused.\n"
+    "\n"
+    "--exclude leaves out, and lists, each file or directory whose own name matches\n"
+    "PATTERN: '*' any characters, '?' any one byte, case ignored as Windows ignores\n"
+    "it, a trailing '/' for directories only (e.g. --exclude '._*' --exclude __MACOSX/).\n"
+    "--progress says how far packing has got, on standard error every two seconds.\n"
     "\n"
     "exit codes: 0 done (verify, list: the archive is valid); 1 refused, invalid or\n"
     "failed, with the reason on standard error; 2 wrong usage\n";
@@ -68,12 +75,40 @@ bool ParseCodePage(const char* number, secpack::NameRules* rules) {
   return rules->codePage != nullptr;
 }
 
-int Create(const char* out, const char* dir, const secpack::NameRules& rules) {
+// --exclude PATTERN: a name, not a path; false (with the reason) otherwise.
+bool AddExclusion(const char* pattern, secpack::PackOptions* options) {
+  std::string name = pattern;
+  if (!name.empty() && name.back() == '/') name.pop_back();
+  if (name.empty() || name.find_first_of("/\\") != std::string::npos) {
+    fprintf(stderr, "secpack: --exclude '%s': a name or a pattern of one, with '/' only at its end\n", pattern);
+    return false;
+  }
+  options->exclude.push_back(pattern);
+  return true;
+}
+
+// --progress: a line on standard error every two seconds while packing.
+void ReportProgress(secpack::PackOptions* options) {
+  using Clock = std::chrono::steady_clock;
+  options->progress = [last = Clock::now()](uint64_t bytes, size_t files) mutable {
+    const Clock::time_point now = Clock::now();
+    if (now - last < std::chrono::seconds(2)) return;
+    last = now;
+    fprintf(stderr, "secpack: packing: %llu MiB, %s so far\n", static_cast<unsigned long long>(bytes >> 20),
+            Count(files, "file", "files").c_str());
+  };
+}
+
+int Create(const char* out, const char* dir, const secpack::NameRules& rules,
+           const secpack::PackOptions& options) {
   secpack::CreateCounts counts;
   std::string reason;
-  if (!secpack::CreateArchive(out, dir, &counts, &reason, rules)) {
+  if (!secpack::CreateArchive(out, dir, &counts, &reason, rules, options)) {
     fprintf(stderr, "secpack: %s\n", reason.c_str());
     return 1;
+  }
+  for (const secpack::LeftOut& left : counts.leftOut) {
+    printf("left out: %s (--exclude %s)\n", left.name.c_str(), left.pattern.c_str());
   }
   printf("%s: %s, %s\n", out, Count(counts.directories, "directory", "directories").c_str(),
          Count(counts.files, "file", "files").c_str());
@@ -223,20 +258,33 @@ int main(int argc, char** argv) {
   }
   if (argc < 2) return Usage(stderr, 2);
   const std::string command = argv[1];
+  const bool reads = command == "create" || command == "list" || command == "verify";
   secpack::NameRules rules;
-  int at = 2;  // the first operand
-  if (argc > 2 && strcmp(argv[2], "--code-page") == 0 && command != "extract" && command != "digest") {
-    if (argc < 4) return Usage(stderr, 2);
-    if (!ParseCodePage(argv[3], &rules)) return 2;
-    at = 4;
-  }
+  secpack::PackOptions pack;
   const char* installer = nullptr;
-  if (command == "verify" && argc > at + 1 && strcmp(argv[at], "--installer") == 0) {
-    installer = argv[at + 1];
+  int at = 2;  // options first, each of them only where it means something
+  while (at < argc && strncmp(argv[at], "--", 2) == 0) {
+    const std::string option = argv[at];
+    const char* value = at + 1 < argc ? argv[at + 1] : nullptr;
+    if (option == "--progress" && command == "create") {
+      ReportProgress(&pack);
+      ++at;
+      continue;
+    }
+    if (value == nullptr) return Usage(stderr, 2);
+    if (option == "--code-page" && reads) {
+      if (!ParseCodePage(value, &rules)) return 2;
+    } else if (option == "--exclude" && command == "create") {
+      if (!AddExclusion(value, &pack)) return 2;
+    } else if (option == "--installer" && command == "verify") {
+      installer = value;
+    } else {
+      return Usage(stderr, 2);
+    }
     at += 2;
   }
   const int operands = argc - at;
-  if (command == "create" && operands == 2) return Create(argv[at], argv[at + 1], rules);
+  if (command == "create" && operands == 2) return Create(argv[at], argv[at + 1], rules, pack);
   if (command == "list" && operands == 1) return ListOrVerify(argv[at], true, rules);
   if (command == "verify" && operands == 1) {
     return installer != nullptr ? VerifyFor(installer, argv[at], rules)
