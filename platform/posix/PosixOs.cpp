@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/EntryName.h"
+#include "platform/HostOs.h"
 #include "platform/ReadAhead.h"
 #include "platform/Sha256.h"
 
@@ -64,6 +65,11 @@ bool AppendPath(char* out, size_t size, size_t* length, const char* text) {
 }
 
 }  // namespace
+
+Os& HostOs() {
+  static PosixOs os("/");
+  return os;
+}
 
 PosixOs::PosixOs(const char* driveRoot) {
   root_[0] = '\0';

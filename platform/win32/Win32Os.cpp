@@ -9,6 +9,7 @@
 #include <winternl.h>
 
 #include "platform/EntryName.h"
+#include "platform/HostOs.h"
 #include "platform/ReadAhead.h"
 #include "platform/Sha256.h"
 #include "platform/win32/Win32Calls.h"
@@ -205,6 +206,8 @@ Win32Os& TheWin32Os() {
   static Win32Os os;
   return os;
 }
+
+Os& HostOs() { return TheWin32Os(); }
 
 int Win32Os::Fail() {
   lastError_ = ErrnoFromWin32(GetLastError());
