@@ -1,4 +1,4 @@
-#include "platform/PosixOs.h"
+#include "platform/posix/PosixOs.h"
 
 #include <dirent.h>
 #include <errno.h>

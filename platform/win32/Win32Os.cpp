@@ -1,4 +1,4 @@
-#include "platform/Win32Os.h"
+#include "platform/win32/Win32Os.h"
 
 #include <errno.h>
 #include <stdlib.h>
@@ -13,7 +13,7 @@
 #include "platform/ReadAhead.h"
 #include "platform/Sha256.h"
 #include "platform/win32/Win32Calls.h"
-#include "platform/win32/Win32Security.h"
+#include "platform/win32/Win32PrivateDirectory.h"
 
 namespace platform {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "package/TempDir.h"
+#include "package/RemoveTree.h"
 #include "tests/support/HostLinks.h"
 #include "tests/support/Sweep.h"
 #include "tests/support/TestDrive.h"

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "package/TempDir.h"
-#include "platform/Win32Os.h"
+#include "package/RemoveTree.h"
+#include "platform/win32/Win32Os.h"
 #include "platform/win32/Win32Calls.h"
-#include "platform/win32/Win32Security.h"
+#include "platform/win32/Win32PrivateDirectory.h"
 #include "tests/support/TestDrive.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "package/TempDir.h"
+#include "package/RemoveTree.h"
 #include "tests/support/Files.h"
 #include "tests/support/InstallerTest.h"
 #include "tests/support/HostLinks.h"

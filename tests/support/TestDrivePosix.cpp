@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "platform/PosixOs.h"
+#include "platform/posix/PosixOs.h"
 #include "tests/support/TestDrive.h"
 
 namespace testing_support {

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/Win32Os.h"
+#include "platform/win32/Win32Os.h"
 #include "tests/support/TestDrive.h"
 
 namespace testing_support {

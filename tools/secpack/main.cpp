@@ -16,9 +16,9 @@
 #include "tools/secpack/SecFormat.h"
 
 #ifdef _WIN32
-#include "platform/Win32Os.h"
+#include "platform/win32/Win32Os.h"
 #else
-#include "platform/PosixOs.h"
+#include "platform/posix/PosixOs.h"
 #endif
 
 namespace fs = std::filesystem;
