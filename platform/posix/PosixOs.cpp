@@ -46,13 +46,19 @@ File NewFile(int fd, bool readAhead) {
 
 // A directory held open and read in batches of entries straight from the
 // kernel: O_DIRECTORY has made sure it is one, so nothing needs asking
-// again, as fdopendir would.
+// again, as fdopendir would. It keeps what GetAttributesAt last found for
+// one of its entries, for that entry's deletion (Os.h: what a backend
+// learnt about an entry).
 struct PosixDir {
   int fd;
   size_t next;  // offset of the next entry in entries
   size_t end;   // bytes in entries
+  char knownName[256];  // "": nothing known
+  Attributes known;
   alignas(struct dirent64) char entries[32 * 1024];
 };
+
+PosixDir* ToPosix(Dir dir) { return reinterpret_cast<PosixDir*>(dir); }
 
 // Appends text to out[*length], turning backslashes into slashes.
 bool AppendPath(char* out, size_t size, size_t* length, const char* text) {
@@ -303,7 +309,7 @@ int PosixOs::CurrentDirectory(char* buffer, uint32_t size) {
 int PosixOs::RemoveEmptyDirectory(const char* path) {
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return -1;
-  return RemoveDirectoryEntry(AT_FDCWD, native);
+  return RemoveDirectoryEntry(nullptr, AT_FDCWD, native);
 }
 
 Dir PosixOs::OpenDirectory(const char* path) {
@@ -320,8 +326,9 @@ Dir PosixOs::OpenSubdirectory(Dir parent, const char* name) {
     lastError_ = ENOENT;
     return nullptr;
   }
-  return Hold(openat(reinterpret_cast<PosixDir*>(parent)->fd, name,
-                     O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  PosixDir* held = ToPosix(parent);
+  held->knownName[0] = '\0';  // its walk takes its time (Os.h)
+  return Hold(openat(held->fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
 Dir PosixOs::Hold(int fd) {
@@ -338,18 +345,20 @@ Dir PosixOs::Hold(int fd) {
   dir->fd = fd;
   dir->next = 0;
   dir->end = 0;
+  dir->knownName[0] = '\0';
   return reinterpret_cast<Dir>(dir);
 }
 
 int PosixOs::EnterDirectory(Dir handle) {
   if (handle == nullptr) return -1;
   // By descriptor: whatever now sits at the directory's name.
-  return fchdir(reinterpret_cast<PosixDir*>(handle)->fd) == 0 ? 0 : Fail();
+  return fchdir(ToPosix(handle)->fd) == 0 ? 0 : Fail();
 }
 
 int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
   if (handle == nullptr || size == 0) return 0;
-  PosixDir* dir = reinterpret_cast<PosixDir*>(handle);
+  PosixDir* dir = ToPosix(handle);
+  dir->knownName[0] = '\0';  // a new entry: what was learnt is of another
   for (;;) {
     if (dir->next >= dir->end) {
       const ssize_t got = getdents64(dir->fd, dir->entries, sizeof dir->entries);
@@ -372,8 +381,7 @@ int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
 
 void PosixOs::CloseDirectory(Dir handle) {
   if (handle == nullptr) return;
-  PosixDir* dir = reinterpret_cast<PosixDir*>(handle);
-  if (known_.at == dir->fd) known_.at = -1;  // the number may name another directory next
+  PosixDir* dir = ToPosix(handle);
   close(dir->fd);
   free(dir);
 }
@@ -390,21 +398,24 @@ int PosixOs::GetAttributesAt(Dir dir, const char* name, Attributes* attributes) 
     lastError_ = ENOENT;
     return -1;
   }
-  const int at = reinterpret_cast<PosixDir*>(dir)->fd;
-  if (Describe(at, name, attributes) != 0) return -1;
+  PosixDir* held = ToPosix(dir);
+  held->knownName[0] = '\0';
+  if (Describe(held->fd, name, attributes) != 0) return -1;
   const size_t length = strlen(name);
-  known_.at = length < sizeof known_.name ? at : -1;
-  if (known_.at >= 0) {
-    memcpy(known_.name, name, length + 1);
-    known_.attributes = *attributes;
+  if (length < sizeof held->knownName) {
+    memcpy(held->knownName, name, length + 1);
+    held->known = *attributes;
   }
   return 0;
 }
 
-bool PosixOs::Recall(int at, const char* name, Attributes* attributes) {
-  const bool known = known_.at == at && strcmp(known_.name, name) == 0;
-  if (known) *attributes = known_.attributes;
-  known_.at = -1;
+// Used up by the deletion it serves, whether that succeeds or not.
+bool PosixOs::Recall(Dir dir, const char* name, Attributes* attributes) {
+  if (dir == nullptr) return false;
+  PosixDir* held = ToPosix(dir);
+  const bool known = held->knownName[0] != '\0' && strcmp(held->knownName, name) == 0;
+  if (known) *attributes = held->known;
+  held->knownName[0] = '\0';
   return known;
 }
 
@@ -425,9 +436,9 @@ int PosixOs::RemoveFileAt(Dir dir, const char* name) {
     lastError_ = ENOENT;
     return -1;
   }
-  const int at = reinterpret_cast<PosixDir*>(dir)->fd;
+  const int at = ToPosix(dir)->fd;
   Attributes attributes;
-  if (!Recall(at, name, &attributes) && Describe(at, name, &attributes) != 0) return -1;
+  if (!Recall(dir, name, &attributes) && Describe(at, name, &attributes) != 0) return -1;
   if (attributes.directory) {
     lastError_ = EISDIR;
     return -1;
@@ -444,13 +455,13 @@ int PosixOs::RemoveEmptyDirectoryAt(Dir dir, const char* name) {
     lastError_ = ENOENT;
     return -1;
   }
-  return RemoveDirectoryEntry(reinterpret_cast<PosixDir*>(dir)->fd, name);
+  return RemoveDirectoryEntry(dir, ToPosix(dir)->fd, name);
 }
 
 // A directory, or a link to one: the link goes, its target stays.
-int PosixOs::RemoveDirectoryEntry(int at, const char* name) {
+int PosixOs::RemoveDirectoryEntry(Dir dir, int at, const char* name) {
   Attributes attributes;
-  if (!Recall(at, name, &attributes) && Describe(at, name, &attributes) != 0) return -1;
+  if (!Recall(dir, name, &attributes) && Describe(at, name, &attributes) != 0) return -1;
   if (!attributes.directory) {
     lastError_ = ENOTDIR;
     return -1;

@@ -45,7 +45,8 @@ File NewFile(HANDLE handle, bool readAhead) {
 // looked up in and listed through. The record of the entry NextEntry
 // yielded last is kept: its attributes answer for "." and "..", which NT
 // names lack, and mark a link that a system ignoring FILE_OPEN_REPARSE_POINT
-// (Wine) would open the target of.
+// (Wine) would open the target of; until the next entry, or until the
+// entry is opened or deleted (Os.h: what a backend learnt about an entry).
 struct HeldDirectory {
   HANDLE handle;
   bool listing;        // the enumeration has begun
@@ -487,7 +488,7 @@ int Win32Os::InUse(const char* path) {
 
 Dir Win32Os::OpenSubdirectory(Dir parent, const char* name) {
   if (parent == nullptr) return nullptr;
-  const HeldDirectory* held = ToHeld(parent);
+  HeldDirectory* held = ToHeld(parent);
   const HANDLE handle = OpenAt(held, name, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_DIRECTORY_FILE);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -505,6 +506,7 @@ Dir Win32Os::OpenSubdirectory(Dir parent, const char* name) {
         static_cast<LONGLONG>(identity.nFileIndexHigh) << 32 | identity.nFileIndexLow;
     plain = IsPlainDirectory(held->listedAttributes) && (held->listedId == 0 || held->listedId == id);
   }
+  held->listed[0] = '\0';  // used up (Os.h)
   if (!plain) {
     lastError_ = ENOTDIR;
     CloseHandle(handle);
@@ -548,7 +550,9 @@ int Win32Os::RemoveEmptyDirectoryAt(Dir dir, const char* name) {
 // directory that is not empty.
 int Win32Os::DeleteAt(Dir dir, const char* name, unsigned long options) {
   if (dir == nullptr) return -1;
-  const HANDLE entry = OpenAt(ToHeld(dir), name, DELETE, kShareAll, options);
+  HeldDirectory* held = ToHeld(dir);
+  const HANDLE entry = OpenAt(held, name, DELETE, kShareAll, options);
+  held->listed[0] = '\0';  // used up (Os.h)
   FILE_DISPOSITION_INFO disposition = {TRUE};
   const bool deleted =
       entry != INVALID_HANDLE_VALUE &&
