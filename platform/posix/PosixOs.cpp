@@ -16,6 +16,7 @@
 #include "platform/HostOs.h"
 #include "platform/ReadAhead.h"
 #include "platform/Sha256.h"
+#include "platform/posix/PosixCalls.h"
 
 extern char** environ;
 
@@ -33,11 +34,11 @@ struct PosixFile {
 PosixFile* ToPosix(File file) { return reinterpret_cast<PosixFile*>(file); }
 
 File NewFile(int fd, bool readAhead) {
-  PosixFile* file = static_cast<PosixFile*>(malloc(sizeof(PosixFile)));
+  PosixFile* file = static_cast<PosixFile*>(gPosixCalls.malloc(sizeof(PosixFile)));
   if (file != nullptr) *file = PosixFile{fd, ReadAhead{}};
-  if (file == nullptr || (readAhead && !file->ahead.Allocate())) {
+  if (file == nullptr || (readAhead && !file->ahead.Allocate(gPosixCalls.malloc))) {
     free(file);
-    close(fd);
+    gPosixCalls.close(fd);
     errno = ENOMEM;
     return nullptr;
   }
@@ -125,15 +126,20 @@ int PosixOs::Fail() {
 File PosixOs::OpenRead(const char* path) {
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return nullptr;
-  const int fd = open(native, O_RDONLY | O_CLOEXEC);
+  const int fd = gPosixCalls.open(native, O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) {
     Fail();
     return nullptr;
   }
   struct stat status;
-  if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+  if (gPosixCalls.fstat(fd, &status) != 0) {
+    Fail();
+    gPosixCalls.close(fd);
+    return nullptr;
+  }
+  if (S_ISDIR(status.st_mode)) {
     lastError_ = EISDIR;  // Windows does not open directories as files
-    close(fd);
+    gPosixCalls.close(fd);
     return nullptr;
   }
   File file = NewFile(fd, true);
@@ -145,30 +151,30 @@ File PosixOs::OpenWrite(const char* path) {
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return nullptr;
   // A new name, the usual case when unpacking, needs nothing but the open.
-  int fd = open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int fd = gPosixCalls.open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0 && errno == EEXIST) {
     // Something is there: opened without truncating it, so that a
     // read-only file can be refused untouched (Windows cannot truncate it,
     // and root could); what the descriptor shows is what gets truncated.
-    fd = open(native, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    fd = gPosixCalls.open(native, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
       Fail();
       return nullptr;
     }
     struct stat status;
-    if (fstat(fd, &status) != 0) {
+    if (gPosixCalls.fstat(fd, &status) != 0) {
       Fail();
-      close(fd);
+      gPosixCalls.close(fd);
       return nullptr;
     }
     if (S_ISREG(status.st_mode) && (status.st_mode & S_IWUSR) == 0) {
-      close(fd);
+      gPosixCalls.close(fd);
       lastError_ = EACCES;
       return nullptr;
     }
-    if (S_ISREG(status.st_mode) && status.st_size > 0 && ftruncate(fd, 0) != 0) {
+    if (S_ISREG(status.st_mode) && status.st_size > 0 && gPosixCalls.ftruncate(fd, 0) != 0) {
       Fail();
-      close(fd);
+      gPosixCalls.close(fd);
       return nullptr;
     }
   }
@@ -186,7 +192,7 @@ int32_t PosixOs::Read(File handle, void* buffer, int32_t size) {
   PosixFile* file = ToPosix(handle);
   return file->ahead.Read(buffer, size, [&](char* into, int32_t want) -> int32_t {
     for (;;) {
-      const ssize_t got = read(file->fd, into, static_cast<size_t>(want));
+      const ssize_t got = gPosixCalls.read(file->fd, into, static_cast<size_t>(want));
       if (got >= 0) return static_cast<int32_t>(got);
       if (errno != EINTR) return Fail();
     }
@@ -198,7 +204,7 @@ int32_t PosixOs::Write(File handle, const void* data, int32_t size) {
   const int fd = ToPosix(handle)->fd;
   int32_t total = 0;
   while (total < size) {
-    const ssize_t put = write(fd, static_cast<const char*>(data) + total, size - total);
+    const ssize_t put = gPosixCalls.write(fd, static_cast<const char*>(data) + total, size - total);
     if (put < 0) {
       if (errno == EINTR) continue;
       Fail();
@@ -216,10 +222,10 @@ int64_t PosixOs::Seek(File handle, int64_t offset, SeekFrom from) {
   const bool buffered = file->ahead.block != nullptr;
   int64_t base = 0;
   if (from == SeekFrom::kCurrent) {
-    base = buffered ? file->ahead.Position() : lseek(file->fd, 0, SEEK_CUR);
+    base = buffered ? file->ahead.Position() : gPosixCalls.lseek(file->fd, 0, SEEK_CUR);
   } else if (from == SeekFrom::kEnd) {
     struct stat status;
-    base = fstat(file->fd, &status) == 0 ? status.st_size : -1;
+    base = gPosixCalls.fstat(file->fd, &status) == 0 ? status.st_size : -1;
   }
   if (base < 0) return Fail();
   int64_t target;
@@ -228,7 +234,7 @@ int64_t PosixOs::Seek(File handle, int64_t offset, SeekFrom from) {
     return -1;
   }
   if (file->ahead.MoveWithin(target)) return target;
-  const off_t position = lseek(file->fd, static_cast<off_t>(target), SEEK_SET);
+  const off_t position = gPosixCalls.lseek(file->fd, static_cast<off_t>(target), SEEK_SET);
   if (position < 0) return Fail();
   file->ahead.Restart(position);
   return position;
@@ -237,20 +243,20 @@ int64_t PosixOs::Seek(File handle, int64_t offset, SeekFrom from) {
 void PosixOs::Close(File handle) {
   if (handle == nullptr) return;
   PosixFile* file = ToPosix(handle);
-  close(file->fd);
+  gPosixCalls.close(file->fd);
   ReadAhead::Free(file);
 }
 
 int PosixOs::DigestFile(File handle, unsigned char* digest) {
   if (handle == nullptr || ToPosix(handle)->ahead.block == nullptr) return -1;
   PosixFile* file = ToPosix(handle);
-  if (lseek(file->fd, 0, SEEK_SET) != 0) return Fail();
+  if (gPosixCalls.lseek(file->fd, 0, SEEK_SET) != 0) return Fail();
   // Through the read-ahead block, which is then handed out empty.
   Sha256 hash;
   Sha256Start(&hash);
   int64_t total = 0;
   ssize_t got;
-  while ((got = read(file->fd, file->ahead.block, kReadAhead)) != 0) {
+  while ((got = gPosixCalls.read(file->fd, file->ahead.block, kReadAhead)) != 0) {
     if (got < 0 && errno != EINTR) break;
     if (got < 0) continue;
     Sha256Add(&hash, file->ahead.block, static_cast<size_t>(got));
@@ -265,27 +271,31 @@ int PosixOs::DigestFile(File handle, unsigned char* digest) {
 int PosixOs::MakeDirectory(const char* path) {
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return -1;
-  return mkdir(native, 0777) == 0 ? 0 : Fail();
+  return gPosixCalls.mkdir(native, 0777) == 0 ? 0 : Fail();
 }
 
 int PosixOs::MakePrivateDirectory(const char* path) {
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return -1;
-  if (mkdir(native, 0700) != 0) return Fail();
-  return chmod(native, 0700) == 0 ? 0 : Fail();  // whatever the umask said
+  if (gPosixCalls.mkdir(native, 0700) != 0) return Fail();
+  if (gPosixCalls.chmod(native, 0700) == 0) return 0;  // whatever the umask said
+  // Not made after all: a directory left would be open to what the umask let in.
+  Fail();
+  gPosixCalls.rmdir(native);
+  return -1;
 }
 
 int PosixOs::ChangeDirectory(const char* path) {
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return -1;
-  return chdir(native) == 0 ? 0 : Fail();
+  return gPosixCalls.chdir(native) == 0 ? 0 : Fail();
 }
 
 int PosixOs::CurrentDirectory(char* buffer, uint32_t size) {
   if (size == 0) return -1;
   buffer[0] = '\0';
   char native[PATH_MAX];
-  if (getcwd(native, sizeof native) == nullptr) return Fail();
+  if (gPosixCalls.getcwd(native, sizeof native) == nullptr) return Fail();
   const size_t rootLength = strlen(root_);
   if (strncmp(native, root_, rootLength) != 0 ||
       (native[rootLength] != '/' && native[rootLength] != '\0')) {
@@ -318,7 +328,7 @@ Dir PosixOs::OpenDirectory(const char* path) {
   // A trailing slash would make the last component resolve through a link.
   size_t length = strlen(native);
   while (length > 1 && native[length - 1] == '/') native[--length] = '\0';
-  return Hold(open(native, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  return Hold(gPosixCalls.open(native, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
 }
 
 Dir PosixOs::OpenSubdirectory(Dir parent, const char* name) {
@@ -328,7 +338,7 @@ Dir PosixOs::OpenSubdirectory(Dir parent, const char* name) {
   }
   PosixDir* held = ToPosix(parent);
   held->knownName[0] = '\0';  // its walk takes its time (Os.h)
-  return Hold(openat(held->fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  return Hold(gPosixCalls.openat(held->fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
 }
 
 Dir PosixOs::Hold(int fd) {
@@ -336,9 +346,9 @@ Dir PosixOs::Hold(int fd) {
     Fail();
     return nullptr;
   }
-  PosixDir* dir = static_cast<PosixDir*>(malloc(sizeof(PosixDir)));
+  PosixDir* dir = static_cast<PosixDir*>(gPosixCalls.malloc(sizeof(PosixDir)));
   if (dir == nullptr) {
-    close(fd);
+    gPosixCalls.close(fd);
     lastError_ = ENOMEM;
     return nullptr;
   }
@@ -352,7 +362,7 @@ Dir PosixOs::Hold(int fd) {
 int PosixOs::EnterDirectory(Dir handle) {
   if (handle == nullptr) return -1;
   // By descriptor: whatever now sits at the directory's name.
-  return fchdir(ToPosix(handle)->fd) == 0 ? 0 : Fail();
+  return gPosixCalls.fchdir(ToPosix(handle)->fd) == 0 ? 0 : Fail();
 }
 
 int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
@@ -361,7 +371,7 @@ int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
   dir->knownName[0] = '\0';  // a new entry: what was learnt is of another
   for (;;) {
     if (dir->next >= dir->end) {
-      const ssize_t got = getdents64(dir->fd, dir->entries, sizeof dir->entries);
+      const ssize_t got = gPosixCalls.getdents64(dir->fd, dir->entries, sizeof dir->entries);
       if (got <= 0) {
         if (got < 0) Fail();
         return 0;
@@ -382,7 +392,7 @@ int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
 void PosixOs::CloseDirectory(Dir handle) {
   if (handle == nullptr) return;
   PosixDir* dir = ToPosix(handle);
-  close(dir->fd);
+  gPosixCalls.close(dir->fd);
   free(dir);
 }
 
@@ -421,11 +431,11 @@ bool PosixOs::Recall(Dir dir, const char* name, Attributes* attributes) {
 
 int PosixOs::Describe(int at, const char* name, Attributes* attributes) {
   struct stat status;
-  if (fstatat(at, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return Fail();
+  if (gPosixCalls.fstatat(at, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return Fail();
   attributes->link = S_ISLNK(status.st_mode);
   // Windows reports a directory link as a directory with a reparse point.
   struct stat target;
-  attributes->directory = attributes->link ? fstatat(at, name, &target, 0) == 0 && S_ISDIR(target.st_mode)
+  attributes->directory = attributes->link ? gPosixCalls.fstatat(at, name, &target, 0) == 0 && S_ISDIR(target.st_mode)
                                            : S_ISDIR(status.st_mode);
   attributes->readOnly = !attributes->link && (status.st_mode & S_IWUSR) == 0;
   return 0;
@@ -447,7 +457,7 @@ int PosixOs::RemoveFileAt(Dir dir, const char* name) {
     lastError_ = EACCES;  // read-only files survive deletion on Windows
     return -1;
   }
-  return unlinkat(at, name, 0) == 0 ? 0 : Fail();
+  return gPosixCalls.unlinkat(at, name, 0) == 0 ? 0 : Fail();
 }
 
 int PosixOs::RemoveEmptyDirectoryAt(Dir dir, const char* name) {
@@ -466,7 +476,7 @@ int PosixOs::RemoveDirectoryEntry(Dir dir, int at, const char* name) {
     lastError_ = ENOTDIR;
     return -1;
   }
-  return unlinkat(at, name, attributes.link ? 0 : AT_REMOVEDIR) == 0 ? 0 : Fail();
+  return gPosixCalls.unlinkat(at, name, attributes.link ? 0 : AT_REMOVEDIR) == 0 ? 0 : Fail();
 }
 
 int PosixOs::ErrorNumber() {
@@ -491,7 +501,7 @@ int PosixOs::Launch(const char* commandLine) {
   if (!Map(commandLine, native, sizeof native)) return -1;
   char* const argv[] = {native, nullptr};
   pid_t child;
-  const int error = posix_spawn(&child, native, nullptr, nullptr, argv, environ);
+  const int error = gPosixCalls.posix_spawn(&child, native, nullptr, nullptr, argv, environ);
   if (error != 0) {
     lastError_ = error;
     return -1;
@@ -505,12 +515,12 @@ int PosixOs::OpenDevice(const char* name) {
   char native[PATH_MAX];
   const int written = snprintf(native, sizeof native, "%s/dev/%s", root_, name + 4);
   if (written < 0 || static_cast<size_t>(written) >= sizeof native) return 0;
-  const int fd = open(native, O_RDONLY | O_CLOEXEC);
+  const int fd = gPosixCalls.open(native, O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) {
     Fail();
     return 0;
   }
-  close(fd);
+  gPosixCalls.close(fd);
   return 1;
 }
 
@@ -518,13 +528,13 @@ void PosixOs::Sleep(uint32_t milliseconds) {
   struct timespec delay;
   delay.tv_sec = milliseconds / 1000;
   delay.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-  while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
+  while (gPosixCalls.nanosleep(&delay, &delay) != 0 && errno == EINTR) {
   }
 }
 
 void PosixOs::Print(const char* text) {
-  fputs(text, stdout);
-  fflush(stdout);
+  gPosixCalls.fputs(text, stdout);
+  gPosixCalls.fflush(stdout);
 }
 
 }  // namespace platform

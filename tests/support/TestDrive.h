@@ -20,6 +20,9 @@ class DriveHost {
  public:
   virtual ~DriveHost() = default;
   virtual platform::Os& backend() = 0;
+  // A device name that OpenDevice finds: natively one it makes on the
+  // drive ("<drive>/dev/ADSLUSB"), on Windows NUL.
+  virtual std::string PresentDevice() = 0;
 
   std::string root;         // native path of the drive
   std::string windowsRoot;  // the drive as the backend names it: "c:" natively
@@ -44,6 +47,7 @@ class TestDrive {
   platform::RecordingOs& os() { return *recording_; }
   platform::Os& backend() { return host_->backend(); }
   const DriveHost& host() const { return *host_; }
+  std::string PresentDevice() { return host_->PresentDevice(); }
 
   // The Windows path of a name relative to the drive ("" is the drive).
   std::string Path(const std::string& relative) const;

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "platform/posix/PosixOs.h"
 #include "tests/support/TestDrive.h"
@@ -20,6 +21,11 @@ class PosixDriveHost final : public DriveHost {
     extractDirectory = "ZUV_tmp";
   }
   platform::Os& backend() override { return os_; }
+  std::string PresentDevice() override {
+    std::filesystem::create_directories(root + "/dev");
+    std::ofstream(root + "/dev/ADSLUSB");
+    return "\\\\.\\ADSLUSB";
+  }
 
  private:
   platform::PosixOs os_;

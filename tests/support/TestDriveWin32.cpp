@@ -22,6 +22,7 @@ class Win32DriveHost final : public DriveHost {
     swapsAfterEntryShown = false;
   }
   platform::Os& backend() override { return platform::TheWin32Os(); }
+  std::string PresentDevice() override { return "\\\\.\\NUL"; }
 };
 
 }  // namespace
