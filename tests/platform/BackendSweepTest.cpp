@@ -210,7 +210,7 @@ TEST(BackendSweep, WalkAndRemovalOfATree) {
 // A launch that cannot start and a device probe, present and absent.
 TEST(BackendSweep, LaunchAndDeviceProbe) {
   Sweep([&](platform::Os& os, TestDrive& drive, const SystemCallFaults& faults) {
-    const std::string device = drive.PresentDevice();
+    const std::string device = drive.host().PresentDevice();
     EXPECT_EQ(-1, os.Launch(drive.Path("missing.exe").c_str()));
     const int present = os.OpenDevice(device.c_str());
     EXPECT_EQ(0, os.OpenDevice((device + "-not-there").c_str()));
