@@ -132,19 +132,9 @@ File PosixOs::OpenRead(const char* path) {
     return nullptr;
   }
   struct stat status;
-  if (gPosixCalls.fstat(fd, &status) != 0) {
-    Fail();
-    gPosixCalls.close(fd);
-    return nullptr;
-  }
-  if (S_ISDIR(status.st_mode)) {
-    lastError_ = EISDIR;  // Windows does not open directories as files
-    gPosixCalls.close(fd);
-    return nullptr;
-  }
-  File file = NewFile(fd, true);
-  if (file == nullptr) Fail();
-  return file;
+  if (gPosixCalls.fstat(fd, &status) != 0) return Refuse(fd, errno);
+  if (S_ISDIR(status.st_mode)) return Refuse(fd, EISDIR);  // Windows opens no directory as a file
+  return Keep(fd, true);
 }
 
 File PosixOs::OpenWrite(const char* path) {
@@ -157,34 +147,31 @@ File PosixOs::OpenWrite(const char* path) {
     // read-only file can be refused untouched (Windows cannot truncate it,
     // and root could); what the descriptor shows is what gets truncated.
     fd = gPosixCalls.open(native, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      Fail();
-      return nullptr;
-    }
-    struct stat status;
-    if (gPosixCalls.fstat(fd, &status) != 0) {
-      Fail();
-      gPosixCalls.close(fd);
-      return nullptr;
-    }
-    if (S_ISREG(status.st_mode) && (status.st_mode & S_IWUSR) == 0) {
-      gPosixCalls.close(fd);
-      lastError_ = EACCES;
-      return nullptr;
-    }
-    if (S_ISREG(status.st_mode) && status.st_size > 0 && gPosixCalls.ftruncate(fd, 0) != 0) {
-      Fail();
-      gPosixCalls.close(fd);
-      return nullptr;
+    if (fd >= 0) {
+      struct stat status;
+      if (gPosixCalls.fstat(fd, &status) != 0) return Refuse(fd, errno);
+      const bool file = S_ISREG(status.st_mode);
+      if (file && (status.st_mode & S_IWUSR) == 0) return Refuse(fd, EACCES);
+      if (file && status.st_size > 0 && gPosixCalls.ftruncate(fd, 0) != 0) return Refuse(fd, errno);
     }
   }
   if (fd < 0) {
     Fail();
     return nullptr;
   }
-  File file = NewFile(fd, false);
+  return Keep(fd, false);
+}
+
+File PosixOs::Keep(int fd, bool readAhead) {
+  File file = NewFile(fd, readAhead);
   if (file == nullptr) Fail();
   return file;
+}
+
+File PosixOs::Refuse(int fd, int error) {
+  gPosixCalls.close(fd);
+  lastError_ = error;
+  return nullptr;
 }
 
 int32_t PosixOs::Read(File handle, void* buffer, int32_t size) {

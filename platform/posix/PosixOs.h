@@ -34,6 +34,11 @@ class PosixOs final : public Os {
 
  private:
   int Fail();  // records errno, returns -1
+  // The file open as fd, taken over; nullptr (fd closed, the error
+  // recorded) when out of memory.
+  File Keep(int fd, bool readAhead);
+  // Closes fd, opened but not to be used, and records error; nullptr.
+  File Refuse(int fd, int error);
   bool Map(const char* windowsPath, char* out, size_t size);
   // A held directory for the descriptor fd (taken over); nullptr on failure.
   Dir Hold(int fd);

@@ -24,8 +24,8 @@ class SystemCallFaults {
 
   // A new run, paused, that fails the failAt-th call counted (0: none).
   void Start(uint64_t failAt);
-  void Resume();  // counts the calls from here...
-  void Pause();   // ...to here
+  void Resume() { running_ = true; }  // counts the calls from here...
+  void Pause() { running_ = false; }  // ...to here
   bool Fired() const { return fired_; }
   // The call made to fail, "" before.
   const char* FailedCall() const { return failedCall_; }
@@ -35,14 +35,18 @@ class SystemCallFaults {
   // of memory.
   int64_t Held() const;
 
-  // The stand-ins' side: whether the next call, of that name, is to fail.
+  // The stand-ins' side: whether the next call, of that name, is to fail;
+  // something got (1) or given back (-1) while resumed.
   bool Next(const char* call);
   void Account(int64_t delta) {
     if (running_) held_ += delta;
   }
-  bool Running() const { return running_; }
 
  private:
+  // The descriptors this process holds now, where the stand-ins do not
+  // count them themselves (natively); 0 on Windows.
+  static int64_t OpenDescriptors();
+
   uint64_t failAt_ = 0;
   uint64_t calls_ = 0;
   bool running_ = false;

@@ -30,7 +30,9 @@ bool ReleasesAnyway(const char* call) { return strcmp(call, "close") == 0; }
 PLATFORM_POSIX_CALLS(STAND_IN)
 #undef STAND_IN
 
-int64_t OpenDescriptors() {
+}  // namespace
+
+int64_t SystemCallFaults::OpenDescriptors() {
   int64_t count = 0;
   if (DIR* fds = opendir("/proc/self/fd")) {
     while (readdir(fds) != nullptr) ++count;
@@ -38,8 +40,6 @@ int64_t OpenDescriptors() {
   }
   return count;
 }
-
-}  // namespace
 
 SystemCallFaults::SystemCallFaults() {
   gFaults = this;
@@ -53,20 +53,5 @@ SystemCallFaults::~SystemCallFaults() {
   platform::gPosixCalls = gSystem;
   gFaults = nullptr;
 }
-
-void SystemCallFaults::Start(uint64_t failAt) {
-  failAt_ = failAt;
-  calls_ = 0;
-  running_ = false;
-  fired_ = false;
-  failedCall_ = "";
-  held_ = 0;
-  startDescriptors_ = OpenDescriptors();
-}
-
-void SystemCallFaults::Resume() { running_ = true; }
-void SystemCallFaults::Pause() { running_ = false; }
-
-int64_t SystemCallFaults::Held() const { return OpenDescriptors() - startDescriptors_; }
 
 }  // namespace testing_support

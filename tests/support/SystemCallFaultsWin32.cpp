@@ -115,41 +115,30 @@ PLATFORM_WIN32_C_CALLS(C_STAND_IN)
 }  // namespace
 
 SystemCallFaults::SystemCallFaults() {
+  static const FARPROC kStandIns[] = {
+#define STAND_IN_ENTRY(name, result, parameters, arguments, failure) \
+  reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(StandIn_##name)),
+      PLATFORM_WIN32_CALLS(STAND_IN_ENTRY)
+#undef STAND_IN_ENTRY
+  };
   gFaults = this;
-#define INSTALL(name, result, parameters, arguments, failure)                                \
-  gSlots[platform::k##name] = SlotOf(platform::k##name);                                     \
-  /* A call the system lacks stays missing. */                                             \
-  if (gSlots[platform::k##name] != nullptr && *gSlots[platform::k##name] == nullptr) {       \
-    gSlots[platform::k##name] = nullptr;                                                     \
-  }                                                                                          \
-  if (gSlots[platform::k##name] != nullptr) {                                                \
-    gSystem[platform::k##name] = *gSlots[platform::k##name];                                 \
-    WriteSlot(gSlots[platform::k##name],                                                     \
-              reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(StandIn_##name)));      \
+  for (int call = 0; call < platform::kWin32CallCount; ++call) {
+    FARPROC* slot = SlotOf(static_cast<Win32Call>(call));
+    if (slot == nullptr || *slot == nullptr) continue;  // a call the system lacks stays missing
+    gSlots[call] = slot;
+    gSystem[call] = *slot;
+    WriteSlot(slot, kStandIns[call]);
   }
-  PLATFORM_WIN32_CALLS(INSTALL)
-#undef INSTALL
 }
+
+int64_t SystemCallFaults::OpenDescriptors() { return 0; }  // handles: the stand-ins count them
 
 SystemCallFaults::~SystemCallFaults() {
   for (int call = 0; call < platform::kWin32CallCount; ++call) {
     if (gSlots[call] != nullptr) WriteSlot(gSlots[call], gSystem[call]);
+    gSlots[call] = nullptr;
   }
   gFaults = nullptr;
 }
-
-void SystemCallFaults::Start(uint64_t failAt) {
-  failAt_ = failAt;
-  calls_ = 0;
-  running_ = false;
-  fired_ = false;
-  failedCall_ = "";
-  held_ = 0;
-}
-
-void SystemCallFaults::Resume() { running_ = true; }
-void SystemCallFaults::Pause() { running_ = false; }
-
-int64_t SystemCallFaults::Held() const { return held_; }
 
 }  // namespace testing_support
