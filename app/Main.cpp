@@ -12,9 +12,10 @@
 #include "app/InstallerMain.h"
 #include "app/InstallerState.h"
 #include "app/PackageDigest.h"
-#include "platform/Win32Os.h"
-#include "platform/Win32Telephony.h"
-#include "platform/Win32Toolkit.h"
+#include "platform/win32/Win32DllSearch.h"
+#include "platform/win32/Win32Os.h"
+#include "platform/win32/Win32Telephony.h"
+#include "platform/win32/Win32Toolkit.h"
 
 // On x86 the loader calls it with a stack aligned to 4 bytes only, hence the
 // realignment; on x86-64 the stack is already aligned as the ABI asks, and

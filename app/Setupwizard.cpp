@@ -5,7 +5,7 @@
 #include "linemon/LineMonitor.h"
 #include "package/FixedNames.h"
 #include "package/PackageArchive.h"
-#include "package/TempDir.h"
+#include "package/RemoveTree.h"
 #include "package/Text.h"
 #include "platform/Os.h"
 

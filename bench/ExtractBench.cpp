@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "package/PackageArchive.h"
-#include "platform/PosixOs.h"
+#include "platform/posix/PosixOs.h"
 #include "tests/support/ArchiveBytes.h"
 
 namespace fs = std::filesystem;

@@ -7,8 +7,8 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
-#include "package/TempDir.h"
-#include "platform/PosixOs.h"
+#include "package/RemoveTree.h"
+#include "platform/posix/PosixOs.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

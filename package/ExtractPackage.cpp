@@ -105,6 +105,9 @@ int CopyEntry(PackageArchive* archive, const char* name, int32_t contentLength, 
       return -1;
     }
     if (os.Write(output, buffer, n) < n) {
+      // A bare "?" line per chunk, naming nothing: the installer's own
+      // diagnostic for it, which whoever reads its output knows. The
+      // extraction goes on and fails at its end.
       PrintDiagnostic("?\n");
       *writeFailed = true;
     }

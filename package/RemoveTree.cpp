@@ -1,7 +1,7 @@
 #include <string.h>
 
 #include "package/FixedNames.h"
-#include "package/TempDir.h"
+#include "package/RemoveTree.h"
 #include "package/Text.h"
 #include "platform/EntryName.h"
 #include "platform/Os.h"
@@ -66,6 +66,11 @@ Level WalkLevel(Walk walk, const char* path, platform::Dir dir) {
       if (removing) PrintDiagnostic("%s\\%s: name not usable, left in place\n", path, name);
       continue;
     }
+    // "." and ".." are asked about before they are skipped, as every name
+    // the listing yields is: a failed query of either stops the level with
+    // its "stat fail" line like any other, which is the walk's documented
+    // behaviour. Skipping them first would look tidier and change what a
+    // failing walk does and prints.
     platform::Attributes attributes;
     if (os.GetAttributesAt(dir, name, &attributes) != 0) {
       if (removing) PrintDiagnostic("stat fail \"%s\" : %d\n", name, os.ErrorNumber());

@@ -1,8 +1,7 @@
-// The real backend of the system this process runs on, for a host program
-// that works on the machine's own files: the Win32 one, or natively the
-// POSIX one with "/" as the drive root, so that absolute native paths map
-// onto themselves. Defined once per system (win32/Win32HostOs.cpp,
-// posix/PosixHostOs.cpp), the one chosen by the build.
+// The process's real backend, as the build chose it (platform/CMakeLists.txt):
+// Win32 on Windows, elsewhere POSIX with "/" as the drive root, so that a
+// native absolute path maps onto itself. For the tools and tests that act on
+// the host's own files; Install.exe installs its backend itself.
 #pragma once
 
 #include "platform/Os.h"

@@ -9,18 +9,13 @@
 namespace platform {
 namespace {
 
-int NoCurrentDirectory(char* buffer, uint32_t size) {
-  if (size > 0) buffer[0] = '\0';
-  return -1;
-}
-
 // Stands in until a host installs a backend: every operation fails, so a
 // missing SetOs shows up as failures rather than as a crash.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-parameter"
 class NoOs final : public Os {
  public:
-#define PLATFORM_NO_OS(name, result, parameters, none) \
+#define PLATFORM_NO_OS(name, result, parameters, arguments, none) \
   result name parameters override { return none; }
   PLATFORM_OS_OPERATIONS(PLATFORM_NO_OS)
 #undef PLATFORM_NO_OS
@@ -46,7 +41,7 @@ void PrintDiagnostic(const char* format, ...) {
 
 const char* OpName(Op op) {
   static const char* const kNames[] = {
-#define PLATFORM_OS_OP_NAME(name, result, parameters, none) #name,
+#define PLATFORM_OS_OP_NAME(name, result, parameters, arguments, none) #name,
       PLATFORM_OS_OPERATIONS(PLATFORM_OS_OP_NAME)
 #undef PLATFORM_OS_OP_NAME
   };

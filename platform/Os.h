@@ -33,10 +33,13 @@ struct Attributes {
   bool readOnly;
 };
 
-// Every operation of the seam, once: X(name, result, parameters, what it
-// gives while no backend is installed). The interface, the test double's
-// log (Op, OpName) and every backend's declarations come from this list,
-// so a new operation is one line here and its bodies in each backend.
+// Every operation of the seam, once: X(name, result, parameters, the
+// parameters' names as the call passes them on, what it gives while no
+// backend is installed, which is also what it gives when it fails). The
+// interface, the test doubles' log (Op, OpName) and pass-through
+// (testing/ForwardingOs.h) and every backend's declarations come from this
+// list, so a new operation is one line here and its bodies in each real
+// backend.
 //
 // Files, always binary. Read returns the bytes read (0 at the end), -1 on
 // error; Write returns the bytes accepted. Seek returns the new absolute
@@ -76,6 +79,14 @@ struct Attributes {
 // entry as GetAttributes does; RemoveFileAt deletes a file or a link to one
 // (a read-only file stays); RemoveEmptyDirectoryAt removes an empty
 // directory or a link to one; InUseAt is InUse for the entry.
+// What a backend learnt about an entry of a held directory (Win32: the
+// record its listing yielded; POSIX: what GetAttributesAt found) may answer
+// the calls about that same entry that follow, until the directory's next
+// NextEntry; opening the entry as a sub-directory, or deleting it, ends it
+// too, whether that succeeds or not (after a sub-directory's walk, which
+// takes its time, the entry is asked about afresh). That is the one rule
+// of both backends: NextEntry, OpenSubdirectory and the deletions forget
+// it, every other operation leaves it as it is.
 //
 // InUse is 1 when another process holds path so that it cannot be deleted
 // now (a program running from it, a file opened without delete sharing, a
@@ -93,41 +104,49 @@ struct Attributes {
 // Print writes finished text to standard output (the diagnostics,
 // formatted by PrintDiagnostic below). The message box for the user is the
 // toolkit's (Toolkit.h).
-#define PLATFORM_OS_OPERATIONS(X)                                                   \
-  X(OpenRead, File, (const char* path), nullptr)                                    \
-  X(OpenWrite, File, (const char* path), nullptr) /* create or truncate */          \
-  X(Read, int32_t, (File file, void* buffer, int32_t size), -1)                     \
-  X(Write, int32_t, (File file, const void* data, int32_t size), 0)                 \
-  X(Seek, int64_t, (File file, int64_t offset, SeekFrom from), -1)                  \
-  X(Close, void, (File file), void())                                               \
-  X(DigestFile, int, (File file, unsigned char* digest), -1)                        \
-  X(MakeDirectory, int, (const char* path), -1)                                     \
-  X(MakePrivateDirectory, int, (const char* path), -1)                              \
-  X(ChangeDirectory, int, (const char* path), -1)                                   \
-  X(CurrentDirectory, int, (char* buffer, uint32_t size), NoCurrentDirectory(buffer, size)) \
-  X(RemoveEmptyDirectory, int, (const char* path), -1)                              \
-  X(OpenDirectory, Dir, (const char* path), nullptr)                                \
-  X(EnterDirectory, int, (Dir dir), -1)                                             \
-  X(NextEntry, int, (Dir dir, char* name, uint32_t size), 0)                        \
-  X(CloseDirectory, void, (Dir dir), void())                                        \
-  X(GetAttributes, int, (const char* path, Attributes* attributes), -1)             \
-  X(ErrorNumber, int, (), ENOSYS)                                                   \
-  X(InUse, int, (const char* path), 0)                                              \
-  X(OpenSubdirectory, Dir, (Dir parent, const char* name), nullptr)                 \
-  X(GetAttributesAt, int, (Dir dir, const char* name, Attributes* attributes), -1)  \
-  X(RemoveFileAt, int, (Dir dir, const char* name), -1)                             \
-  X(RemoveEmptyDirectoryAt, int, (Dir dir, const char* name), -1)                   \
-  X(InUseAt, int, (Dir dir, const char* name), 0)                                   \
-  X(LockInstall, int, (), -1)                                                       \
-  X(UnlockInstall, void, (), void())                                                \
-  X(Launch, int, (const char* commandLine), -1)                                     \
-  X(OpenDevice, int, (const char* name), 0)                                         \
-  X(Sleep, void, (uint32_t milliseconds), void())                                   \
-  X(Print, void, (const char* text), void())
+#define PLATFORM_OS_OPERATIONS(X)                                                             \
+  X(OpenRead, File, (const char* path), (path), nullptr)                                      \
+  X(OpenWrite, File, (const char* path), (path), nullptr) /* create or truncate */            \
+  X(Read, int32_t, (File file, void* buffer, int32_t size), (file, buffer, size), -1)         \
+  X(Write, int32_t, (File file, const void* data, int32_t size), (file, data, size), 0)       \
+  X(Seek, int64_t, (File file, int64_t offset, SeekFrom from), (file, offset, from), -1)      \
+  X(Close, void, (File file), (file), void())                                                 \
+  X(DigestFile, int, (File file, unsigned char* digest), (file, digest), -1)                  \
+  X(MakeDirectory, int, (const char* path), (path), -1)                                       \
+  X(MakePrivateDirectory, int, (const char* path), (path), -1)                                \
+  X(ChangeDirectory, int, (const char* path), (path), -1)                                     \
+  X(CurrentDirectory, int, (char* buffer, uint32_t size), (buffer, size),                     \
+    NoCurrentDirectory(buffer, size))                                                         \
+  X(RemoveEmptyDirectory, int, (const char* path), (path), -1)                                \
+  X(OpenDirectory, Dir, (const char* path), (path), nullptr)                                  \
+  X(EnterDirectory, int, (Dir dir), (dir), -1)                                                \
+  X(NextEntry, int, (Dir dir, char* name, uint32_t size), (dir, name, size), 0)               \
+  X(CloseDirectory, void, (Dir dir), (dir), void())                                           \
+  X(GetAttributes, int, (const char* path, Attributes* attributes), (path, attributes), -1)   \
+  X(ErrorNumber, int, (), (), ENOSYS)                                                         \
+  X(InUse, int, (const char* path), (path), 0)                                                \
+  X(OpenSubdirectory, Dir, (Dir parent, const char* name), (parent, name), nullptr)           \
+  X(GetAttributesAt, int, (Dir dir, const char* name, Attributes* attributes),                \
+    (dir, name, attributes), -1)                                                              \
+  X(RemoveFileAt, int, (Dir dir, const char* name), (dir, name), -1)                          \
+  X(RemoveEmptyDirectoryAt, int, (Dir dir, const char* name), (dir, name), -1)                \
+  X(InUseAt, int, (Dir dir, const char* name), (dir, name), 0)                                \
+  X(LockInstall, int, (), (), -1)                                                             \
+  X(UnlockInstall, void, (), (), void())                                                      \
+  X(Launch, int, (const char* commandLine), (commandLine), -1)                                \
+  X(OpenDevice, int, (const char* name), (name), 0)                                           \
+  X(Sleep, void, (uint32_t milliseconds), (milliseconds), void())                             \
+  X(Print, void, (const char* text), (text), void())
+
+// What CurrentDirectory gives while no backend is installed: as a failed one.
+inline int NoCurrentDirectory(char* buffer, uint32_t size) {
+  if (size > 0) buffer[0] = '\0';
+  return -1;
+}
 
 // Operation identities, for the test double's log and fault injection.
 enum class Op {
-#define PLATFORM_OS_OP_ID(name, result, parameters, none) k##name,
+#define PLATFORM_OS_OP_ID(name, result, parameters, arguments, none) k##name,
   PLATFORM_OS_OPERATIONS(PLATFORM_OS_OP_ID)
 #undef PLATFORM_OS_OP_ID
   kCount
@@ -136,7 +155,7 @@ const char* OpName(Op op);
 
 class Os {
  public:
-#define PLATFORM_OS_VIRTUAL(name, result, parameters, none) virtual result name parameters = 0;
+#define PLATFORM_OS_VIRTUAL(name, result, parameters, arguments, none) virtual result name parameters = 0;
   PLATFORM_OS_OPERATIONS(PLATFORM_OS_VIRTUAL)
 #undef PLATFORM_OS_VIRTUAL
 
@@ -145,7 +164,7 @@ class Os {
 };
 
 // Inside a backend's class: the declarations of every operation.
-#define PLATFORM_OS_OVERRIDE(name, result, parameters, none) result name parameters override;
+#define PLATFORM_OS_OVERRIDE(name, result, parameters, arguments, none) result name parameters override;
 #define PLATFORM_OS_OVERRIDES PLATFORM_OS_OPERATIONS(PLATFORM_OS_OVERRIDE)
 
 // The process-wide backend. The host program installs one before any logic

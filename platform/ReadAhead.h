@@ -27,9 +27,10 @@ struct ReadAhead {
   int32_t end = 0;        // bytes in block
   int64_t blockEnd = 0;   // file offset just after the block (= the file's own)
 
-  // False when the block cannot be had.
-  bool Allocate() {
-    block = static_cast<char*>(malloc(kReadAhead));
+  // Gets the block from allocate (malloc, or the backend's way to it);
+  // false when it cannot be had.
+  bool Allocate(void* (*allocate)(size_t)) {
+    block = static_cast<char*>(allocate(kReadAhead));
     return block != nullptr;
   }
   void Release() {

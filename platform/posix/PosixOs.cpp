@@ -1,4 +1,4 @@
-#include "platform/PosixOs.h"
+#include "platform/posix/PosixOs.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -13,8 +13,10 @@
 #include <unistd.h>
 
 #include "platform/EntryName.h"
+#include "platform/HostOs.h"
 #include "platform/ReadAhead.h"
 #include "platform/Sha256.h"
+#include "platform/posix/PosixCalls.h"
 
 extern char** environ;
 
@@ -32,11 +34,11 @@ struct PosixFile {
 PosixFile* ToPosix(File file) { return reinterpret_cast<PosixFile*>(file); }
 
 File NewFile(int fd, bool readAhead) {
-  PosixFile* file = static_cast<PosixFile*>(malloc(sizeof(PosixFile)));
+  PosixFile* file = static_cast<PosixFile*>(gPosixCalls.malloc(sizeof(PosixFile)));
   if (file != nullptr) *file = PosixFile{fd, ReadAhead{}};
-  if (file == nullptr || (readAhead && !file->ahead.Allocate())) {
+  if (file == nullptr || (readAhead && !file->ahead.Allocate(gPosixCalls.malloc))) {
     free(file);
-    close(fd);
+    gPosixCalls.close(fd);
     errno = ENOMEM;
     return nullptr;
   }
@@ -45,13 +47,19 @@ File NewFile(int fd, bool readAhead) {
 
 // A directory held open and read in batches of entries straight from the
 // kernel: O_DIRECTORY has made sure it is one, so nothing needs asking
-// again, as fdopendir would.
+// again, as fdopendir would. It keeps what GetAttributesAt last found for
+// one of its entries, for that entry's deletion (Os.h: what a backend
+// learnt about an entry).
 struct PosixDir {
   int fd;
   size_t next;  // offset of the next entry in entries
   size_t end;   // bytes in entries
+  char knownName[256];  // "": nothing known
+  Attributes known;
   alignas(struct dirent64) char entries[32 * 1024];
 };
+
+PosixDir* ToPosix(Dir dir) { return reinterpret_cast<PosixDir*>(dir); }
 
 // Appends text to out[*length], turning backslashes into slashes.
 bool AppendPath(char* out, size_t size, size_t* length, const char* text) {
@@ -64,6 +72,11 @@ bool AppendPath(char* out, size_t size, size_t* length, const char* text) {
 }
 
 }  // namespace
+
+Os& HostOs() {
+  static PosixOs os("/");
+  return os;
+}
 
 PosixOs::PosixOs(const char* driveRoot) {
   root_[0] = '\0';
@@ -113,60 +126,52 @@ int PosixOs::Fail() {
 File PosixOs::OpenRead(const char* path) {
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return nullptr;
-  const int fd = open(native, O_RDONLY | O_CLOEXEC);
+  const int fd = gPosixCalls.open(native, O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) {
     Fail();
     return nullptr;
   }
   struct stat status;
-  if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
-    lastError_ = EISDIR;  // Windows does not open directories as files
-    close(fd);
-    return nullptr;
-  }
-  File file = NewFile(fd, true);
-  if (file == nullptr) Fail();
-  return file;
+  if (gPosixCalls.fstat(fd, &status) != 0) return Refuse(fd, errno);
+  if (S_ISDIR(status.st_mode)) return Refuse(fd, EISDIR);  // Windows opens no directory as a file
+  return Keep(fd, true);
 }
 
 File PosixOs::OpenWrite(const char* path) {
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return nullptr;
   // A new name, the usual case when unpacking, needs nothing but the open.
-  int fd = open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int fd = gPosixCalls.open(native, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0 && errno == EEXIST) {
     // Something is there: opened without truncating it, so that a
     // read-only file can be refused untouched (Windows cannot truncate it,
     // and root could); what the descriptor shows is what gets truncated.
-    fd = open(native, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      Fail();
-      return nullptr;
-    }
-    struct stat status;
-    if (fstat(fd, &status) != 0) {
-      Fail();
-      close(fd);
-      return nullptr;
-    }
-    if (S_ISREG(status.st_mode) && (status.st_mode & S_IWUSR) == 0) {
-      close(fd);
-      lastError_ = EACCES;
-      return nullptr;
-    }
-    if (S_ISREG(status.st_mode) && status.st_size > 0 && ftruncate(fd, 0) != 0) {
-      Fail();
-      close(fd);
-      return nullptr;
+    fd = gPosixCalls.open(native, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      struct stat status;
+      if (gPosixCalls.fstat(fd, &status) != 0) return Refuse(fd, errno);
+      const bool file = S_ISREG(status.st_mode);
+      if (file && (status.st_mode & S_IWUSR) == 0) return Refuse(fd, EACCES);
+      if (file && status.st_size > 0 && gPosixCalls.ftruncate(fd, 0) != 0) return Refuse(fd, errno);
     }
   }
   if (fd < 0) {
     Fail();
     return nullptr;
   }
-  File file = NewFile(fd, false);
+  return Keep(fd, false);
+}
+
+File PosixOs::Keep(int fd, bool readAhead) {
+  File file = NewFile(fd, readAhead);
   if (file == nullptr) Fail();
   return file;
+}
+
+File PosixOs::Refuse(int fd, int error) {
+  gPosixCalls.close(fd);
+  lastError_ = error;
+  return nullptr;
 }
 
 int32_t PosixOs::Read(File handle, void* buffer, int32_t size) {
@@ -174,7 +179,7 @@ int32_t PosixOs::Read(File handle, void* buffer, int32_t size) {
   PosixFile* file = ToPosix(handle);
   return file->ahead.Read(buffer, size, [&](char* into, int32_t want) -> int32_t {
     for (;;) {
-      const ssize_t got = read(file->fd, into, static_cast<size_t>(want));
+      const ssize_t got = gPosixCalls.read(file->fd, into, static_cast<size_t>(want));
       if (got >= 0) return static_cast<int32_t>(got);
       if (errno != EINTR) return Fail();
     }
@@ -186,7 +191,7 @@ int32_t PosixOs::Write(File handle, const void* data, int32_t size) {
   const int fd = ToPosix(handle)->fd;
   int32_t total = 0;
   while (total < size) {
-    const ssize_t put = write(fd, static_cast<const char*>(data) + total, size - total);
+    const ssize_t put = gPosixCalls.write(fd, static_cast<const char*>(data) + total, size - total);
     if (put < 0) {
       if (errno == EINTR) continue;
       Fail();
@@ -204,10 +209,10 @@ int64_t PosixOs::Seek(File handle, int64_t offset, SeekFrom from) {
   const bool buffered = file->ahead.block != nullptr;
   int64_t base = 0;
   if (from == SeekFrom::kCurrent) {
-    base = buffered ? file->ahead.Position() : lseek(file->fd, 0, SEEK_CUR);
+    base = buffered ? file->ahead.Position() : gPosixCalls.lseek(file->fd, 0, SEEK_CUR);
   } else if (from == SeekFrom::kEnd) {
     struct stat status;
-    base = fstat(file->fd, &status) == 0 ? status.st_size : -1;
+    base = gPosixCalls.fstat(file->fd, &status) == 0 ? status.st_size : -1;
   }
   if (base < 0) return Fail();
   int64_t target;
@@ -216,7 +221,7 @@ int64_t PosixOs::Seek(File handle, int64_t offset, SeekFrom from) {
     return -1;
   }
   if (file->ahead.MoveWithin(target)) return target;
-  const off_t position = lseek(file->fd, static_cast<off_t>(target), SEEK_SET);
+  const off_t position = gPosixCalls.lseek(file->fd, static_cast<off_t>(target), SEEK_SET);
   if (position < 0) return Fail();
   file->ahead.Restart(position);
   return position;
@@ -225,20 +230,20 @@ int64_t PosixOs::Seek(File handle, int64_t offset, SeekFrom from) {
 void PosixOs::Close(File handle) {
   if (handle == nullptr) return;
   PosixFile* file = ToPosix(handle);
-  close(file->fd);
+  gPosixCalls.close(file->fd);
   ReadAhead::Free(file);
 }
 
 int PosixOs::DigestFile(File handle, unsigned char* digest) {
   if (handle == nullptr || ToPosix(handle)->ahead.block == nullptr) return -1;
   PosixFile* file = ToPosix(handle);
-  if (lseek(file->fd, 0, SEEK_SET) != 0) return Fail();
+  if (gPosixCalls.lseek(file->fd, 0, SEEK_SET) != 0) return Fail();
   // Through the read-ahead block, which is then handed out empty.
   Sha256 hash;
   Sha256Start(&hash);
   int64_t total = 0;
   ssize_t got;
-  while ((got = read(file->fd, file->ahead.block, kReadAhead)) != 0) {
+  while ((got = gPosixCalls.read(file->fd, file->ahead.block, kReadAhead)) != 0) {
     if (got < 0 && errno != EINTR) break;
     if (got < 0) continue;
     Sha256Add(&hash, file->ahead.block, static_cast<size_t>(got));
@@ -253,27 +258,31 @@ int PosixOs::DigestFile(File handle, unsigned char* digest) {
 int PosixOs::MakeDirectory(const char* path) {
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return -1;
-  return mkdir(native, 0777) == 0 ? 0 : Fail();
+  return gPosixCalls.mkdir(native, 0777) == 0 ? 0 : Fail();
 }
 
 int PosixOs::MakePrivateDirectory(const char* path) {
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return -1;
-  if (mkdir(native, 0700) != 0) return Fail();
-  return chmod(native, 0700) == 0 ? 0 : Fail();  // whatever the umask said
+  if (gPosixCalls.mkdir(native, 0700) != 0) return Fail();
+  if (gPosixCalls.chmod(native, 0700) == 0) return 0;  // whatever the umask said
+  // Not made after all: a directory left would be open to what the umask let in.
+  Fail();
+  gPosixCalls.rmdir(native);
+  return -1;
 }
 
 int PosixOs::ChangeDirectory(const char* path) {
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return -1;
-  return chdir(native) == 0 ? 0 : Fail();
+  return gPosixCalls.chdir(native) == 0 ? 0 : Fail();
 }
 
 int PosixOs::CurrentDirectory(char* buffer, uint32_t size) {
   if (size == 0) return -1;
   buffer[0] = '\0';
   char native[PATH_MAX];
-  if (getcwd(native, sizeof native) == nullptr) return Fail();
+  if (gPosixCalls.getcwd(native, sizeof native) == nullptr) return Fail();
   const size_t rootLength = strlen(root_);
   if (strncmp(native, root_, rootLength) != 0 ||
       (native[rootLength] != '/' && native[rootLength] != '\0')) {
@@ -297,7 +306,7 @@ int PosixOs::CurrentDirectory(char* buffer, uint32_t size) {
 int PosixOs::RemoveEmptyDirectory(const char* path) {
   char native[PATH_MAX];
   if (!Map(path, native, sizeof native)) return -1;
-  return RemoveDirectoryEntry(AT_FDCWD, native);
+  return RemoveDirectoryEntry(nullptr, AT_FDCWD, native);
 }
 
 Dir PosixOs::OpenDirectory(const char* path) {
@@ -306,7 +315,7 @@ Dir PosixOs::OpenDirectory(const char* path) {
   // A trailing slash would make the last component resolve through a link.
   size_t length = strlen(native);
   while (length > 1 && native[length - 1] == '/') native[--length] = '\0';
-  return Hold(open(native, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  return Hold(gPosixCalls.open(native, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
 }
 
 Dir PosixOs::OpenSubdirectory(Dir parent, const char* name) {
@@ -314,8 +323,9 @@ Dir PosixOs::OpenSubdirectory(Dir parent, const char* name) {
     lastError_ = ENOENT;
     return nullptr;
   }
-  return Hold(openat(reinterpret_cast<PosixDir*>(parent)->fd, name,
-                     O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  PosixDir* held = ToPosix(parent);
+  held->knownName[0] = '\0';  // its walk takes its time (Os.h)
+  return Hold(gPosixCalls.openat(held->fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
 }
 
 Dir PosixOs::Hold(int fd) {
@@ -323,30 +333,32 @@ Dir PosixOs::Hold(int fd) {
     Fail();
     return nullptr;
   }
-  PosixDir* dir = static_cast<PosixDir*>(malloc(sizeof(PosixDir)));
+  PosixDir* dir = static_cast<PosixDir*>(gPosixCalls.malloc(sizeof(PosixDir)));
   if (dir == nullptr) {
-    close(fd);
+    gPosixCalls.close(fd);
     lastError_ = ENOMEM;
     return nullptr;
   }
   dir->fd = fd;
   dir->next = 0;
   dir->end = 0;
+  dir->knownName[0] = '\0';
   return reinterpret_cast<Dir>(dir);
 }
 
 int PosixOs::EnterDirectory(Dir handle) {
   if (handle == nullptr) return -1;
   // By descriptor: whatever now sits at the directory's name.
-  return fchdir(reinterpret_cast<PosixDir*>(handle)->fd) == 0 ? 0 : Fail();
+  return gPosixCalls.fchdir(ToPosix(handle)->fd) == 0 ? 0 : Fail();
 }
 
 int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
   if (handle == nullptr || size == 0) return 0;
-  PosixDir* dir = reinterpret_cast<PosixDir*>(handle);
+  PosixDir* dir = ToPosix(handle);
+  dir->knownName[0] = '\0';  // a new entry: what was learnt is of another
   for (;;) {
     if (dir->next >= dir->end) {
-      const ssize_t got = getdents64(dir->fd, dir->entries, sizeof dir->entries);
+      const ssize_t got = gPosixCalls.getdents64(dir->fd, dir->entries, sizeof dir->entries);
       if (got <= 0) {
         if (got < 0) Fail();
         return 0;
@@ -366,9 +378,8 @@ int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
 
 void PosixOs::CloseDirectory(Dir handle) {
   if (handle == nullptr) return;
-  PosixDir* dir = reinterpret_cast<PosixDir*>(handle);
-  if (known_.at == dir->fd) known_.at = -1;  // the number may name another directory next
-  close(dir->fd);
+  PosixDir* dir = ToPosix(handle);
+  gPosixCalls.close(dir->fd);
   free(dir);
 }
 
@@ -384,31 +395,34 @@ int PosixOs::GetAttributesAt(Dir dir, const char* name, Attributes* attributes) 
     lastError_ = ENOENT;
     return -1;
   }
-  const int at = reinterpret_cast<PosixDir*>(dir)->fd;
-  if (Describe(at, name, attributes) != 0) return -1;
+  PosixDir* held = ToPosix(dir);
+  held->knownName[0] = '\0';
+  if (Describe(held->fd, name, attributes) != 0) return -1;
   const size_t length = strlen(name);
-  known_.at = length < sizeof known_.name ? at : -1;
-  if (known_.at >= 0) {
-    memcpy(known_.name, name, length + 1);
-    known_.attributes = *attributes;
+  if (length < sizeof held->knownName) {
+    memcpy(held->knownName, name, length + 1);
+    held->known = *attributes;
   }
   return 0;
 }
 
-bool PosixOs::Recall(int at, const char* name, Attributes* attributes) {
-  const bool known = known_.at == at && strcmp(known_.name, name) == 0;
-  if (known) *attributes = known_.attributes;
-  known_.at = -1;
+// Used up by the deletion it serves, whether that succeeds or not.
+bool PosixOs::Recall(Dir dir, const char* name, Attributes* attributes) {
+  if (dir == nullptr) return false;
+  PosixDir* held = ToPosix(dir);
+  const bool known = held->knownName[0] != '\0' && strcmp(held->knownName, name) == 0;
+  if (known) *attributes = held->known;
+  held->knownName[0] = '\0';
   return known;
 }
 
 int PosixOs::Describe(int at, const char* name, Attributes* attributes) {
   struct stat status;
-  if (fstatat(at, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return Fail();
+  if (gPosixCalls.fstatat(at, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return Fail();
   attributes->link = S_ISLNK(status.st_mode);
   // Windows reports a directory link as a directory with a reparse point.
   struct stat target;
-  attributes->directory = attributes->link ? fstatat(at, name, &target, 0) == 0 && S_ISDIR(target.st_mode)
+  attributes->directory = attributes->link ? gPosixCalls.fstatat(at, name, &target, 0) == 0 && S_ISDIR(target.st_mode)
                                            : S_ISDIR(status.st_mode);
   attributes->readOnly = !attributes->link && (status.st_mode & S_IWUSR) == 0;
   return 0;
@@ -419,9 +433,9 @@ int PosixOs::RemoveFileAt(Dir dir, const char* name) {
     lastError_ = ENOENT;
     return -1;
   }
-  const int at = reinterpret_cast<PosixDir*>(dir)->fd;
+  const int at = ToPosix(dir)->fd;
   Attributes attributes;
-  if (!Recall(at, name, &attributes) && Describe(at, name, &attributes) != 0) return -1;
+  if (!Recall(dir, name, &attributes) && Describe(at, name, &attributes) != 0) return -1;
   if (attributes.directory) {
     lastError_ = EISDIR;
     return -1;
@@ -430,7 +444,7 @@ int PosixOs::RemoveFileAt(Dir dir, const char* name) {
     lastError_ = EACCES;  // read-only files survive deletion on Windows
     return -1;
   }
-  return unlinkat(at, name, 0) == 0 ? 0 : Fail();
+  return gPosixCalls.unlinkat(at, name, 0) == 0 ? 0 : Fail();
 }
 
 int PosixOs::RemoveEmptyDirectoryAt(Dir dir, const char* name) {
@@ -438,18 +452,18 @@ int PosixOs::RemoveEmptyDirectoryAt(Dir dir, const char* name) {
     lastError_ = ENOENT;
     return -1;
   }
-  return RemoveDirectoryEntry(reinterpret_cast<PosixDir*>(dir)->fd, name);
+  return RemoveDirectoryEntry(dir, ToPosix(dir)->fd, name);
 }
 
 // A directory, or a link to one: the link goes, its target stays.
-int PosixOs::RemoveDirectoryEntry(int at, const char* name) {
+int PosixOs::RemoveDirectoryEntry(Dir dir, int at, const char* name) {
   Attributes attributes;
-  if (!Recall(at, name, &attributes) && Describe(at, name, &attributes) != 0) return -1;
+  if (!Recall(dir, name, &attributes) && Describe(at, name, &attributes) != 0) return -1;
   if (!attributes.directory) {
     lastError_ = ENOTDIR;
     return -1;
   }
-  return unlinkat(at, name, attributes.link ? 0 : AT_REMOVEDIR) == 0 ? 0 : Fail();
+  return gPosixCalls.unlinkat(at, name, attributes.link ? 0 : AT_REMOVEDIR) == 0 ? 0 : Fail();
 }
 
 int PosixOs::ErrorNumber() {
@@ -474,7 +488,7 @@ int PosixOs::Launch(const char* commandLine) {
   if (!Map(commandLine, native, sizeof native)) return -1;
   char* const argv[] = {native, nullptr};
   pid_t child;
-  const int error = posix_spawn(&child, native, nullptr, nullptr, argv, environ);
+  const int error = gPosixCalls.posix_spawn(&child, native, nullptr, nullptr, argv, environ);
   if (error != 0) {
     lastError_ = error;
     return -1;
@@ -488,12 +502,12 @@ int PosixOs::OpenDevice(const char* name) {
   char native[PATH_MAX];
   const int written = snprintf(native, sizeof native, "%s/dev/%s", root_, name + 4);
   if (written < 0 || static_cast<size_t>(written) >= sizeof native) return 0;
-  const int fd = open(native, O_RDONLY | O_CLOEXEC);
+  const int fd = gPosixCalls.open(native, O_RDONLY | O_CLOEXEC, 0);
   if (fd < 0) {
     Fail();
     return 0;
   }
-  close(fd);
+  gPosixCalls.close(fd);
   return 1;
 }
 
@@ -501,13 +515,13 @@ void PosixOs::Sleep(uint32_t milliseconds) {
   struct timespec delay;
   delay.tv_sec = milliseconds / 1000;
   delay.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-  while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
+  while (gPosixCalls.nanosleep(&delay, &delay) != 0 && errno == EINTR) {
   }
 }
 
 void PosixOs::Print(const char* text) {
-  fputs(text, stdout);
-  fflush(stdout);
+  gPosixCalls.fputs(text, stdout);
+  gPosixCalls.fflush(stdout);
 }
 
 }  // namespace platform

@@ -5,13 +5,8 @@
 #include <strings.h>
 
 namespace platform {
-namespace {
 
-bool Valid(const void* handle) { return handle != nullptr; }
-
-}  // namespace
-
-RecordingOs::RecordingOs(Os* inner) : inner_(inner) {}
+RecordingOs::RecordingOs(Os* inner) : ForwardingOs(inner) {}
 
 void RecordingOs::FailCall(uint64_t n) { faults_.FailNth(n); }
 void RecordingOs::FailCall(Op op, uint64_t n) { faults_.FailNthOf(op, n); }
@@ -47,32 +42,12 @@ std::string RecordingOs::PathOf(Dir dir) const {
   return it != dirs_.end() ? it->second : std::string("?");
 }
 
-File RecordingOs::OpenRead(const char* path) {
-  File file = Forward(Op::kOpenRead, path, 0, File{}, [&] { return inner_->OpenRead(path); }, Valid);
-  if (file != nullptr) files_[file] = path;
-  return file;
-}
-
-File RecordingOs::OpenWrite(const char* path) {
-  File file = Forward(Op::kOpenWrite, path, 0, File{}, [&] { return inner_->OpenWrite(path); }, Valid);
-  if (file != nullptr) files_[file] = path;
-  return file;
-}
-
-int32_t RecordingOs::Read(File file, void* buffer, int32_t size) {
-  return Forward(Op::kRead, PathOf(file), size, -1, [&] { return inner_->Read(file, buffer, size); },
-                 [](int32_t got) { return got >= 0; });
-}
-
 int32_t RecordingOs::Write(File file, const void* data, int32_t size) {
-  return Forward(Op::kWrite, PathOf(file), size, 0, [&] { return inner_->Write(file, data, size); },
-                 [size](int32_t put) { return put == size; });
-}
-
-int64_t RecordingOs::Seek(File file, int64_t offset, SeekFrom from) {
-  return Forward(Op::kSeek, PathOf(file), offset, int64_t{-1},
-                 [&] { return inner_->Seek(file, offset, from); },
-                 [](int64_t position) { return position >= 0; });
+  // Fewer bytes than given is a failure too.
+  if (Begin(Op::kWrite, PathOf(file), size)) return 0;
+  const int32_t put = inner_->Write(file, data, size);
+  if (put != size) MarkFailed();
+  return put;
 }
 
 void RecordingOs::Close(File file) {
@@ -82,53 +57,16 @@ void RecordingOs::Close(File file) {
   inner_->Close(file);
 }
 
-int RecordingOs::DigestFile(File file, unsigned char* digest) {
-  return ForwardStatus(Op::kDigestFile, PathOf(file), [&] { return inner_->DigestFile(file, digest); });
-}
-
-int RecordingOs::MakeDirectory(const char* path) {
-  return ForwardStatus(Op::kMakeDirectory, path, [&] { return inner_->MakeDirectory(path); });
-}
-
-int RecordingOs::MakePrivateDirectory(const char* path) {
-  return ForwardStatus(Op::kMakePrivateDirectory, path,
-                       [&] { return inner_->MakePrivateDirectory(path); });
-}
-
-int RecordingOs::ChangeDirectory(const char* path) {
-  return ForwardStatus(Op::kChangeDirectory, path, [&] { return inner_->ChangeDirectory(path); });
-}
-
-int RecordingOs::CurrentDirectory(char* buffer, uint32_t size) {
-  if (size > 0) buffer[0] = '\0';  // as the real ones leave it on failure
-  return Forward(Op::kCurrentDirectory, "", size, -1,
-                 [&] { return inner_->CurrentDirectory(buffer, size); },
-                 [](int result) { return result == 0; });
-}
-
 int RecordingOs::RemoveEmptyDirectory(const char* path) {
-  return ForwardStatus(Op::kRemoveEmptyDirectory, path, [&] {
-    char current[4096];
-    if (currentDirectoryStays && inner_->CurrentDirectory(current, sizeof current) == 0 &&
-        strcasecmp(current, path) == 0) {
-      return -1;
-    }
-    return inner_->RemoveEmptyDirectory(path);
-  });
-}
-
-Dir RecordingOs::OpenDirectory(const char* path) {
-  Dir dir = Forward(Op::kOpenDirectory, path, 0, Dir{}, [&] { return inner_->OpenDirectory(path); },
-                    Valid);
-  if (dir != nullptr) {
-    ++openDirectories_;
-    dirs_[dir] = path;
+  if (Begin(Op::kRemoveEmptyDirectory, path, 0)) return -1;
+  char current[4096];
+  const bool stays = currentDirectoryStays && inner_->CurrentDirectory(current, sizeof current) == 0 &&
+                     strcasecmp(current, path) == 0;
+  if (stays || inner_->RemoveEmptyDirectory(path) != 0) {
+    MarkFailed();
+    return -1;
   }
-  return dir;
-}
-
-int RecordingOs::EnterDirectory(Dir dir) {
-  return ForwardStatus(Op::kEnterDirectory, PathOf(dir), [&] { return inner_->EnterDirectory(dir); });
+  return 0;
 }
 
 int RecordingOs::NextEntry(Dir dir, char* name, uint32_t size) {
@@ -145,11 +83,6 @@ void RecordingOs::CloseDirectory(Dir dir) {
   inner_->CloseDirectory(dir);
 }
 
-int RecordingOs::GetAttributes(const char* path, Attributes* attributes) {
-  return ForwardStatus(Op::kGetAttributes, path,
-                       [&] { return inner_->GetAttributes(path, attributes); });
-}
-
 int RecordingOs::ErrorNumber() {
   // A failed query reports an error number the real call would not have.
   const bool injected = lastWasInjected_;
@@ -164,27 +97,10 @@ int RecordingOs::InUse(const char* path) {
 }
 
 Dir RecordingOs::OpenSubdirectory(Dir parent, const char* name) {
-  Dir dir = Forward(Op::kOpenSubdirectory, name, 0, Dir{},
-                    [&] { return inner_->OpenSubdirectory(parent, name); }, Valid);
-  if (dir != nullptr) {
-    ++openDirectories_;
-    dirs_[dir] = PathOf(parent) + "\\" + name;
-  }
+  // Logged by its name, remembered by its path.
+  Dir dir = ForwardingOs::OpenSubdirectory(parent, name);
+  if (dir != nullptr) dirs_[dir] = PathOf(parent) + "\\" + name;
   return dir;
-}
-
-int RecordingOs::GetAttributesAt(Dir dir, const char* name, Attributes* attributes) {
-  return ForwardStatus(Op::kGetAttributesAt, name,
-                       [&] { return inner_->GetAttributesAt(dir, name, attributes); });
-}
-
-int RecordingOs::RemoveFileAt(Dir dir, const char* name) {
-  return ForwardStatus(Op::kRemoveFileAt, name, [&] { return inner_->RemoveFileAt(dir, name); });
-}
-
-int RecordingOs::RemoveEmptyDirectoryAt(Dir dir, const char* name) {
-  return ForwardStatus(Op::kRemoveEmptyDirectoryAt, name,
-                       [&] { return inner_->RemoveEmptyDirectoryAt(dir, name); });
 }
 
 int RecordingOs::InUseAt(Dir dir, const char* name) {

@@ -1,9 +1,10 @@
 // Test double for the OS seam: records every call, fails any call on demand
 // (the Nth call overall, the Nth call of one operation, or every call of an
 // operation), and simulates what tests must not really do: launching
-// programs, sleeping and probing devices.
-// File-system operations go to an inner backend (POSIX or Win32) unless
-// they are failed.
+// programs, sleeping and probing devices, the lock, and which paths are in
+// use. File-system operations go to an inner backend (POSIX or Win32)
+// unless they are failed: the ones not declared here pass through
+// ForwardingOs.
 #pragma once
 
 #include <stdint.h>
@@ -12,10 +13,12 @@
 #include <map>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/Os.h"
 #include "platform/testing/FaultPlan.h"
+#include "platform/testing/ForwardingOs.h"
 
 namespace platform {
 
@@ -28,7 +31,7 @@ struct Call {
   bool failed;       // injected or real failure
 };
 
-class RecordingOs final : public Os {
+class RecordingOs final : public ForwardingOs<RecordingOs> {
  public:
   explicit RecordingOs(Os* inner);
 
@@ -65,32 +68,75 @@ class RecordingOs final : public Os {
   bool currentDirectoryStays = false;
   bool forwardPrint = false;       // also print through the inner backend
 
-  PLATFORM_OS_OVERRIDES
+  // Simulated, or tracked beyond the log.
+  int32_t Write(File file, const void* data, int32_t size) override;
+  void Close(File file) override;
+  int RemoveEmptyDirectory(const char* path) override;
+  int NextEntry(Dir dir, char* name, uint32_t size) override;
+  void CloseDirectory(Dir dir) override;
+  int ErrorNumber() override;
+  int InUse(const char* path) override;
+  Dir OpenSubdirectory(Dir parent, const char* name) override;
+  int InUseAt(Dir dir, const char* name) override;
+  int LockInstall() override;
+  void UnlockInstall() override;
+  int Launch(const char* commandLine) override;
+  int OpenDevice(const char* name) override;
+  void Sleep(uint32_t milliseconds) override;
+  void Print(const char* text) override;
 
  private:
+  friend class ForwardingOs<RecordingOs>;
+
+  // Every other operation: logged with its path or name (a file's or a
+  // held directory's as it was opened) and its size, offset or time,
+  // failed as planned, else done by the inner backend and marked failed
+  // when it returns nullptr or -1 (the operations with another failure
+  // value are declared above). Opened files and
+  // directories are remembered by the path they were opened by.
+  template <typename Call, typename Failure, typename Arguments>
+  auto Pass(Op op, Call call, Failure failure, const Arguments& arguments) {
+    std::string path;
+    int64_t value = 0;
+    std::apply([&](auto&... argument) { (Describe(argument, &path, &value), ...); }, arguments);
+    if (Begin(op, path, value)) return failure();
+    if constexpr (std::is_void_v<decltype(call())>) {
+      return call();
+    } else {
+      const auto result = call();
+      if constexpr (std::is_pointer_v<decltype(call())>) {
+        if (result == nullptr) {
+          MarkFailed();
+        } else if constexpr (std::is_same_v<decltype(call()), File>) {
+          files_[result] = path;
+        } else {
+          ++openDirectories_;
+          dirs_[result] = path;
+        }
+      } else if (result == -1) {
+        MarkFailed();
+      }
+      return result;
+    }
+  }
+  // What a call's argument adds to its log entry: the last path or name
+  // given, else the file's or directory's path; a size, offset or time.
+  void Describe(const char* text, std::string* path, int64_t*) const { *path = text; }
+  void Describe(File file, std::string* path, int64_t*) const { *path = PathOf(file); }
+  void Describe(Dir dir, std::string* path, int64_t*) const { *path = PathOf(dir); }
+  void Describe(int32_t number, std::string*, int64_t* value) const { *value = number; }
+  void Describe(uint32_t number, std::string*, int64_t* value) const { *value = number; }
+  void Describe(int64_t number, std::string*, int64_t* value) const { *value = number; }
+  void Describe(char*, std::string*, int64_t*) const {}  // a buffer to fill
+  template <typename Other>
+  void Describe(const Other&, std::string*, int64_t*) const {}
+
   // Logs the call and tells whether it is to fail.
   bool Begin(Op op, const std::string& path, int64_t value);
   void MarkFailed() { calls_.back().failed = true; }
-  // The common shape of a forwarded call: logged, failed as planned with
-  // the given result, else done by the inner backend and marked failed
-  // when succeeded() says it did not.
-  template <typename Result, typename Call, typename Succeeded>
-  Result Forward(Op op, const std::string& path, int64_t value, Result failed, Call call,
-                 Succeeded succeeded) {
-    if (Begin(op, path, value)) return failed;
-    const Result result = call();
-    if (!succeeded(result)) MarkFailed();
-    return result;
-  }
-  // For the operations that return 0 on success and -1 on failure.
-  template <typename Call>
-  int ForwardStatus(Op op, const std::string& path, Call call) {
-    return Forward(op, path, 0, -1, call, [](int result) { return result == 0; });
-  }
   std::string PathOf(File file) const;
   std::string PathOf(Dir dir) const;
 
-  Os* inner_;
   std::vector<Call> calls_;
   FaultPlan<Op> faults_;
   bool lastWasInjected_ = false;

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "platform/Win32Os.h"
+#include "platform/win32/Win32DllSearch.h"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/Win32Os.h"
+#include "platform/win32/Win32Os.h"
 
 #include <errno.h>
 #include <stdlib.h>
@@ -9,10 +9,11 @@
 #include <winternl.h>
 
 #include "platform/EntryName.h"
+#include "platform/HostOs.h"
 #include "platform/ReadAhead.h"
 #include "platform/Sha256.h"
 #include "platform/win32/Win32Calls.h"
-#include "platform/win32/Win32Security.h"
+#include "platform/win32/Win32PrivateDirectory.h"
 
 namespace platform {
 namespace {
@@ -30,7 +31,7 @@ File NewFile(HANDLE handle, bool readAhead) {
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   Win32File* file = static_cast<Win32File*>(malloc(sizeof(Win32File)));
   if (file != nullptr) *file = Win32File{handle, ReadAhead{}};
-  if (file == nullptr || (readAhead && !file->ahead.Allocate())) {
+  if (file == nullptr || (readAhead && !file->ahead.Allocate(malloc))) {
     free(file);
     CloseHandle(handle);
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -44,7 +45,8 @@ File NewFile(HANDLE handle, bool readAhead) {
 // looked up in and listed through. The record of the entry NextEntry
 // yielded last is kept: its attributes answer for "." and "..", which NT
 // names lack, and mark a link that a system ignoring FILE_OPEN_REPARSE_POINT
-// (Wine) would open the target of.
+// (Wine) would open the target of; until the next entry, or until the
+// entry is opened or deleted (Os.h: what a backend learnt about an entry).
 struct HeldDirectory {
   HANDLE handle;
   bool listing;        // the enumeration has begun
@@ -96,29 +98,19 @@ int HeldElsewhere(HANDLE handle) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? 1 : 0;
 }
 
-using NtOpenFileCall = NTSTATUS(NTAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*,
-                                        IO_STATUS_BLOCK*, ULONG, ULONG);
-using NtStatusToErrorCall = ULONG(NTAPI*)(NTSTATUS);
-
 // Opens the entry name of the held directory parent: looked up in that
 // directory object (OBJECT_ATTRIBUTES.RootDirectory), not along a path,
 // and the entry itself even when it is a reparse point
-// (FILE_OPEN_REPARSE_POINT). ntdll is always loaded, though not one of the
-// program's imports. INVALID_HANDLE_VALUE, with the last error set, when it
-// cannot be opened or name is not one plain name.
+// (FILE_OPEN_REPARSE_POINT). INVALID_HANDLE_VALUE, with the last error set,
+// when it cannot be opened or name is not one plain name.
 HANDLE OpenAt(const HeldDirectory* parent, const char* name, ACCESS_MASK access, ULONG share,
               ULONG options) {
-  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  const auto open = reinterpret_cast<NtOpenFileCall>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "NtOpenFile")));
-  const auto toError = reinterpret_cast<NtStatusToErrorCall>(
-      reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
   wchar_t wide[sizeof parent->listed];
   const int length =
       IsPlainEntryName(name)
           ? MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, name, -1, wide, sizeof parent->listed)
           : 0;
-  if (open == nullptr || toError == nullptr || length <= 1) {
+  if (length <= 1) {
     SetLastError(ERROR_INVALID_NAME);
     return INVALID_HANDLE_VALUE;
   }
@@ -133,10 +125,10 @@ HANDLE OpenAt(const HeldDirectory* parent, const char* name, ACCESS_MASK access,
   IO_STATUS_BLOCK status;
   HANDLE handle;
   const NTSTATUS result =
-      open(&handle, access | SYNCHRONIZE, &attributes, &status, share,
-           options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT);
+      SystemCall<kNtOpenFile>()(&handle, access | SYNCHRONIZE, &attributes, &status, share,
+                                options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT);
   if (result < 0) {
-    SetLastError(toError(result));
+    SetLastError(SystemCall<kRtlNtStatusToDosError>()(result));
     return INVALID_HANDLE_VALUE;
   }
   return handle;
@@ -205,6 +197,8 @@ Win32Os& TheWin32Os() {
   static Win32Os os;
   return os;
 }
+
+Os& HostOs() { return TheWin32Os(); }
 
 int Win32Os::Fail() {
   lastError_ = ErrnoFromWin32(GetLastError());
@@ -484,7 +478,7 @@ int Win32Os::InUse(const char* path) {
 
 Dir Win32Os::OpenSubdirectory(Dir parent, const char* name) {
   if (parent == nullptr) return nullptr;
-  const HeldDirectory* held = ToHeld(parent);
+  HeldDirectory* held = ToHeld(parent);
   const HANDLE handle = OpenAt(held, name, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_DIRECTORY_FILE);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -502,6 +496,7 @@ Dir Win32Os::OpenSubdirectory(Dir parent, const char* name) {
         static_cast<LONGLONG>(identity.nFileIndexHigh) << 32 | identity.nFileIndexLow;
     plain = IsPlainDirectory(held->listedAttributes) && (held->listedId == 0 || held->listedId == id);
   }
+  held->listed[0] = '\0';  // used up (Os.h)
   if (!plain) {
     lastError_ = ENOTDIR;
     CloseHandle(handle);
@@ -545,7 +540,9 @@ int Win32Os::RemoveEmptyDirectoryAt(Dir dir, const char* name) {
 // directory that is not empty.
 int Win32Os::DeleteAt(Dir dir, const char* name, unsigned long options) {
   if (dir == nullptr) return -1;
-  const HANDLE entry = OpenAt(ToHeld(dir), name, DELETE, kShareAll, options);
+  HeldDirectory* held = ToHeld(dir);
+  const HANDLE entry = OpenAt(held, name, DELETE, kShareAll, options);
+  held->listed[0] = '\0';  // used up (Os.h)
   FILE_DISPOSITION_INFO disposition = {TRUE};
   const bool deleted =
       entry != INVALID_HANDLE_VALUE &&
@@ -616,7 +613,7 @@ const char* Win32Os::LockName() {
 int Win32Os::LockInstall() {
   if (installLock_ != nullptr) return 0;
   const char* name = LockName();
-  HANDLE mutex = name != nullptr ? SystemCall<kCreateMutexA>()(nullptr, FALSE, name) : nullptr;
+  HANDLE mutex = name != nullptr ? CreateMutexA(nullptr, FALSE, name) : nullptr;
   if (mutex == nullptr) return Fail();
   // Abandoned: its holder ended without its clean-up; what it left is
   // examined like any leftover.
@@ -638,14 +635,17 @@ void Win32Os::UnlockInstall() {
 }
 
 int Win32Os::Launch(const char* commandLine) {
-  // WinExec documents values above 31 as success.
-  return WinExec(commandLine, SW_SHOWNORMAL) > 31 ? 0 : -1;
+  // WinExec documents values above 31 as success; below, the error (0:
+  // out of memory or resources).
+  const UINT started = WinExec(commandLine, SW_SHOWNORMAL);
+  if (started > 31) return 0;
+  lastError_ = ErrnoFromWin32(started != 0 ? started : ERROR_NOT_ENOUGH_MEMORY);
+  return -1;
 }
 
 int Win32Os::OpenDevice(const char* name) {
-  // Through the table, so that a test sees the exact call.
-  HANDLE device = SystemCall<kCreateFileA>()(name, 0, 0, nullptr, OPEN_EXISTING,
-                                             FILE_ATTRIBUTE_SYSTEM, nullptr);
+  HANDLE device =
+      CreateFileA(name, 0, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, nullptr);
   if (device == INVALID_HANDLE_VALUE) {
     Fail();
     return 0;

@@ -1,11 +1,11 @@
-#include "platform/Win32Telephony.h"
+#include "platform/win32/Win32Telephony.h"
 
 #include <stddef.h>
 #include <string.h>
 #include <windows.h>
 #include <tapi.h>
 
-#include "platform/win32/Win32Telephony.h"
+#include "platform/win32/Win32TelephonyInternal.h"
 
 namespace platform {
 

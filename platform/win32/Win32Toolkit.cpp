@@ -1,4 +1,4 @@
-#include "platform/Win32Toolkit.h"
+#include "platform/win32/Win32Toolkit.h"
 
 #include <windows.h>
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "package/PackageArchive.h"
-#include "platform/PosixOs.h"
+#include "platform/posix/PosixOs.h"
 #include "tests/fuzz/FuzzDrive.h"
 #include "tests/support/Files.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "package/PackageArchive.h"
-#include "platform/PosixOs.h"
+#include "platform/posix/PosixOs.h"
 #include "tests/fuzz/FuzzDrive.h"
 #include "tests/support/Files.h"
 #include "tools/secpack/VerifyArchive.h"

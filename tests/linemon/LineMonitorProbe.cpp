@@ -8,7 +8,7 @@
 #include <windows.h>
 
 #include "linemon/LineMonitor.h"
-#include "platform/Win32Telephony.h"
+#include "platform/win32/Win32Telephony.h"
 
 int main(int argc, char** argv) {
   if (argc > 1 && strcmp(argv[1], "--plain-load") == 0) {

@@ -8,8 +8,8 @@
 
 #include "app/InstallerState.h"
 #include "linemon/LineMonitor.h"
-#include "platform/Win32Telephony.h"
 #include "platform/win32/Win32Telephony.h"
+#include "platform/win32/Win32TelephonyInternal.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/HostOs.h"
 #include "tests/support/Files.h"
 #include "tests/support/TestDrive.h"
 
@@ -71,6 +72,20 @@ TEST(BackendFiles, DigestIsOfTheWholeFileAndReadingGoesOnAfterASeek) {
     EXPECT_EQ(content.substr(std::min<size_t>(1000, content.size()), 200), next);
     os.Close(file);
   }
+}
+
+// The process's backend as the build chose it, for the tools: it takes the
+// host's own absolute paths.
+TEST(BackendFiles, HostOsTakesTheHostsOwnPaths) {
+  TestDrive drive;
+  drive.WriteFile("f", "host");
+  platform::Os& os = platform::HostOs();
+  platform::File file = os.OpenRead(drive.Native("f").c_str());
+  ASSERT_NE(nullptr, file);
+  char text[8];
+  EXPECT_EQ(4, os.Read(file, text, sizeof text));
+  EXPECT_EQ("host", std::string(text, 4));
+  os.Close(file);
 }
 
 }  // namespace

@@ -9,18 +9,18 @@
 #include <windows.h>
 #include <sddl.h>
 
-#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "package/TempDir.h"
-#include "platform/Win32Os.h"
+#include "package/RemoveTree.h"
+#include "platform/win32/Win32Os.h"
 #include "platform/win32/Win32Calls.h"
-#include "platform/win32/Win32Security.h"
+#include "platform/win32/Win32PrivateDirectory.h"
 #include "tests/support/TestDrive.h"
+#include "tests/support/Win32Replaced.h"
 
 namespace {
 
@@ -134,28 +134,7 @@ TEST(Win32HeldDirectory, AnythingHeldWithoutDeleteSharingMakesTheTreeBusy) {
 
 namespace {
 
-using platform::Win32Call;
-
-// Replaces one entry of the backend's system-call table for a scope.
-class Replaced {
- public:
-  template <typename Fn>
-  Replaced(Win32Call call, Fn replacement)
-      : slot_(&platform::SystemCalls()[call]), saved_(*slot_) {
-    *slot_ = reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(replacement));
-  }
-  // As a system that lacks the call.
-  Replaced(Win32Call call, std::nullptr_t) : slot_(&platform::SystemCalls()[call]), saved_(*slot_) {
-    *slot_ = nullptr;
-  }
-  ~Replaced() { *slot_ = saved_; }
-  Replaced(const Replaced&) = delete;
-  Replaced& operator=(const Replaced&) = delete;
-
- private:
-  FARPROC* slot_;
-  FARPROC saved_;
-};
+using testing_support::Replaced;
 
 // The archive is read through a handle that shares reading only: while the
 // installer holds it, nobody can open it for writing (or delete it), so
@@ -185,16 +164,18 @@ struct {
   bool security, templateFile;
   HANDLE handle;
 } gProbe;
+platform::Win32CallType<platform::kCreateFileA>::Fn gCreateFile;  // the system's
 HANDLE WINAPI RecordCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                DWORD disposition, DWORD flags, HANDLE templateFile) {
   gProbe = {name, access, share, disposition, flags, security != nullptr, templateFile != nullptr,
-            CreateFileA("NUL", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)};
+            gCreateFile("NUL", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)};
   return gProbe.handle;
 }
 
 TEST(Win32Device, ProbeOpensTheNameWithNoAccessNoSharingAndTheSystemAttribute) {
   platform::Win32Os os;
   Replaced createFile(platform::kCreateFileA, RecordCreateFile);
+  gCreateFile = Replaced::Original<platform::kCreateFileA>(createFile);
   EXPECT_EQ(1, os.OpenDevice("\\\\.\\ADSLUSB"));
   EXPECT_EQ("\\\\.\\ADSLUSB", gProbe.name);
   EXPECT_EQ(0u, gProbe.access);
@@ -252,11 +233,12 @@ HANDLE WINAPI FakeOpenNamespace(LPVOID, LPCSTR alias) {
   return &gNamespaceObject;
 }
 // Objects "in" the namespace become real ones of a name of this process.
+platform::Win32CallType<platform::kCreateMutexA>::Fn gCreateMutex;  // the system's
 HANDLE WINAPI FakeCreateMutex(LPSECURITY_ATTRIBUTES security, BOOL owned, LPCSTR name) {
   gNamespace.mutexName = name;
   const std::string real = "Local\\namespace-" + std::to_string(GetCurrentProcessId()) + "-" +
                            std::string(name).substr(std::string(name).find('\\') + 1);
-  return CreateMutexA(security, owned, real.c_str());
+  return gCreateMutex(security, owned, real.c_str());
 }
 
 TEST(Win32InstallLock, LivesInTheAdministratorsPrivateNamespaceWhereNoSquatterReaches) {
@@ -280,6 +262,7 @@ TEST(Win32InstallLock, LivesInTheAdministratorsPrivateNamespaceWhereNoSquatterRe
     Replaced make(platform::kCreatePrivateNamespaceA, FakeCreateNamespace);
     Replaced open(platform::kOpenPrivateNamespaceA, FakeOpenNamespace);
     Replaced mutex(platform::kCreateMutexA, FakeCreateMutex);
+    gCreateMutex = Replaced::Original<platform::kCreateMutexA>(mutex);
     platform::Win32Os os;
 
     EXPECT_EQ(0, os.LockInstall());

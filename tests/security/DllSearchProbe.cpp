@@ -3,7 +3,7 @@
 #include <string.h>
 #include <windows.h>
 
-#include "platform/Win32Os.h"
+#include "platform/win32/Win32DllSearch.h"
 
 int main(int argc, char** argv) {
   if (argc > 1 && strcmp(argv[1], "--restricted") == 0) platform::RestrictDllSearchToSystem();

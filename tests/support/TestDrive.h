@@ -20,6 +20,9 @@ class DriveHost {
  public:
   virtual ~DriveHost() = default;
   virtual platform::Os& backend() = 0;
+  // A device name that OpenDevice finds: natively one it makes on the
+  // drive ("<drive>/dev/ADSLUSB"), on Windows NUL.
+  virtual std::string PresentDevice() const = 0;
 
   std::string root;         // native path of the drive
   std::string windowsRoot;  // the drive as the backend names it: "c:" natively
@@ -31,6 +34,24 @@ class DriveHost {
   // harmless here: natively descriptors decide; Wine lets the host move a
   // held directory and resolves names afresh, where Windows would refuse.
   bool swapsAfterEntryShown = true;
+  // Whether the backend can remove a link to a directory: Wine's
+  // deletions act on a Unix link's target (a full one stays, and so does
+  // the link), where Windows removes the junction itself.
+  bool removesLinks = true;
+  // Whether tests can make links to files (natively; under Wine links are
+  // made from the host's side, to directories).
+  bool makesFileLinks = true;
+
+  // Makes, in the directory nativeDirectory, entries whose names a call by
+  // the bare name would not reach as themselves, and returns those names:
+  // natively names with a backslash or a drive colon (the path mapping
+  // would split them) or a trailing dot or space; on Windows "...", ".. "
+  // and "a." (Windows drops trailing dots and spaces).
+  virtual std::vector<std::string> MakeNamesThatReachElsewhere(const std::string& nativeDirectory) const = 0;
+  // Expects the directory at nativePath to be open to nobody but its
+  // owner, where the host can show it: natively by its mode. Wine keeps no
+  // descriptor on its files (Win32OsTest checks the descriptor as built).
+  virtual void ExpectPrivate(const std::string& nativePath) const = 0;
 };
 std::unique_ptr<DriveHost> MakeDriveHost();
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Win32Toolkit.h"
+#include "platform/win32/Win32Toolkit.h"
 #include "tests/support/ArchiveBytes.h"
 #include "tests/support/Files.h"
 #include "tests/support/TestDrive.h"

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "app/InstallerMain.h"
-#include "platform/Win32Os.h"
-#include "platform/Win32Toolkit.h"
+#include "platform/win32/Win32Os.h"
+#include "platform/win32/Win32Toolkit.h"
 #include "tests/support/InstallerTest.h"
 #include "tests/support/Win32Windows.h"
 

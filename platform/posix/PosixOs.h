@@ -34,28 +34,27 @@ class PosixOs final : public Os {
 
  private:
   int Fail();  // records errno, returns -1
+  // The file open as fd, taken over; nullptr (fd closed, the error
+  // recorded) when out of memory.
+  File Keep(int fd, bool readAhead);
+  // Closes fd, opened but not to be used, and records error; nullptr.
+  File Refuse(int fd, int error);
   bool Map(const char* windowsPath, char* out, size_t size);
   // A held directory for the descriptor fd (taken over); nullptr on failure.
   Dir Hold(int fd);
   // The entry name relative to the directory descriptor at (or AT_FDCWD),
   // link reported, never followed.
   int Describe(int at, const char* name, Attributes* attributes);
-  int RemoveDirectoryEntry(int at, const char* name);
+  // dir: the held directory whose descriptor at is, or nullptr for a path.
+  int RemoveDirectoryEntry(Dir dir, int at, const char* name);
   // The deletion of an entry of a held directory takes what GetAttributesAt
-  // last found for that same entry, once: the walk deletes what it has just
-  // asked about, and a second query per file would cost a tenth of the
-  // removal. The deletion acts through the same descriptor either way.
-  bool Recall(int at, const char* name, Attributes* attributes);
-
-  struct Known {
-    int at;  // -1: nothing known
-    char name[256];
-    Attributes attributes;
-  };
+  // last found for that same entry: the walk deletes what it has just asked
+  // about, and a second query per file would cost a tenth of the removal.
+  // The deletion acts through the same descriptor either way.
+  bool Recall(Dir dir, const char* name, Attributes* attributes);
 
   char root_[4096];  // without trailing slash; "" is "/"
   int lastError_ = 0;
-  Known known_ = {-1, "", {}};
 };
 
 }  // namespace platform

@@ -26,10 +26,4 @@ class Win32Os final : public Os {
 // The one Win32 backend of the process.
 Win32Os& TheWin32Os();
 
-// From here on, DLLs this process loads by name (its own loads and those
-// of the system's DLLs) come from the system directory only, never from
-// the program's folder (a downloads folder, where anyone may have put a
-// DLL) or the current directory. The program's first act.
-void RestrictDllSearchToSystem();
-
 }  // namespace platform

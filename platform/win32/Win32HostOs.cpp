@@ -1,8 +1,0 @@
-#include "platform/HostOs.h"
-#include "platform/Win32Os.h"
-
-namespace platform {
-
-Os& HostOs() { return TheWin32Os(); }
-
-}  // namespace platform

@@ -1,0 +1,223 @@
+// The real backends under failing system calls: for each scenario, every
+// system call it makes fails in turn (tests/support/SystemCallFaults.h),
+// and the seam's contract must hold all the same: an operation that
+// reports failure has set ErrorNumber afresh, the backend holds nothing
+// it got once the scenario has let go of what it opened, and nothing but
+// what the scenario names is made or removed. Natively on the POSIX
+// backend, under Wine on the Win32 one.
+#include <errno.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "package/RemoveTree.h"
+#include "platform/testing/ForwardingOs.h"
+#include "tests/support/Files.h"
+#include "tests/support/SystemCallFaults.h"
+#include "tests/support/Sweep.h"
+#include "tests/support/TestDrive.h"
+
+namespace {
+
+using platform::Op;
+using testing_support::SystemCallFaults;
+using testing_support::TestDrive;
+
+// Passes every operation on to the real backend with the run resumed
+// around it, so that only the backend's own system calls are counted and
+// failed; checks each one that reports failure.
+class ContractOs final : public platform::ForwardingOs<ContractOs> {
+ public:
+  ContractOs(TestDrive* drive, SystemCallFaults* faults)
+      : ForwardingOs(&drive->backend()), faults_(faults), existing_(drive->Path("")) {}
+
+  int ErrorNumber() override { return inner_->ErrorNumber(); }
+  void Print(const char*) override {}  // the walk's diagnostics are not this test's
+  int32_t Write(platform::File file, const void* data, int32_t size) override {
+    writing_ = size;  // fewer bytes accepted is a failure
+    return ForwardingOs::Write(file, data, size);
+  }
+
+ private:
+  friend class ForwardingOs<ContractOs>;
+
+  template <typename Call, typename Failure, typename Arguments>
+  auto Pass(Op op, Call call, Failure, const Arguments&) {
+    // The backend's last error made EEXIST (the drive's root made again),
+    // which no call of these scenarios gives: found after a failure, it is
+    // the error of an earlier call.
+    inner_->MakeDirectory(existing_.c_str());
+    const bool firedBefore = faults_->Fired();
+    faults_->Resume();
+    if constexpr (std::is_void_v<decltype(call())>) {
+      call();
+      faults_->Pause();
+    } else {
+      const auto result = call();
+      faults_->Pause();
+      if (ReportsFailure(op, result)) {
+        const int error = inner_->ErrorNumber();
+        EXPECT_TRUE(error != EEXIST && error != 0)
+            << platform::OpName(op) << " failed and left ErrorNumber " << error;
+        // The system's error, or what the backend says when a check it
+        // makes of its own cannot be made.
+        const bool failedHere = !firedBefore && faults_->Fired();
+        EXPECT_TRUE(!failedHere || error == testing_support::kInjectedError || error == ENOMEM ||
+                    error == ENOTDIR || error == ENOENT)
+            << platform::OpName(op) << " failed when " << faults_->FailedCall() << " did, and gave "
+            << error;
+      }
+      return result;
+    }
+  }
+
+  template <typename Result>
+  bool ReportsFailure(Op op, Result result) const {
+    if constexpr (std::is_pointer_v<Result>) {
+      return result == nullptr;
+    } else {
+      if (op == Op::kWrite) return result < writing_;
+      // 0 is an answer of NextEntry, InUse and InUseAt, and OpenDevice's
+      // failure.
+      if (op == Op::kOpenDevice) return result == 0;
+      return result == -1;
+    }
+  }
+
+  SystemCallFaults* faults_;
+  std::string existing_;
+  int32_t writing_ = 0;
+};
+
+// Runs scenario(os, drive, faults) once per system call it makes, failing
+// that call, then once without a failure; the backend must hold nothing
+// afterwards. Returns how many calls were swept.
+template <typename Scenario>
+uint64_t Sweep(Scenario scenario) {
+  SystemCallFaults faults;
+  return testing_support::SweepPoints(3000, [&](uint64_t n) {
+    TestDrive drive;
+    ContractOs os(&drive, &faults);
+    faults.Start(n);
+    scenario(os, drive, faults);
+    EXPECT_EQ(0, faults.Held()) << faults.FailedCall() << " made to fail: something is left held";
+    return faults.Fired();
+  });
+}
+
+// Makes path with text, written in two pieces; false at the first failure.
+bool WriteFile(platform::Os& os, const std::string& path, const std::string& text) {
+  platform::File file = os.OpenWrite(path.c_str());
+  if (file == nullptr) return false;
+  const int32_t size = static_cast<int32_t>(text.size());
+  const bool written = os.Write(file, text.data(), 10) == 10 && os.Write(file, &text[10], size - 10) == size - 10;
+  os.Close(file);
+  return written;
+}
+
+// Open, write, read, seek, digest and close, as the extraction and the
+// package's check do: a file made anew, then again over itself.
+TEST(BackendSweep, Files) {
+  const std::string text = "the content of the file, written in two pieces";
+  const int32_t size = static_cast<int32_t>(text.size());
+  Sweep([&](platform::Os& os, TestDrive& drive, const SystemCallFaults& faults) {
+    const std::string path = drive.Path("f");
+    std::string read(text.size() + 1, '\0');
+    unsigned char digest[32] = {};
+    bool done = WriteFile(os, path, text) && WriteFile(os, path, text);
+    platform::File file = done ? os.OpenRead(path.c_str()) : nullptr;
+    done = file != nullptr && os.Read(file, &read[0], 4) == 4 &&
+           os.Seek(file, 2, platform::SeekFrom::kCurrent) == 6 &&
+           os.Seek(file, -4, platform::SeekFrom::kEnd) == size - 4 && os.DigestFile(file, digest) == 0 &&
+           os.Seek(file, 0, platform::SeekFrom::kStart) == 0 && os.Read(file, &read[0], size + 1) == size;
+    if (file != nullptr) os.Close(file);
+    if (!faults.Fired()) {
+      EXPECT_TRUE(done);
+      EXPECT_EQ(text, read.substr(0, text.size()));
+      EXPECT_EQ(testing_support::Sha256Of(text), std::string(reinterpret_cast<char*>(digest), sizeof digest));
+    }
+    const std::vector<std::string> tree = drive.Tree();
+    EXPECT_TRUE(tree.empty() || (tree.size() == 1 && tree[0].rfind("f=", 0) == 0)) << tree[0];
+  });
+}
+
+// Make, enter, list and remove directories, a private one among them:
+// what stays is exactly what was made and not removed.
+TEST(BackendSweep, Directories) {
+  Sweep([&](platform::Os& os, TestDrive& drive, const SystemCallFaults& faults) {
+    const std::string plain = drive.Path("d");
+    const std::string mine = drive.Path("p");
+    const bool made = os.MakeDirectory(plain.c_str()) == 0;
+    const bool madePrivate = os.MakePrivateDirectory(mine.c_str()) == 0;
+    bool removed = false;
+    bool removedPrivate = false;
+    std::string current = "?";
+    platform::Attributes attributes = {};
+    if (made) {
+      char buffer[300];
+      if (os.ChangeDirectory(plain.c_str()) == 0 && os.CurrentDirectory(buffer, sizeof buffer) == 0) {
+        current = buffer;
+      }
+      os.GetAttributes(plain.c_str(), &attributes);
+      platform::Dir dir = os.OpenDirectory(plain.c_str());
+      if (dir != nullptr) {
+        char name[260];
+        os.EnterDirectory(dir);
+        while (os.NextEntry(dir, name, sizeof name) == 1) {
+        }
+        os.CloseDirectory(dir);
+      }
+      os.ChangeDirectory(drive.Path("").c_str());
+      removed = os.RemoveEmptyDirectory(plain.c_str()) == 0;
+    }
+    if (madePrivate) removedPrivate = os.RemoveEmptyDirectory(mine.c_str()) == 0;
+    std::vector<std::string> left;
+    if (made && !removed) left.push_back("d");
+    if (madePrivate && !removedPrivate) left.push_back("p");
+    EXPECT_EQ(left, drive.Tree());
+    if (!faults.Fired()) {
+      EXPECT_TRUE(removed && removedPrivate);
+      EXPECT_EQ(plain, current);
+      EXPECT_TRUE(attributes.directory);
+    }
+  });
+}
+
+// The search for anything held and the removal of a small tree, as the
+// clean-up walks it: nothing outside it changes, whatever fails.
+TEST(BackendSweep, WalkAndRemovalOfATree) {
+  Sweep([&](platform::Os& os, TestDrive& drive, const SystemCallFaults& faults) {
+    drive.MakeDirectories("tree/a/b");
+    drive.MakeDirectories("outside");
+    for (const char* file : {"tree/f1", "tree/a/f2", "tree/a/b/f3", "outside/kept"}) drive.WriteFile(file, "x");
+    const std::vector<std::string> outside = drive.Tree("outside");
+    const std::string tree = drive.Path("tree");
+    platform::Os* previous = platform::SetOs(&os);
+    const bool busy = TreeInUse(tree.c_str());
+    const int removed = RemoveTree(tree.c_str());
+    platform::SetOs(previous);
+    EXPECT_FALSE(busy);  // nothing holds it; a query that fails finds nothing held
+    EXPECT_EQ(outside, drive.Tree("outside"));
+    if (!faults.Fired()) {
+      EXPECT_EQ(0, removed);
+      EXPECT_EQ(std::vector<std::string>{}, drive.Tree("tree"));
+    }
+  });
+}
+
+// A launch that cannot start and a device probe, present and absent.
+TEST(BackendSweep, LaunchAndDeviceProbe) {
+  Sweep([&](platform::Os& os, TestDrive& drive, const SystemCallFaults& faults) {
+    const std::string device = drive.host().PresentDevice();
+    EXPECT_EQ(-1, os.Launch(drive.Path("missing.exe").c_str()));
+    const int present = os.OpenDevice(device.c_str());
+    EXPECT_EQ(0, os.OpenDevice((device + "-not-there").c_str()));
+    if (!faults.Fired()) {
+      EXPECT_EQ(1, present);
+    }
+  });
+}
+
+}  // namespace
