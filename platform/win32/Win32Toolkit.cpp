@@ -1,5 +1,6 @@
 #include "platform/win32/Win32Toolkit.h"
 
+#include <string.h>
 #include <windows.h>
 
 #include "platform/win32/Win32MessageBox.h"
@@ -17,7 +18,15 @@ constexpr UINT kReplace = WM_APP + 1;  // puts the window back where it was show
 
 using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
 
-int Scale(int value, int dpi) { return MulDiv(value, dpi, kBaseDpi); }
+// What MulDiv gives for the sizes of a window and its fonts (a product far
+// below 2^31, a positive divisor), rounded half away from zero as it
+// rounds, without an import of its own in a program that counts its bytes.
+int MulDivRounded(int value, int by, int divisor) {
+  const int product = value * by;
+  return (product + (product < 0 ? -divisor : divisor) / 2) / divisor;
+}
+
+int Scale(int value, int dpi) { return MulDivRounded(value, dpi, kBaseDpi); }
 
 int SystemDpi() {
   HDC screen = GetDC(nullptr);
@@ -33,7 +42,7 @@ void MeasureText(HWND control, HFONT font, const char* text, int* width, int* he
   if (dc == nullptr) return;
   HGDIOBJ previous = SelectObject(dc, font != nullptr ? font : GetStockObject(SYSTEM_FONT));
   SIZE size;
-  if (GetTextExtentPoint32A(dc, text, lstrlenA(text), &size) && size.cx > 0 && size.cy > 0) {
+  if (GetTextExtentPoint32A(dc, text, static_cast<int>(strlen(text)), &size) && size.cx > 0 && size.cy > 0) {
     *width = size.cx;
     *height = size.cy;
   }
@@ -68,10 +77,30 @@ bool HasSizeAndWeight(const TEXTMETRICA& metrics, int height, bool bold) {
 
 bool IsOutline(const TEXTMETRICA& metrics) { return (metrics.tmPitchAndFamily & TMPF_TRUETYPE) != 0; }
 
+// Through CreateFontIndirectA, which the narrowing below needs anyway:
+// one import fewer than CreateFontA. The defaults are the zeros.
 HFONT CreateFace(const char* face, int height, int width, bool bold) {
-  return CreateFontA(height, width, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
-                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     DEFAULT_PITCH | FF_DONTCARE, face);
+  LOGFONTA logical;
+  memset(&logical, 0, sizeof logical);
+  logical.lfHeight = height;
+  logical.lfWidth = width;
+  logical.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+  logical.lfCharSet = DEFAULT_CHARSET;
+  for (size_t i = 0; i + 1 < sizeof logical.lfFaceName && face[i] != '\0'; ++i) {
+    logical.lfFaceName[i] = face[i];
+  }
+  return CreateFontIndirectA(&logical);
+}
+
+// Face names compare without case. The ones asked for are ASCII; a face the
+// mapper put in their place may not be, and then simply is another face.
+bool SameFace(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    const char x = *a >= 'a' && *a <= 'z' ? static_cast<char>(*a - 32) : *a;
+    const char y = *b >= 'a' && *b <= 'z' ? static_cast<char>(*b - 32) : *b;
+    if (x != y) return false;
+    if (x == '\0') return true;
+  }
 }
 
 // "MS Sans Serif" is a bitmap face, as on Windows: it exists only at the
@@ -79,7 +108,7 @@ HFONT CreateFace(const char* face, int height, int width, bool bold) {
 // often wider, face. Its outline twin, which Windows has shipped since
 // 2000, and after it the system's outline dialog face, scale to any size.
 const char* OutlineTwin(const char* face) {
-  return lstrcmpiA(face, "MS Sans Serif") == 0 ? "Microsoft Sans Serif" : nullptr;
+  return SameFace(face, "MS Sans Serif") ? "Microsoft Sans Serif" : nullptr;
 }
 constexpr char kDialogFace[] = "MS Shell Dlg 2";
 
@@ -102,7 +131,7 @@ HFONT ResolveFont(const char* face, int height, bool bold) {
     font = CreateFace(candidate.face, height, 0, bold);
     RealisedFont realised;
     if (font == nullptr || !Realise(font, &realised)) continue;
-    if ((!candidate.sameFace || lstrcmpiA(realised.face, candidate.face) == 0) &&
+    if ((!candidate.sameFace || SameFace(realised.face, candidate.face)) &&
         (!candidate.outline || IsOutline(realised.metrics)) &&
         HasSizeAndWeight(realised.metrics, height, bold)) {
       break;
@@ -125,7 +154,7 @@ HFONT NarrowToFit(HWND control, HFONT font, const char* text, int limit) {
   }
   // The average character width scales the glyphs across; the first guess
   // is proportional, and rounding may need a step or two more.
-  logical.lfWidth = MulDiv(realised.metrics.tmAveCharWidth, limit, width);
+  logical.lfWidth = MulDivRounded(realised.metrics.tmAveCharWidth, limit, width);
   for (int step = 0; step < 8 && logical.lfWidth > 0; ++step, --logical.lfWidth) {
     HFONT narrowed = CreateFontIndirectA(&logical);
     if (narrowed == nullptr) break;
