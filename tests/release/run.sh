@@ -48,12 +48,8 @@ export RELEASE_BUILD_DIR=$work/build
 unset SIGN_PFX SIGN_PASSWORD_FILE SIGN_URL SIGN_TIMESTAMP_URL SIGN_CA_FILE SECPACK \
   INSTALLER_COMPANY_NAME INSTALLER_LEGAL_COPYRIGHT
 
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  if "$@"; then echo "  ok    $what"; else echo "  FAIL  $what"; failures=$((failures + 1)); fi
-}
+# check, counting into checks_failed, comes from tests/support/check.sh
+# through wine-lib.sh.
 # refuses REASON_PATTERN VENDOR OUT: exit 1 with that reason, OUT left as it was
 entries() { find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' 2>/dev/null | sort | tr '\n' ' '; }
 refuses() {
@@ -273,5 +269,5 @@ check "the typical end-to-end case passes with the signed Install.exe and its da
 check "... and another valid archive is refused (case foreign_package)" \
   grep -qx -- "--- foreign_package: passed" "$work/e2e.log"
 
-echo "release tests: $failures failed"
-exit $((failures > 0))
+echo "release tests: $checks_failed failed"
+exit $((checks_failed > 0))
