@@ -19,6 +19,10 @@ namespace {
 using platform::Win32Call;
 
 SystemCallFaults* gFaults = nullptr;
+// The thread under test. The table is the whole program's, GoogleTest's
+// own threads call through it too (its thread-local watcher waits and
+// closes handles): their calls pass straight on, neither failed nor counted.
+DWORD gOwner = 0;
 FARPROC* gSlots[platform::kWin32CallCount];
 FARPROC gSystem[platform::kWin32CallCount];  // what the stand-ins replaced
 
@@ -93,6 +97,7 @@ auto Through(Call system) {
 #define STAND_IN_BODY(name, result, parameters, arguments, failure)                   \
   {                                                                                  \
     constexpr Win32Call call = platform::k##name;                                    \
+    if (GetCurrentThreadId() != gOwner) return System<call>() arguments;             \
     if (Gives(call) && FirstOf arguments != 0) gFaults->Account(-1);                 \
     if (!std::is_void_v<result> && gFaults->Next(#name)) {                           \
       if (Gives(call)) System<call>() arguments;                                     \
@@ -122,6 +127,7 @@ SystemCallFaults::SystemCallFaults() {
 #undef STAND_IN_ENTRY
   };
   gFaults = this;
+  gOwner = GetCurrentThreadId();
   for (int call = 0; call < platform::kWin32CallCount; ++call) {
     FARPROC* slot = SlotOf(static_cast<Win32Call>(call));
     if (slot == nullptr || *slot == nullptr) continue;  // a call the system lacks stays missing
