@@ -72,7 +72,9 @@ verifies() { osslsigncode verify -CAfile "$work/ca/test-ca.pem" -in "$1" >"$work
 refused() { ! verifies "$1"; }
 packs_as() { "$build/host/tools/secpack/secpack" create "$work/packed.sec" "$1" >/dev/null && cmp "$work/packed.sec" "$2"; }
 company_name_is() {  # company_name_is INSTALL_EXE STRING_AS_WINDRES_WRITES_IT
-  "$windres" -i "$1" -J coff -O rc | grep -qF "VALUE \"CompanyName\", $2"
+  # grep reads to the end: with -q it would stop at the match, and windres,
+  # still writing, would die of SIGPIPE, which pipefail counts as a failure.
+  "$windres" -i "$1" -J coff -O rc | grep -F "VALUE \"CompanyName\", $2" >/dev/null
 }
 # doc_commands HEADING: the first indented block after that heading of
 # docs/provider.md, as a reader would copy it.
