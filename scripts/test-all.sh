@@ -105,7 +105,8 @@ windows_tests windows64 win64
 # most two, which stays reliable on two cores.
 e2e_passes=("windows64 win64")
 [ "$ADSL_WINE_BITS" = 64 ] || e2e_passes=("windows win32" "windows win64" "${e2e_passes[@]}")
-step "end-to-end: Install.exe under Wine on virtual displays (${#e2e_passes[@]} passes, two at once)"
+if [ "${#e2e_passes[@]}" = 1 ]; then passes="one pass"; else passes="${#e2e_passes[@]} passes, two at once"; fi
+step "end-to-end: Install.exe under Wine on virtual displays ($passes)"
 e2e_logs=$(mktemp -d "${TMPDIR:-/tmp}/adsl-e2e-logs-XXXXXX")
 e2e_failed=()
 e2e_wait() {  # e2e_wait NAME: waits for that pass and shows its log
