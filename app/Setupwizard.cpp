@@ -7,6 +7,7 @@
 #include "package/PackageArchive.h"
 #include "package/RemoveTree.h"
 #include "package/Text.h"
+#include "platform/EntryName.h"
 #include "platform/Os.h"
 
 namespace {
@@ -46,8 +47,6 @@ void ShowAboutExtractDirectory(const char* why) {
   platform::GetToolkit().ShowMessage(text);
 }
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
-
 // Whether the installer was started in "c:\ZUV_tmp" or a folder below it
 // (case does not matter to Windows): the start directory, or the current
 // one where that was too long to record. Whatever the claim removed there
@@ -61,7 +60,7 @@ bool StartedInExtractDirectory() {
   }
   size_t i = 0;
   for (; kExtractDirectory[i] != '\0'; ++i) {
-    if (LowerAscii(start[i]) != LowerAscii(kExtractDirectory[i])) return false;
+    if (platform::LowerAscii(start[i]) != platform::LowerAscii(kExtractDirectory[i])) return false;
   }
   return start[i] == '\0' || start[i] == '\\';
 }
@@ -214,11 +213,13 @@ void TForm1::Button1Click() {
     // started with this installer's rights. The two steps that prepare the
     // launch go with it (the current directory does not become
     // "c:\ZUV_tmp", the launch path stays empty); the pause and the watch
-    // follow as after a launch.
+    // follow as after a launch, unless the archive is not this installer's
+    // package.
     GiveUpExtractDirectory();
     if (extracted == kNotThePackage) {
       // Told already. Nothing of it may run here, so there is nothing to
-      // watch for either.
+      // watch for either, and the claim ends with the run, whether or not
+      // the directory could be given up.
       os.UnlockInstall();
       state.ownsExtractDirectory = false;
       toolkit.Terminate();

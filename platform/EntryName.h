@@ -11,6 +11,10 @@ namespace platform {
 
 inline bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 
+// Windows compares names without case. Folding the ASCII letters alone
+// is what the installer's own fixed names and secpack's patterns need.
+inline char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 // A byte no Windows name may hold: a control character, a separator, the
 // drive and stream colon, a wildcard or a redirection character.
 inline bool IsForbiddenInNames(unsigned char c) {

@@ -83,10 +83,12 @@ struct Attributes {
 // record its listing yielded; POSIX: what GetAttributesAt found) may answer
 // the calls about that same entry that follow, until the directory's next
 // NextEntry; opening the entry as a sub-directory, or deleting it, ends it
-// too, whether that succeeds or not (after a sub-directory's walk, which
-// takes its time, the entry is asked about afresh). That is the one rule
-// of both backends: NextEntry, OpenSubdirectory and the deletions forget
-// it, every other operation leaves it as it is.
+// too once the backend has reached for the entry, whether that succeeds or
+// not (after a sub-directory's walk, which takes its time, the entry is
+// asked about afresh). A call refused before that (a name that is not
+// plain, an open that failed) may leave it: it still describes the same
+// entry. That is the one rule of both backends: NextEntry, OpenSubdirectory
+// and the deletions forget it, every other operation leaves it as it is.
 //
 // InUse is 1 when another process holds path so that it cannot be deleted
 // now (a program running from it, a file opened without delete sharing, a

@@ -23,8 +23,6 @@ extern char** environ;
 namespace platform {
 namespace {
 
-bool IsSlash(char c) { return c == '\\' || c == '/'; }
-
 // An open file; one opened for reading is read ahead (ReadAhead.h).
 struct PosixFile {
   int fd;
@@ -97,14 +95,14 @@ bool PosixOs::MapPath(const char* path, char* out, size_t size) const {
       path[1] == ':') {
     if (path[0] != 'c' && path[0] != 'C') return false;  // no other drive
     rest = path + 2;
-    fromRoot = IsSlash(rest[0]);  // "c:x" is relative to the current directory on c:
-  } else if (IsSlash(path[0])) {
-    if (IsSlash(path[1])) return false;  // UNC, "\\.\" and "\\?\" names
+    fromRoot = IsPathSeparator(rest[0]);  // "c:x" is relative to the current directory on c:
+  } else if (IsPathSeparator(path[0])) {
+    if (IsPathSeparator(path[1])) return false;  // UNC, "\\.\" and "\\?\" names
     fromRoot = true;
   }
   if (fromRoot) {
     if (!AppendPath(out, size, &length, root_)) return false;
-    if (rest[1] == '\0' || (IsSlash(rest[0]) && rest[1] == '\0')) {
+    if (rest[1] == '\0' || (IsPathSeparator(rest[0]) && rest[1] == '\0')) {
       return AppendPath(out, size, &length, "/");
     }
   }

@@ -1,5 +1,6 @@
-// The Win32 backend: the product's own file system, process launch, device
-// open, sleep, message box and standard output, on the ANSI Win32 calls.
+// The Win32 backend: the product's own file system, the package's digest,
+// the install lock, process launch, device open, sleep and standard
+// output, on the ANSI Win32 calls.
 #pragma once
 
 #include "platform/Os.h"

@@ -3,6 +3,7 @@
 #include <string.h>
 #include <windows.h>
 
+#include "platform/EntryName.h"
 #include "platform/win32/Win32MessageBox.h"
 #include "platform/win32/Win32Title.h"
 
@@ -96,8 +97,8 @@ HFONT CreateFace(const char* face, int height, int width, bool bold) {
 // mapper put in their place may not be, and then simply is another face.
 bool SameFace(const char* a, const char* b) {
   for (;; ++a, ++b) {
-    const char x = *a >= 'a' && *a <= 'z' ? static_cast<char>(*a - 32) : *a;
-    const char y = *b >= 'a' && *b <= 'z' ? static_cast<char>(*b - 32) : *b;
+    const char x = LowerAscii(*a);
+    const char y = LowerAscii(*b);
     if (x != y) return false;
     if (x == '\0') return true;
   }

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "package/PackageArchive.h"
+#include "platform/EntryName.h"
 
 namespace fs = std::filesystem;
 
@@ -29,12 +30,6 @@ const char* KindOf(fs::file_type type) {
   }
 }
 
-}  // namespace
-
-namespace {
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // '*' and '?' against the whole name; a '*' that fails is retried one byte
 // further on, which is all the backtracking a pattern without brackets needs.
 bool Matches(const char* pattern, const char* name) {
@@ -44,7 +39,7 @@ bool Matches(const char* pattern, const char* name) {
     if (*pattern == '*') {
       star = pattern++;
       retry = name;
-    } else if (*pattern != '\0' && (*pattern == '?' || LowerAscii(*pattern) == LowerAscii(*name))) {
+    } else if (*pattern != '\0' && (*pattern == '?' || platform::LowerAscii(*pattern) == platform::LowerAscii(*name))) {
       ++pattern;
       ++name;
     } else if (star != nullptr) {
