@@ -299,7 +299,7 @@ fi
 {
   echo "$product $version"
   echo "commit: $commit$tree_state"
-  echo "date: $(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%dT%H:%M:%SZ) (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH, $date_source)"
+  echo "date: $(utc "@$SOURCE_DATE_EPOCH") (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH, $date_source)"
   echo "preset: $preset"
   echo "INSTALLER_COMPANY_NAME: ${INSTALLER_COMPANY_NAME:-}"
   echo "INSTALLER_LEGAL_COPYRIGHT: ${INSTALLER_LEGAL_COPYRIGHT:-}"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building, testing and demonstrating the installer needs on
 # Debian 12. Idempotent: does nothing when everything is there already.
-# wine32:i386 only where this machine runs 32-bit x86 programs (the probe
-# in wine-lib.sh): elsewhere it would install, but never start.
+# wine32:i386 only where this machine runs 32-bit x86 programs and the
+# 64-bit path is not forced (wine_choose in wine-lib.sh): elsewhere it
+# would install, but never start.
 set -euo pipefail
 # shellcheck source=scripts/wine-lib.sh
 source "$(dirname "$0")/wine-lib.sh"

@@ -33,13 +33,18 @@ finish() {
 }
 trap finish EXIT
 
-if [ "$ADSL_WINE_BITS" = 32 ]; then
-  echo "$(wine_choice_reason): the Windows tests and the end-to-end cases run on the 32-bit build," \
-    "in a 32-bit prefix and under WOW64, and on the 64-bit build of the same sources in a 64-bit prefix."
-else
-  echo "$(wine_choice_reason): the Windows tests and the end-to-end cases run on the 64-bit build" \
-    "of the same sources; the 32-bit Install.exe is built and checked, not run."
-fi
+# builds_said RUN IS: which build runs where, said at the start ("run" "is")
+# and in the last line ("ran" "was").
+builds_said() {
+  if [ "$ADSL_WINE_BITS" = 32 ]; then
+    echo "$(wine_choice_reason): the Windows tests and the end-to-end cases $1 on the 32-bit build," \
+      "in a 32-bit prefix and under WOW64, and on the 64-bit build of the same sources in a 64-bit prefix."
+  else
+    echo "$(wine_choice_reason): the Windows tests and the end-to-end cases $1 on the 64-bit build" \
+      "of the same sources; the 32-bit Install.exe $2 built and checked, not run."
+  fi
+}
+builds_said run is
 
 bash scripts/setup-debian.sh
 jobs=$(nproc)
@@ -95,8 +100,7 @@ else
   # ctest's emulator would refuse every 32-bit program here: the checks that
   # run none.
   step "check the 32-bit Install.exe without running it (size, imports, entry point)"
-  bash tests/app/check-install-exe.sh build/windows/app/Install.exe \
-    "$(sed -n 's/^CMAKE_OBJDUMP:FILEPATH=//p' build/windows/CMakeCache.txt)" build/windows/app/Install.map
+  ctest --preset windows --no-tests=error -R '^install_exe_size_and_imports$'
 fi
 step "test windows64 (Wine, 64-bit prefix)"
 windows_tests windows64 win64
@@ -140,10 +144,4 @@ bash tests/release/run.sh build/windows build/windows64
 stage="done"
 echo
 echo "=== all tests passed ($(date +%T))"
-if [ "$ADSL_WINE_BITS" = 32 ]; then
-  echo "$(wine_choice_reason): the Windows tests and the end-to-end cases ran on the 32-bit build," \
-    "in a 32-bit prefix and under WOW64, and on the 64-bit build of the same sources in a 64-bit prefix."
-else
-  echo "$(wine_choice_reason): the Windows tests and the end-to-end cases ran on the 64-bit build" \
-    "of the same sources; the 32-bit Install.exe was built and checked, not run."
-fi
+builds_said ran was
