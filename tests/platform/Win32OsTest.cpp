@@ -9,9 +9,7 @@
 #include <windows.h>
 #include <sddl.h>
 
-#include <cstring>
 #include <filesystem>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -129,10 +127,6 @@ TEST(Win32HeldDirectory, AnythingHeldWithoutDeleteSharingMakesTheTreeBusy) {
   }
   EXPECT_EQ(0, drive.os().OpenDirectories());
 }
-
-}  // namespace
-
-namespace {
 
 using testing_support::Replaced;
 

@@ -14,12 +14,10 @@
 
 #include "package/RemoveTree.h"
 #include "tests/support/ArchiveBytes.h"
-#include "tests/support/Files.h"
 #include "tests/support/InstallerTest.h"
 #include "tests/support/HostLinks.h"
 
 using platform::Op;
-using testing_support::ReadAll;
 namespace fs = std::filesystem;
 
 namespace {
@@ -240,7 +238,7 @@ TEST_F(ExtractDirectoryClaim, StartedInsideItNothingThereIsRemoved) {
   const std::string lookAlike = ExtractDirectory() + "2";
   testing_support::ForceRemoveTree(lookAlike);
   fs::create_directories(lookAlike);
-  std::ofstream(lookAlike + "/data.sec", std::ios::binary) << ReadAll(drive.Native("package/data.sec"));
+  fs::copy_file(drive.Native("package/data.sec"), lookAlike + "/data.sec");
   ResetInstaller();
   toolkit.messages.clear();
   drive.os().ClearLog();

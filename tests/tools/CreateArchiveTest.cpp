@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/support/ArchiveBytes.h"
+#include "tests/support/Files.h"
 #include "tests/support/HostLinks.h"
 #include "tests/support/TestDrive.h"
 #include "tools/secpack/CreateArchive.h"
@@ -42,8 +43,7 @@ TEST(TreeWalk, ListsParentsFirstWithWindowsNames) {
 TEST(CreateArchive, WritesTheTreeInArchiveOrderByteForByte) {
   TestDrive drive;
   drive.MakeDirectories("tree/a/b");
-  std::string big(300 * 1024 + 5, '\0');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 13 + (i >> 10));
+  const std::string big = testing_support::BytePattern(300 * 1024 + 5, 1);
   const std::vector<FileEntry> files = {
       {"a-c", "1"}, {"a\\b\\f", big}, {"a\\x", std::string(16385, 'x')}, {"a~", "22"}, {"z", ""}};
   for (const FileEntry& file : files) {
