@@ -56,11 +56,7 @@ need_packages=()
 command -v bsdtar >/dev/null || need_packages+=(libarchive-tools)
 command -v strace >/dev/null || need_packages+=(strace)
 if [ ${#need_packages[@]} -gt 0 ]; then
-  sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  echo "Installing: ${need_packages[*]}" >&2
-  if ! { "${sudo[@]}" apt-get update -q && DEBIAN_FRONTEND=noninteractive \
-      "${sudo[@]}" apt-get install -y -q --no-install-recommends "${need_packages[@]}"; } >&2; then
+  if ! bash scripts/apt-install.sh "${need_packages[@]}" >&2; then
     echo "bench/run.sh: missing, and could not install: ${need_packages[*]}" >&2
     exit 1
   fi
