@@ -18,9 +18,13 @@ struct InstallerState {
   // by the process entry before the window is made; nullptr: any archive.
   const unsigned char* packageDigest;
   bool installStarted;                   // "Setup Now" has run: it runs once
-  // From unpacking until the clean-up: "c:\ZUV_tmp" holds this run's package
-  // and this installer holds the machine-wide claim on it.
-  bool ownsExtractDirectory;
+  // The directory "Setup Now" made as "c:\ZUV_tmp", as the object it is
+  // (volume and id): this run's own package is in that one, whatever is
+  // found at the name later.
+  bool madeExtractDirectory;
+  uint64_t extractDirectoryVolume;
+  uint64_t extractDirectoryId;
+  uint64_t extractDirectoryCreated;
 };
 
 extern InstallerState gInstallerState;

@@ -16,6 +16,7 @@
 #include "package/PackageArchive.h"
 #include "platform/posix/PosixOs.h"
 #include "tests/support/ArchiveBytes.h"
+#include "platform/StandIns.h"
 
 namespace fs = std::filesystem;
 
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
   std::ofstream(base / "data.sec", std::ios::binary).write(archive.data(), static_cast<std::streamsize>(archive.size()));
 
   platform::PosixOs os(base.c_str());
+  platform::InstallStandIns();
   platform::SetOs(&os);
   std::vector<double> seconds;
   for (int run = 0; run < runs; ++run) {

@@ -7,8 +7,9 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
-#include "package/RemoveTree.h"
+#include "app/ExtractDirectory.h"
 #include "platform/posix/PosixOs.h"
+#include "platform/StandIns.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   static platform::PosixOs os(argv[1]);
+  platform::InstallStandIns();
   platform::SetOs(&os);
   CleanUpTempDir();
   char tree[4096];

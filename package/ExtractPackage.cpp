@@ -34,7 +34,7 @@ bool ReadExactly(platform::File file, void* buffer, int32_t size) {
 // holds beside the text (87 characters beside the not-found one), then the
 // text.
 void ShowMessageAbout(const char* archiveName, const char* text) {
-  char message[kNotFoundMessageSize];
+  char message[kMessageSize];
   message[0] = '\0';
   AppendTextN(message, sizeof message, archiveName, sizeof message - 1 - strlen(text));
   AppendText(message, sizeof message, text);
@@ -152,7 +152,9 @@ int ExtractFiles(PackageArchive* archive, char* buffer, bool* writeFailed) {
   return 0;
 }
 
-int Extract(PackageArchive* archive, const char* destination, char* buffer) {
+// makeDestination: ExtractPackage's own, made once the archive's shape is
+// known to be sound; the installer's already exists.
+int Extract(PackageArchive* archive, const char* destination, bool makeDestination, char* buffer) {
   platform::Os& os = GetOs();
   archive->size = os.Seek(archive->file, 0, SeekFrom::kEnd);
   if (archive->size < 0 || os.Seek(archive->file, 0, SeekFrom::kStart) != 0) {
@@ -172,7 +174,7 @@ int Extract(PackageArchive* archive, const char* destination, char* buffer) {
   archive->fileSectionEnd = headerEnd + archive->fileSectionLength;
 
   // Only the installer itself may write into a directory it creates.
-  os.MakePrivateDirectory(destination);
+  if (makeDestination) os.MakePrivateDirectory(destination);
   if (os.ChangeDirectory(destination) != 0) {
     // Everything below works on names relative to the current directory:
     // going on would unpack into whatever directory that is.
@@ -214,39 +216,59 @@ int CreateDirectoryTable(PackageArchive* archive) {
   }
 }
 
+Extraction ExtractInto(const char* archiveName, const char* destination,
+                       const unsigned char* digest, bool makeDestination);
+
 int ExtractPackage(const char* archiveName, const char* destination) {
-  return ExtractPackageMatching(archiveName, destination, nullptr);
+  const Extraction result = ExtractInto(archiveName, destination, nullptr, true);
+  TellExtraction(archiveName, result);
+  return result == Extraction::kDone ? 0 : -1;
 }
 
-int ExtractPackageMatching(const char* archiveName, const char* destination,
-                           const unsigned char* digest) {
-  char* buffer = static_cast<char*>(malloc(kCopyBufferSize));
-  if (buffer == nullptr) {
-    PrintDiagnostic("%s: out of memory\n", archiveName);
-    return -1;
-  }
+void TellExtraction(const char* archiveName, Extraction result) {
+  if (result == Extraction::kArchiveMissing) ShowMessageAbout(archiveName, kNotFoundText);
+  if (result == Extraction::kArchiveDamaged) ShowMessageAbout(archiveName, kDamagedText);
+  if (result == Extraction::kNotThePackage) ShowMessageAbout(archiveName, kNotThePackageText);
+}
+
+Extraction ExtractCheckedPackage(const char* archiveName, const char* destination,
+                                 const unsigned char* digest) {
+  return ExtractInto(archiveName, destination, digest, false);
+}
+
+Extraction ExtractInto(const char* archiveName, const char* destination,
+                       const unsigned char* digest, bool makeDestination) {
+  platform::Os& os = GetOs();
   PackageArchive archive;
   memset(&archive, 0, sizeof archive);
   archive.name = archiveName;
-  platform::Os& os = GetOs();
   archive.file = os.OpenRead(archiveName);
-  if (archive.file == nullptr) {
-    ShowMessageAbout(archiveName, kNotFoundTemplate);
-    free(buffer);
-    return -1;
+  if (archive.file == nullptr) return Extraction::kArchiveMissing;
+  if (digest != nullptr) {
+    // Read once, into a copy in the destination that nobody else may open
+    // and that goes when it is closed; what is unpacked is that copy.
+    unsigned char actual[platform::kSha256Size];
+    platform::File copy =
+        os.ChangeDirectory(destination) == 0 ? os.OpenScratch(kCheckedCopyName) : nullptr;
+    const bool copied = copy != nullptr && os.DigestCopy(archive.file, copy, actual) == 0;
+    os.Close(archive.file);
+    archive.file = copy;
+    Extraction refused = Extraction::kDone;
+    if (!copied) refused = Extraction::kArchiveDamaged;
+    else if (memcmp(actual, digest, sizeof actual) != 0) refused = Extraction::kNotThePackage;
+    if (refused != Extraction::kDone) {
+      os.Close(copy);
+      return refused;
+    }
   }
-  // Checked and unpacked through the one handle, which lets nobody write
-  // the file meanwhile: what was checked is what is unpacked.
-  unsigned char actual[platform::kSha256Size];
-  int result;
-  if (digest != nullptr && (os.DigestFile(archive.file, actual) != 0 ||
-                            memcmp(actual, digest, sizeof actual) != 0)) {
-    ShowMessageAbout(archiveName, kNotThePackageText);
-    result = kNotThePackage;
+  char* buffer = static_cast<char*>(malloc(kCopyBufferSize));
+  int result = -1;
+  if (buffer == nullptr) {
+    PrintDiagnostic("%s: out of memory\n", archiveName);
   } else {
-    result = Extract(&archive, destination, buffer);
+    result = Extract(&archive, destination, makeDestination, buffer);
   }
   os.Close(archive.file);
   free(buffer);
-  return result;
+  return result == 0 ? Extraction::kDone : Extraction::kArchiveDamaged;
 }

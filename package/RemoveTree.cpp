@@ -1,6 +1,5 @@
 #include <string.h>
 
-#include "package/FixedNames.h"
 #include "package/RemoveTree.h"
 #include "package/Text.h"
 #include "platform/EntryName.h"
@@ -10,6 +9,9 @@ using platform::GetOs;
 using platform::PrintDiagnostic;
 
 namespace {
+
+// A directory the rule keeps the walk out of.
+constexpr const char* kNotOwnersText = "%s: not only its owner's, left in place\n";
 
 bool IsDotName(const char* name) {
   return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
@@ -23,64 +25,106 @@ bool IsDotName(const char* name) {
 // entries are looked up in the object the walk holds. So the walk never
 // changes the current directory below the root, and never goes back up by
 // a name ("..", or the parent's path) that may since lead elsewhere.
-enum class Walk { kRemove, kFindBusy };
+struct Walk {
+  bool removing;
+  platform::DirectoryInfo root;  // the removal's: whose tree it is
+  TreeUse use;                   // the search's: the worst it found so far
+};
 
-// How a level ended: gone through; stopped by a failed attribute query
-// (its parent carries on); or, in the search, something held was found
-// (the whole search ends).
+// How a level ended: gone through; stopped early (its parent carries on);
+// or, in the search, something held was found (the whole search ends).
 enum class Level { kDone, kStopped, kBusy };
 
-Level WalkLevel(Walk walk, const char* path, platform::Dir dir);
+Level WalkLevel(Walk* walk, const char* path, platform::Dir dir);
+
+// The search saw something it could not examine.
+void CannotTell(Walk* walk) {
+  if (walk->use == TreeUse::kFree) walk->use = TreeUse::kUnknown;
+}
+
+bool SameOwner(const platform::DirectoryInfo& a, const platform::DirectoryInfo& b) {
+  return a.ownerSize == b.ownerSize && memcmp(a.owner, b.owner, a.ownerSize) == 0;
+}
+
+// Whether the removal may go into a sub-directory: one of the root's
+// owner, who could have emptied it anyway; in a tree of the
+// Administrators, SYSTEM's too.
+bool MayEnter(const Walk& walk, platform::Dir sub) {
+  platform::DirectoryInfo info;
+  if (GetOs().QueryDirectory(sub, &info) != 0) return false;
+  return SameOwner(info, walk.root) ||
+         (walk.root.ownerKind == platform::OwnerKind::kAdministrators &&
+          info.ownerKind == platform::OwnerKind::kSystem);
+}
 
 // The sub-directory name of the held directory dir, known as path: its
 // own level, then, in the removal, the now empty directory itself.
-Level WalkSubdirectory(Walk walk, const char* path, platform::Dir dir, const char* name) {
+Level WalkSubdirectory(Walk* walk, const char* path, platform::Dir dir, const char* name) {
   platform::Os& os = GetOs();
-  const bool removing = walk == Walk::kRemove;
   char child[kChildPathSize];
   if (!CopyText(child, sizeof child, path) || !AppendText(child, sizeof child, "\\") ||
       !AppendText(child, sizeof child, name)) {
-    // Left, in both walks: what the removal leaves needs no search.
-    if (removing) PrintDiagnostic("%s\\%s: path too long, left in place\n", path, name);
+    if (walk->removing) PrintDiagnostic("%s\\%s: path too long, left in place\n", path, name);
+    CannotTell(walk);
     return Level::kDone;
   }
-  // Asked before this walk holds it: its own hold would count too.
-  if (!removing && os.InUseAt(dir, name) == 1) return Level::kBusy;
-  Level level = Level::kDone;
-  platform::Dir sub = os.OpenSubdirectory(dir, name);
-  if (sub != nullptr) {
-    level = WalkLevel(walk, child, sub);
-    os.CloseDirectory(sub);
+  if (!walk->removing) {
+    // Asked before this walk holds it: its own hold would count too.
+    const int inUse = os.InUseAt(dir, name);
+    if (inUse == 1) return Level::kBusy;
+    if (inUse != 0) CannotTell(walk);
   }
-  if (removing) os.RemoveEmptyDirectoryAt(dir, name);
+  platform::Dir sub = os.OpenSubdirectory(dir, name);
+  if (sub == nullptr) {
+    // Gone, a link by now, or closed to us: nothing of it is known.
+    if (!walk->removing) CannotTell(walk);
+    if (walk->removing) os.RemoveEmptyDirectoryAt(dir, name);
+    return Level::kDone;
+  }
+  Level level = Level::kDone;
+  const bool enter = !walk->removing || MayEnter(*walk, sub);
+  if (enter) {
+    level = WalkLevel(walk, child, sub);
+  } else {
+    PrintDiagnostic(kNotOwnersText, child);
+  }
+  os.CloseDirectory(sub);
+  if (walk->removing && enter) os.RemoveEmptyDirectoryAt(dir, name);
   return level == Level::kBusy ? Level::kBusy : Level::kDone;
 }
 
-Level WalkLevel(Walk walk, const char* path, platform::Dir dir) {
+Level WalkLevel(Walk* walk, const char* path, platform::Dir dir) {
   platform::Os& os = GetOs();
-  const bool removing = walk == Walk::kRemove;
   char name[kEntryNameSize];
-  while (os.NextEntry(dir, name, sizeof name) == 1) {
+  int listed;
+  while ((listed = os.NextEntry(dir, name, sizeof name)) == 1) {
     const bool dotName = IsDotName(name);
     if (!dotName && !platform::IsPlainEntryName(name)) {
-      if (removing) PrintDiagnostic("%s\\%s: name not usable, left in place\n", path, name);
+      if (walk->removing) PrintDiagnostic("%s\\%s: name not usable, left in place\n", path, name);
+      CannotTell(walk);
       continue;
     }
     // "." and ".." are asked about before they are skipped, as every name
     // the listing yields is: a failed query of either stops the level with
-    // its "stat fail" line like any other, which is the walk's documented
-    // behaviour. Skipping them first would look tidier and change what a
-    // failing walk does and prints.
+    // its "stat fail" line like any other. Skipping them first would look
+    // tidier and change what a failing walk does and prints.
     platform::Attributes attributes;
     if (os.GetAttributesAt(dir, name, &attributes) != 0) {
-      if (removing) PrintDiagnostic("stat fail \"%s\" : %d\n", name, os.ErrorNumber());
-      return Level::kStopped;
+      if (walk->removing) {
+        PrintDiagnostic("stat fail \"%s\" : %d\n", name, os.ErrorNumber());
+        return Level::kStopped;
+      }
+      // The search goes on: an entry listed after this one may be held.
+      CannotTell(walk);
+      continue;
     }
     if (dotName) continue;
     if (attributes.directory && !attributes.link) {
       if (WalkSubdirectory(walk, path, dir, name) == Level::kBusy) return Level::kBusy;
-    } else if (!removing) {
-      if (os.InUseAt(dir, name) == 1) return Level::kBusy;
+    } else if (!walk->removing) {
+      const int inUse = os.InUseAt(dir, name);
+      if (inUse == 1) return Level::kBusy;
+      if (inUse != 0) CannotTell(walk);
     } else if (attributes.directory) {
       // The link goes; what it points to is not part of the tree.
       os.RemoveEmptyDirectoryAt(dir, name);
@@ -88,7 +132,43 @@ Level WalkLevel(Walk walk, const char* path, platform::Dir dir) {
       os.RemoveFileAt(dir, name);  // a read-only file stays
     }
   }
-  return Level::kDone;
+  if (listed == 0) return Level::kDone;
+  // A listing that failed has not ended: what it did not yield stays, and
+  // the search cannot call the level free.
+  if (walk->removing) PrintDiagnostic("%s: listing failed: %d\n", path, os.ErrorNumber());
+  CannotTell(walk);
+  return Level::kStopped;
+}
+
+}  // namespace
+
+int EmptyTree(platform::Dir root, const char* path) {
+  Walk walk = {true, {}, TreeUse::kFree};
+  // Not known to be changed by nobody else: not emptied.
+  if (GetOs().QueryDirectory(root, &walk.root) != 0 || walk.root.othersMayChange) {
+    PrintDiagnostic(kNotOwnersText, path);
+    return -1;
+  }
+  return WalkLevel(&walk, path, root) == Level::kDone ? 0 : -1;
+}
+
+namespace {
+
+// Makes the held root the current directory, where the walk is to leave
+// it, and makes sure that what became current is the very directory held:
+// one swapped in at its path meanwhile is not walked. Below the root the
+// walk needs no current directory at all.
+bool EnterRoot(platform::Dir root, const char* path) {
+  platform::Os& os = GetOs();
+  platform::DirectoryInfo held;
+  platform::DirectoryInfo entered;
+  if (os.QueryDirectory(root, &held) != 0 || os.ChangeDirectory(path) != 0) return false;
+  platform::Dir current = os.OpenDirectory(".");
+  const bool same = current != nullptr && os.QueryDirectory(current, &entered) == 0 &&
+                    entered.volume == held.volume && entered.id == held.id &&
+                    entered.created == held.created;
+  os.CloseDirectory(current);
+  return same;
 }
 
 }  // namespace
@@ -97,29 +177,13 @@ int RemoveTree(const char* path) {
   platform::Os& os = GetOs();
   platform::Dir root = os.OpenDirectory(path);
   if (root == nullptr) return -1;
-  // Entered once, through the hold, where the walk is to leave the current
-  // directory; below the root the walk needs no current directory at all.
-  const Level level =
-      os.EnterDirectory(root) == 0 ? WalkLevel(Walk::kRemove, path, root) : Level::kStopped;
+  const int result = EnterRoot(root, path) ? EmptyTree(root, path) : -1;
   os.CloseDirectory(root);
-  return level == Level::kDone ? 0 : -1;
+  return result;
 }
 
-bool TreeInUse(const char* path) {
-  platform::Os& os = GetOs();
-  // The root by its path, before this walk holds it.
-  if (os.InUse(path) == 1) return true;
-  platform::Dir root = os.OpenDirectory(path);
-  if (root == nullptr) return false;
-  const bool busy = WalkLevel(Walk::kFindBusy, path, root) == Level::kBusy;
-  os.CloseDirectory(root);
-  return busy;
-}
-
-void CleanUpTempDir() {
-  platform::Os& os = GetOs();
-  RemoveTree(kExtractDirectory);
-  // The walk leaves the current directory at the tree's root.
-  os.ChangeDirectory(kDriveRoot);
-  os.RemoveEmptyDirectory(kExtractDirectory);
+TreeUse FindTreeUse(platform::Dir root, const char* path) {
+  Walk walk = {false, {}, TreeUse::kFree};
+  if (WalkLevel(&walk, path, root) == Level::kBusy) return TreeUse::kBusy;
+  return walk.use;
 }

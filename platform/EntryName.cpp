@@ -44,6 +44,15 @@ bool IsDotsComponent(const char* component, size_t length) {
 
 }  // namespace
 
+bool IsPlainEntryName(const char* name) {
+  const size_t length = strlen(name);
+  if (length == 0 || EndsInDotOrSpace(name, length)) return false;
+  for (size_t i = 0; i < length; ++i) {
+    if (IsForbiddenInNames(static_cast<unsigned char>(name[i]))) return false;
+  }
+  return true;
+}
+
 const char* CheckEntryName(const char* name) {
   if (IsPathSeparator(name[0])) return "absolute path";
   if (strchr(name, ':') != nullptr) return "drive or stream name (\":\")";

@@ -32,14 +32,7 @@ inline bool EndsInDotOrSpace(const char* component, size_t length) {
 // drive colons or wildcards only appear in a name that is not the entry's
 // own (a lossy code-page conversion, or a POSIX name the path mapping
 // would split). "." and ".." are not plain.
-inline bool IsPlainEntryName(const char* name) {
-  const size_t length = strlen(name);
-  if (length == 0 || EndsInDotOrSpace(name, length)) return false;
-  for (size_t i = 0; i < length; ++i) {
-    if (IsForbiddenInNames(static_cast<unsigned char>(name[i]))) return false;
-  }
-  return true;
-}
+bool IsPlainEntryName(const char* name);
 
 // Why an archive name (file or directory) may not be used, or nullptr when
 // it is a plain path inside the destination. Refused: absolute, drive,

@@ -1,6 +1,7 @@
 // The process-wide slot of one service (the OS, the telephony, the
-// toolkit): the backend the host installed, or a stand-in whose every
-// call fails until it does.
+// toolkit): the backend the host installed. Empty until it does: the host
+// installs its backends, or the stand-ins (InstallStandIns, StandIns.h),
+// before any logic runs.
 #pragma once
 
 namespace platform {
@@ -10,18 +11,18 @@ class Installed {
  public:
   // constexpr: the slots are set up before any code runs, with no static
   // constructor (Install.exe has no C runtime start-up to run one).
-  constexpr explicit Installed(Service* standIn) : standIn_(standIn), current_(standIn) {}
+  constexpr Installed() = default;
   Service& Get() const { return *current_; }
-  // Installs service (nullptr: the stand-in again); returns the previous one.
+  bool Empty() const { return current_ == nullptr; }
+  // Installs service; returns the previous one.
   Service* Set(Service* service) {
     Service* previous = current_;
-    current_ = service != nullptr ? service : standIn_;
+    current_ = service;
     return previous;
   }
 
  private:
-  Service* standIn_;
-  Service* current_;
+  Service* current_ = nullptr;
 };
 
 }  // namespace platform

@@ -5,12 +5,12 @@
 
 #include "platform/Format.h"
 #include "platform/Installed.h"
+#include "platform/StandIns.h"
 
 namespace platform {
 namespace {
 
-// Stands in until a host installs a backend: every operation fails, so a
-// missing SetOs shows up as failures rather than as a crash.
+// The stand-in (StandIns.h): every operation fails.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-parameter"
 class NoOs final : public Os {
@@ -23,9 +23,19 @@ class NoOs final : public Os {
 #pragma GCC diagnostic pop
 
 NoOs gNoOs;
-Installed<Os> gOs(&gNoOs);
+Installed<Os> gOs;
 
 }  // namespace
+
+void InstallStandInOs() {
+  if (gOs.Empty()) gOs.Set(&gNoOs);
+}
+
+void InstallStandIns() {
+  InstallStandInOs();
+  InstallStandInTelephony();
+  InstallStandInToolkit();
+}
 
 Os& GetOs() { return gOs.Get(); }
 Os* SetOs(Os* os) { return gOs.Set(os); }

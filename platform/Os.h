@@ -33,6 +33,28 @@ struct Attributes {
   bool readOnly;
 };
 
+// Who a held directory answers to (QueryDirectory). The owner is compared
+// as the bytes the system spells it in: a SID on Windows, a uid natively.
+inline constexpr uint32_t kOwnerSize = 68;  // the longest SID
+enum class OwnerKind { kOther, kAdministrators, kSystem };
+struct DirectoryInfo {
+  // The directory as an object: equal triples, the same directory, whatever
+  // it is called now. The creation time (0 where the system keeps none)
+  // tells a new directory from one removed before it whose id the file
+  // system gave out again.
+  uint64_t volume;
+  uint64_t id;
+  uint64_t created;
+  unsigned char owner[kOwnerSize];
+  uint32_t ownerSize;
+  OwnerKind ownerKind;  // the Administrators group (root, natively), SYSTEM
+  // Whether anyone besides SYSTEM, the Administrators and the owner may
+  // change it: add, rename or delete entries, or change its attributes,
+  // its owner or its ACL, now or through what it passes on to what is
+  // made inside. Natively: group or others may write it.
+  bool othersMayChange;
+};
+
 // Every operation of the seam, once: X(name, result, parameters, the
 // parameters' names as the call passes them on, what it gives while no
 // backend is installed, which is also what it gives when it fails). The
@@ -41,13 +63,17 @@ struct Attributes {
 // list, so a new operation is one line here and its bodies in each real
 // backend.
 //
-// Files, always binary. Read returns the bytes read (0 at the end), -1 on
+// Files, always binary. OpenScratch makes a new file at path (it fails when
+// anything is there), to be written and then read from its start, that
+// nobody else may open while it is, and that goes when it is closed, or
+// when the process ends. Read returns the bytes read (0 at the end), -1 on
 // error; Write returns the bytes accepted. Seek returns the new absolute
 // position, or -1 (and does not move) when it fails or would go before the
-// start. DigestFile puts the SHA-256 of the whole of a file opened for
-// reading, from its first byte whatever was read before, into digest (32
-// bytes): 0, or -1 when it cannot be read. It leaves the file's position
-// anywhere: seek before reading on.
+// start. DigestCopy copies the whole of source, a file opened for reading,
+// from its first byte whatever was read before, into copy, opened for
+// writing, and puts the SHA-256 of the bytes it copied into digest (32
+// bytes): 0, or -1 when source cannot be read or copy not written whole.
+// It leaves source's position anywhere: seek before reading on.
 //
 // Directories: results are 0 on success, -1 on failure (ErrorNumber says
 // why). MakeDirectory makes one level; MakePrivateDirectory makes one that
@@ -62,14 +88,16 @@ struct Attributes {
 // is not a plain directory at the moment it is opened; a relative path is
 // taken from the current directory as the object it is, not by its name.
 // While it is held nobody can rename, remove or replace it (Windows).
-// EnterDirectory makes the held directory the current one and checks that
-// the current directory then is that very object: -1 when that cannot be
-// made sure. NextEntry yields its names, "." and ".." included: 1 with a
-// name, 0 at the end; a name that does not fit size bytes is skipped, never
+// NextEntry yields its names, "." and ".." included: 1 with a
+// name, 0 at the end, -1 when the listing failed (a listing that cannot go
+// on has not ended); a name that does not fit size bytes is skipped, never
 // cut, and one that has no exact spelling in the system's code page is
-// yielded as "?", which names nothing. GetAttributes describes the name
-// itself: a link is reported, never followed. ErrorNumber is the C
-// library's errno value for the last failed operation.
+// yielded as "?", which names nothing. RewindDirectory starts the listing
+// again from its first name. QueryDirectory tells what the held directory
+// is and who may change it (DirectoryInfo), read through the hold itself.
+// GetAttributes describes the name itself: a link is reported, never
+// followed. ErrorNumber is the C library's errno value for the last failed
+// operation.
 //
 // The ...At operations act on the entry name of the held directory dir:
 // looked up in that very directory object, whatever has since been put at
@@ -92,12 +120,14 @@ struct Attributes {
 //
 // InUse is 1 when another process holds path so that it cannot be deleted
 // now (a program running from it, a file opened without delete sharing, a
-// directory that is another process's current one), 0 otherwise, also when
-// path does not exist. LockInstall takes the machine-wide claim on
-// "c:\ZUV_tmp" that one installer holds from unpacking until its own
-// clean-up has ended: 0 when this process holds it (already, or from now
-// on), -1 while another process holds it. UnlockInstall gives it up; a
-// process that ends gives it up.
+// directory that is another process's current one), 0 when nobody does,
+// also when path does not exist, and -1 when the probe cannot tell (it was
+// refused, say for a read-only file, which a running program's may be).
+// LockInstall takes the machine-wide claim on "c:\ZUV_tmp", which an
+// installer holds only while it changes the tree there: 0 when this process
+// holds it (already, or from now on), -1 when another process held it for
+// the whole of kLockWait, which any such change takes far less than.
+// UnlockInstall gives it up; a process that ends gives it up.
 //
 // Launch starts a program with a normal window and does not wait for it;
 // the command line is the path alone: 0 when it started, -1 if not.
@@ -109,11 +139,12 @@ struct Attributes {
 #define PLATFORM_OS_OPERATIONS(X)                                                             \
   X(OpenRead, File, (const char* path), (path), nullptr)                                      \
   X(OpenWrite, File, (const char* path), (path), nullptr) /* create or truncate */            \
+  X(OpenScratch, File, (const char* path), (path), nullptr)                                   \
   X(Read, int32_t, (File file, void* buffer, int32_t size), (file, buffer, size), -1)         \
   X(Write, int32_t, (File file, const void* data, int32_t size), (file, data, size), 0)       \
   X(Seek, int64_t, (File file, int64_t offset, SeekFrom from), (file, offset, from), -1)      \
   X(Close, void, (File file), (file), void())                                                 \
-  X(DigestFile, int, (File file, unsigned char* digest), (file, digest), -1)                  \
+  X(DigestCopy, int, (File source, File copy, unsigned char* digest), (source, copy, digest), -1) \
   X(MakeDirectory, int, (const char* path), (path), -1)                                       \
   X(MakePrivateDirectory, int, (const char* path), (path), -1)                                \
   X(ChangeDirectory, int, (const char* path), (path), -1)                                     \
@@ -121,24 +152,32 @@ struct Attributes {
     NoCurrentDirectory(buffer, size))                                                         \
   X(RemoveEmptyDirectory, int, (const char* path), (path), -1)                                \
   X(OpenDirectory, Dir, (const char* path), (path), nullptr)                                  \
-  X(EnterDirectory, int, (Dir dir), (dir), -1)                                                \
-  X(NextEntry, int, (Dir dir, char* name, uint32_t size), (dir, name, size), 0)               \
+  X(NextEntry, int, (Dir dir, char* name, uint32_t size), (dir, name, size), -1)              \
+  X(RewindDirectory, int, (Dir dir), (dir), -1)                                               \
+  X(QueryDirectory, int, (Dir dir, DirectoryInfo* info), (dir, info), -1)                     \
   X(CloseDirectory, void, (Dir dir), (dir), void())                                           \
   X(GetAttributes, int, (const char* path, Attributes* attributes), (path, attributes), -1)   \
   X(ErrorNumber, int, (), (), ENOSYS)                                                         \
-  X(InUse, int, (const char* path), (path), 0)                                                \
+  X(InUse, int, (const char* path), (path), -1)                                               \
   X(OpenSubdirectory, Dir, (Dir parent, const char* name), (parent, name), nullptr)           \
   X(GetAttributesAt, int, (Dir dir, const char* name, Attributes* attributes),                \
     (dir, name, attributes), -1)                                                              \
   X(RemoveFileAt, int, (Dir dir, const char* name), (dir, name), -1)                          \
   X(RemoveEmptyDirectoryAt, int, (Dir dir, const char* name), (dir, name), -1)                \
-  X(InUseAt, int, (Dir dir, const char* name), (dir, name), 0)                                \
+  X(InUseAt, int, (Dir dir, const char* name), (dir, name), -1)                               \
   X(LockInstall, int, (), (), -1)                                                             \
   X(UnlockInstall, void, (), (), void())                                                      \
   X(Launch, int, (const char* commandLine), (commandLine), -1)                                \
   X(OpenDevice, int, (const char* name), (name), 0)                                           \
   X(Sleep, void, (uint32_t milliseconds), (milliseconds), void())                             \
   X(Print, void, (const char* text), (text), void())
+
+// Windows' longest path, MAX_PATH, zero included: what a current directory
+// or a listed name never needs more than.
+inline constexpr uint32_t kMaxPath = 260;
+
+// How long LockInstall waits for another installer to give up the claim.
+inline constexpr uint32_t kLockWait = 60000;
 
 // What CurrentDirectory gives while no backend is installed: as a failed one.
 inline int NoCurrentDirectory(char* buffer, uint32_t size) {

@@ -1,11 +1,12 @@
 #include "platform/Telephony.h"
 
 #include "platform/Installed.h"
+#include "platform/StandIns.h"
 
 namespace platform {
 namespace {
 
-// Stands in until a host installs a backend: no telephony service at all.
+// The stand-in (StandIns.h): no telephony service at all.
 class NoTelephony final : public Telephony {
  public:
   int32_t LineInitialize(LineApp*, const void*, LineCallbackFn, const char*, uint32_t*) override {
@@ -34,9 +35,13 @@ class NoTelephony final : public Telephony {
 };
 
 NoTelephony gNoTelephony;
-Installed<Telephony> gTelephony(&gNoTelephony);
+Installed<Telephony> gTelephony;
 
 }  // namespace
+
+void InstallStandInTelephony() {
+  if (gTelephony.Empty()) gTelephony.Set(&gNoTelephony);
+}
 
 Telephony& GetTelephony() { return gTelephony.Get(); }
 Telephony* SetTelephony(Telephony* telephony) { return gTelephony.Set(telephony); }

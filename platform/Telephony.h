@@ -78,9 +78,9 @@ class Telephony {
   ~Telephony() = default;
 };
 
-// The process-wide backend. Until the host installs one, every line call
-// fails as if there were no telephony service. SetTelephony returns the
-// previous one.
+// The process-wide backend, installed by the host (or its stand-in, with
+// which every line call fails as if there were no telephony service:
+// StandIns.h). SetTelephony returns the previous one.
 Telephony& GetTelephony();
 Telephony* SetTelephony(Telephony* telephony);
 

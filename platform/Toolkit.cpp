@@ -1,12 +1,13 @@
 #include "platform/Toolkit.h"
 
 #include "platform/Installed.h"
+#include "platform/StandIns.h"
 
 namespace platform {
 namespace {
 
-// Stands in until a host installs a toolkit: nothing can be created, so a
-// missing SetToolkit shows up as the creation failure, not as a crash.
+// The stand-in (StandIns.h): nothing can be created, so a missing
+// SetToolkit shows up as the creation failure.
 class NoToolkit final : public Toolkit {
  public:
   bool Initialize() override { return true; }
@@ -23,9 +24,13 @@ class NoToolkit final : public Toolkit {
 };
 
 NoToolkit gNoToolkit;
-Installed<Toolkit> gToolkit(&gNoToolkit);
+Installed<Toolkit> gToolkit;
 
 }  // namespace
+
+void InstallStandInToolkit() {
+  if (gToolkit.Empty()) gToolkit.Set(&gNoToolkit);
+}
 
 ShowCommand ShowCommandFor(int startShowState) {
   switch (startShowState) {

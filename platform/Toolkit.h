@@ -88,8 +88,8 @@ void ExceptionText(const char* message, char* text, size_t size);
 // The toolkit's messages. The second is this toolkit's own: a window that
 // cannot be made is raised like any other failure of the toolkit, so the
 // exception display shows it, and the entry still returns 0.
-inline constexpr char kNoTimerMessage[] = "Not enough timers available";
-inline constexpr char kNoWindowMessage[] = "Cannot create the installer window";
+inline constexpr const char* kNoTimerMessage = "Not enough timers available";
+inline constexpr const char* kNoWindowMessage = "Cannot create the installer window";
 
 class Toolkit {
  public:

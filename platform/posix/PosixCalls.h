@@ -30,6 +30,8 @@ namespace platform {
   X(fstat, int, (int fd, struct stat* status), (fd, status), -1)                              \
   X(fstatat, int, (int at, const char* path, struct stat* status, int flags),                 \
     (at, path, status, flags), -1)                                                           \
+  X(statx, int, (int at, const char* path, int flags, unsigned mask, struct statx* status),   \
+    (at, path, flags, mask, status), -1)                                                      \
   X(ftruncate, int, (int fd, off_t size), (fd, size), -1)                                     \
   X(getdents64, ssize_t, (int fd, void* buffer, size_t size), (fd, buffer, size), -1)         \
   X(mkdir, int, (const char* path, mode_t mode), (path, mode), -1)                            \

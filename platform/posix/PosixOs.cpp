@@ -160,6 +160,20 @@ File PosixOs::OpenWrite(const char* path) {
   return Keep(fd, false);
 }
 
+File PosixOs::OpenScratch(const char* path) {
+  char native[PATH_MAX];
+  if (!Map(path, native, sizeof native)) return nullptr;
+  const int fd = gPosixCalls.open(native, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    Fail();
+    return nullptr;
+  }
+  // Gone from its directory at once: the descriptor keeps it, and nothing
+  // made by that name later meets it.
+  if (gPosixCalls.unlinkat(AT_FDCWD, native, 0) != 0) return Refuse(fd, errno);
+  return Keep(fd, true);
+}
+
 File PosixOs::Keep(int fd, bool readAhead) {
   File file = NewFile(fd, readAhead);
   if (file == nullptr) Fail();
@@ -198,6 +212,9 @@ int32_t PosixOs::Write(File handle, const void* data, int32_t size) {
     if (put == 0) break;
     total += static_cast<int32_t>(put);
   }
+  // A scratch file, written before it is read: the reader starts after it.
+  ReadAhead& ahead = ToPosix(handle)->ahead;
+  ahead.Restart(ahead.blockEnd + total);
   return total;
 }
 
@@ -232,22 +249,25 @@ void PosixOs::Close(File handle) {
   ReadAhead::Free(file);
 }
 
-int PosixOs::DigestFile(File handle, unsigned char* digest) {
-  if (handle == nullptr || ToPosix(handle)->ahead.block == nullptr) return -1;
-  PosixFile* file = ToPosix(handle);
+int PosixOs::DigestCopy(File source, File copy, unsigned char* digest) {
+  if (source == nullptr || copy == nullptr || ToPosix(source)->ahead.block == nullptr) return -1;
+  PosixFile* file = ToPosix(source);
   if (gPosixCalls.lseek(file->fd, 0, SEEK_SET) != 0) return Fail();
   // Through the read-ahead block, which is then handed out empty.
   Sha256 hash;
   Sha256Start(&hash);
   int64_t total = 0;
   ssize_t got;
-  while ((got = gPosixCalls.read(file->fd, file->ahead.block, kReadAhead)) != 0) {
+  bool written = true;
+  while (written && (got = gPosixCalls.read(file->fd, file->ahead.block, kReadAhead)) != 0) {
     if (got < 0 && errno != EINTR) break;
     if (got < 0) continue;
     Sha256Add(&hash, file->ahead.block, static_cast<size_t>(got));
+    written = Write(copy, file->ahead.block, static_cast<int32_t>(got)) == got;
     total += got;
   }
   file->ahead.Restart(total);
+  if (!written) return -1;  // Write recorded why
   if (got < 0) return Fail();
   Sha256Finish(&hash, digest);
   return 0;
@@ -344,12 +364,6 @@ Dir PosixOs::Hold(int fd) {
   return reinterpret_cast<Dir>(dir);
 }
 
-int PosixOs::EnterDirectory(Dir handle) {
-  if (handle == nullptr) return -1;
-  // By descriptor: whatever now sits at the directory's name.
-  return gPosixCalls.fchdir(ToPosix(handle)->fd) == 0 ? 0 : Fail();
-}
-
 int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
   if (handle == nullptr || size == 0) return 0;
   PosixDir* dir = ToPosix(handle);
@@ -357,10 +371,8 @@ int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
   for (;;) {
     if (dir->next >= dir->end) {
       const ssize_t got = gPosixCalls.getdents64(dir->fd, dir->entries, sizeof dir->entries);
-      if (got <= 0) {
-        if (got < 0) Fail();
-        return 0;
-      }
+      if (got == 0) return 0;
+      if (got < 0) return Fail();
       dir->next = 0;
       dir->end = static_cast<size_t>(got);
     }
@@ -372,6 +384,39 @@ int PosixOs::NextEntry(Dir handle, char* name, uint32_t size) {
       return 1;
     }
   }
+}
+
+int PosixOs::RewindDirectory(Dir handle) {
+  if (handle == nullptr) return -1;
+  PosixDir* dir = ToPosix(handle);
+  if (gPosixCalls.lseek(dir->fd, 0, SEEK_SET) != 0) return Fail();
+  dir->next = 0;
+  dir->end = 0;
+  dir->knownName[0] = '\0';
+  return 0;
+}
+
+// The POSIX reading of the rule: root stands for the Administrators, and
+// a directory group or others may write is one others may change.
+int PosixOs::QueryDirectory(Dir handle, DirectoryInfo* info) {
+  if (handle == nullptr) return -1;
+  // statx, for the birth time: inode numbers are given out again at once.
+  struct statx status;
+  if (gPosixCalls.statx(ToPosix(handle)->fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME,
+                        &status) != 0) {
+    return Fail();
+  }
+  info->volume = static_cast<uint64_t>(status.stx_dev_major) << 32 | status.stx_dev_minor;
+  info->id = status.stx_ino;
+  info->created = (status.stx_mask & STATX_BTIME) != 0
+                      ? static_cast<uint64_t>(status.stx_btime.tv_sec) * 1000000000u + status.stx_btime.tv_nsec
+                      : 0;
+  static_assert(sizeof status.stx_uid <= kOwnerSize, "a uid fits an owner");
+  memcpy(info->owner, &status.stx_uid, sizeof status.stx_uid);
+  info->ownerSize = sizeof status.stx_uid;
+  info->ownerKind = status.stx_uid == 0 ? OwnerKind::kAdministrators : OwnerKind::kOther;
+  info->othersMayChange = (status.stx_mode & (S_IWGRP | S_IWOTH)) != 0;
+  return 0;
 }
 
 void PosixOs::CloseDirectory(Dir handle) {

@@ -70,9 +70,10 @@ int RecordingOs::RemoveEmptyDirectory(const char* path) {
 }
 
 int RecordingOs::NextEntry(Dir dir, char* name, uint32_t size) {
-  if (Begin(Op::kNextEntry, "", size)) return 0;
+  if (Begin(Op::kNextEntry, "", size)) return -1;
   const int result = inner_->NextEntry(dir, name, size);
   if (result == 1) calls_.back().path = name;
+  if (result == -1) MarkFailed();
   return result;
 }
 
@@ -91,9 +92,21 @@ int RecordingOs::ErrorNumber() {
 }
 
 int RecordingOs::InUse(const char* path) {
-  if (Begin(Op::kInUse, path, 0)) return 0;
+  if (Begin(Op::kInUse, path, 0)) return -1;
   if (busy.count(path) != 0) return 1;
-  return inner_->InUse(path);
+  const int result = inner_->InUse(path);
+  if (result == -1) MarkFailed();
+  return result;
+}
+
+int RecordingOs::QueryDirectory(Dir dir, DirectoryInfo* info) {
+  if (Begin(Op::kQueryDirectory, PathOf(dir), 0)) return -1;
+  if (inner_->QueryDirectory(dir, info) != 0) {
+    MarkFailed();
+    return -1;
+  }
+  if (directoryInfo) directoryInfo(PathOf(dir), info);
+  return 0;
 }
 
 Dir RecordingOs::OpenSubdirectory(Dir parent, const char* name) {
@@ -104,9 +117,11 @@ Dir RecordingOs::OpenSubdirectory(Dir parent, const char* name) {
 }
 
 int RecordingOs::InUseAt(Dir dir, const char* name) {
-  if (Begin(Op::kInUseAt, name, 0)) return 0;
+  if (Begin(Op::kInUseAt, name, 0)) return -1;
   if (busy.count(PathOf(dir) + "\\" + name) != 0) return 1;
-  return inner_->InUseAt(dir, name);
+  const int result = inner_->InUseAt(dir, name);
+  if (result == -1) MarkFailed();
+  return result;
 }
 
 // Simulated: the real lock is machine-wide, and test programs run side by side.

@@ -57,6 +57,10 @@ class RecordingOs final : public ForwardingOs<RecordingOs> {
   // InUse reports these paths held, InUseAt these paths of entries (the
   // held directory's path as it was opened, a backslash, the name).
   std::set<std::string> busy;
+  // Runs after QueryDirectory has filled info for the held directory known
+  // as path (as opened, or its parent's path, a backslash and its name): a
+  // test's way to play owners and ACLs the host cannot make.
+  std::function<void(const std::string& path, DirectoryInfo* info)> directoryInfo;
   bool otherInstallerHoldsLock = false;
   bool HoldsInstallLock() const { return holdsInstallLock_; }
   // Runs before each call, with the number of calls made so far: a test's
@@ -76,6 +80,7 @@ class RecordingOs final : public ForwardingOs<RecordingOs> {
   void CloseDirectory(Dir dir) override;
   int ErrorNumber() override;
   int InUse(const char* path) override;
+  int QueryDirectory(Dir dir, DirectoryInfo* info) override;
   Dir OpenSubdirectory(Dir parent, const char* name) override;
   int InUseAt(Dir dir, const char* name) override;
   int LockInstall() override;

@@ -24,7 +24,7 @@
 namespace platform {
 
 // X(name, result, parameters, the parameters' names as passed on, what it
-// returns when it fails; GetLastError says why, NtOpenFile returns the
+// returns when it fails; GetLastError says why, the Nt calls return the
 // status itself).
 //
 // Looked up: ntdll's first, then kernel32's.
@@ -34,6 +34,10 @@ namespace platform {
      ULONG share, ULONG options),                                                             \
     (handle, access, object, status, share, options), static_cast<NTSTATUS>(0xC000007FL))     \
   X(RtlNtStatusToDosError, ULONG, (NTSTATUS status), (status), ERROR_MR_MID_NOT_FOUND)        \
+  X(NtQuerySecurityObject, NTSTATUS,                                                          \
+    (HANDLE object, SECURITY_INFORMATION which, PSECURITY_DESCRIPTOR descriptor, ULONG size,  \
+     PULONG needed),                                                                          \
+    (object, which, descriptor, size, needed), static_cast<NTSTATUS>(0xC000007FL))            \
   /* From Windows Vista on; Wine 8 has them as stubs GetProcAddress does not find. */         \
   X(CreateBoundaryDescriptorA, HANDLE, (LPCSTR name, ULONG flags), (name, flags), nullptr)    \
   X(AddSIDToBoundaryDescriptor, BOOL, (HANDLE * boundary, PSID sid), (boundary, sid), FALSE)   \

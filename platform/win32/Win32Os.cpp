@@ -11,6 +11,7 @@
 #include "platform/EntryName.h"
 #include "platform/HostOs.h"
 #include "platform/ReadAhead.h"
+#include "platform/SecurityDescriptor.h"
 #include "platform/Sha256.h"
 #include "platform/win32/Win32Calls.h"
 #include "platform/win32/Win32PrivateDirectory.h"
@@ -54,19 +55,19 @@ struct HeldDirectory {
   DWORD listedAttributes;
   LONGLONG listedId;   // the file system's id of that entry, 0 if it gives none
   char listed[260];    // the name last yielded, "" when none
-  char path[MAX_PATH];  // the full path of one opened by path, for entering it
   alignas(8) unsigned char records[8 * 1024];
 };
 
 constexpr DWORD kNoRecord = 0xFFFFFFFF;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// A held directory is listed, checked, and asked whose it is.
+constexpr DWORD kHoldAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL;
+// Room for the owner and DACL of a directory the installer may empty: its
+// own have two entries; a descriptor that needs more is not read, and the
+// directory then counts as one others may change.
+constexpr DWORD kDescriptorSize = 1024;
 
 HeldDirectory* ToHeld(Dir dir) { return reinterpret_cast<HeldDirectory*>(dir); }
-
-bool SameObject(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
-  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
-}
 
 bool IsPlainDirectory(DWORD attributes) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
@@ -86,16 +87,20 @@ void Describe(DWORD value, Attributes* attributes) {
 }
 
 // Whether another process keeps what handle failed to open from being
-// deleted now: a file open without delete sharing, a directory that is its
-// current one (SetCurrentDirectory's page: locked while current), or a
-// running program's file, which refuses to be opened for writing.
+// deleted now (InUse's answer): a file open without delete sharing, a
+// directory that is its current one (SetCurrentDirectory's page: locked
+// while current), or a running program's file, which refuses to be opened
+// for writing. Nothing there is nothing held; any other refusal, access
+// denied among them (a running program's file may be read-only), cannot
+// tell.
 int HeldElsewhere(HANDLE handle) {
   if (handle != INVALID_HANDLE_VALUE) {
     CloseHandle(handle);
     return 0;
   }
   const DWORD error = GetLastError();
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? 1 : 0;
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return 1;
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : -1;
 }
 
 // Opens the entry name of the held directory parent: looked up in that
@@ -152,44 +157,29 @@ HeldDirectory* Hold(HANDLE handle) {
   dir->listing = false;
   dir->next = kNoRecord;
   dir->listed[0] = '\0';
-  dir->path[0] = '\0';
   return dir;
 }
 
-int ErrnoFromWin32(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-    case ERROR_INVALID_NAME:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_CURRENT_DIRECTORY:
-      return EACCES;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return EEXIST;
-    case ERROR_DIR_NOT_EMPTY:
-      return ENOTEMPTY;
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-      return ENOMEM;
-    case ERROR_FILENAME_EXCED_RANGE:
-      return ENAMETOOLONG;
-    case ERROR_DIRECTORY:
-      return ENOTDIR;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    default:
-      return EINVAL;
-  }
-}
+// Each Win32 error the backend meets, and the errno value it reports.
+const struct {
+  unsigned short error;
+  unsigned char number;
+} kErrnoOf[] = {
+    {ERROR_FILE_NOT_FOUND, ENOENT},    {ERROR_PATH_NOT_FOUND, ENOENT},    {ERROR_INVALID_DRIVE, ENOENT},
+    {ERROR_BAD_NETPATH, ENOENT},       {ERROR_BAD_NET_NAME, ENOENT},      {ERROR_INVALID_NAME, ENOENT},
+    {ERROR_ACCESS_DENIED, EACCES},     {ERROR_SHARING_VIOLATION, EACCES}, {ERROR_LOCK_VIOLATION, EACCES},
+    {ERROR_CURRENT_DIRECTORY, EACCES}, {ERROR_FILE_EXISTS, EEXIST},       {ERROR_ALREADY_EXISTS, EEXIST},
+    {ERROR_DIR_NOT_EMPTY, ENOTEMPTY},  {ERROR_NOT_ENOUGH_MEMORY, ENOMEM}, {ERROR_OUTOFMEMORY, ENOMEM},
+    {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG}, {ERROR_DIRECTORY, ENOTDIR}, {ERROR_DISK_FULL, ENOSPC},
+    {ERROR_HANDLE_DISK_FULL, ENOSPC},
+};
 
+int ErrnoFromWin32(DWORD error) {
+  for (const auto& known : kErrnoOf) {
+    if (known.error == error) return known.number;
+  }
+  return EINVAL;
+}
 
 }  // namespace
 
@@ -206,7 +196,10 @@ int Win32Os::Fail() {
 }
 
 File Win32Os::OpenRead(const char* path) {
-  HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  // Shared as the C library's fopen shares: nothing here relies on a file
+  // staying as it is while it is read (a package's digest is of the copy
+  // that is unpacked, DigestCopy).
+  HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   File file = NewFile(handle, true);
   if (file == nullptr) Fail();
@@ -221,6 +214,16 @@ File Win32Os::OpenWrite(const char* path) {
   return file;
 }
 
+File Win32Os::OpenScratch(const char* path) {
+  // No sharing: whatever else is opened by that name (an archive's entry
+  // named like it) is refused rather than written over it.
+  HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  File file = NewFile(handle, true);
+  if (file == nullptr) Fail();
+  return file;
+}
+
 int32_t Win32Os::Read(File handle, void* buffer, int32_t size) {
   if (handle == nullptr || size < 0) return -1;
   Win32File* file = ToWin32(handle);
@@ -231,10 +234,13 @@ int32_t Win32Os::Read(File handle, void* buffer, int32_t size) {
   });
 }
 
-int32_t Win32Os::Write(File file, const void* data, int32_t size) {
-  if (file == nullptr || size < 0) return 0;
+int32_t Win32Os::Write(File handle, const void* data, int32_t size) {
+  if (handle == nullptr || size < 0) return 0;
+  Win32File* file = ToWin32(handle);
   DWORD put = 0;
-  if (!WriteFile(ToWin32(file)->handle, data, static_cast<DWORD>(size), &put, nullptr)) Fail();
+  if (!WriteFile(file->handle, data, static_cast<DWORD>(size), &put, nullptr)) Fail();
+  // A scratch file, written before it is read: the reader starts after it.
+  file->ahead.Restart(file->ahead.blockEnd + put);
   return static_cast<int32_t>(put);
 }
 
@@ -279,11 +285,11 @@ void Win32Os::Close(File handle) {
   ReadAhead::Free(file);
 }
 
-int Win32Os::DigestFile(File handle, unsigned char* digest) {
-  if (handle == nullptr || ToWin32(handle)->ahead.block == nullptr) return -1;
-  Win32File* file = ToWin32(handle);
+int Win32Os::DigestCopy(File source, File copy, unsigned char* digest) {
+  if (source == nullptr || copy == nullptr || ToWin32(source)->ahead.block == nullptr) return -1;
+  Win32File* file = ToWin32(source);
   // The system's own SHA-256 (advapi32, imported already): no code of ours
-  // in the one check that decides what runs elevated. The file is read
+  // in the one check that decides what runs elevated. The source is read
   // through its read-ahead block, which is then handed out empty.
   HCRYPTPROV provider = 0;
   HCRYPTHASH hash = 0;
@@ -297,7 +303,8 @@ int Win32Os::DigestFile(File handle, unsigned char* digest) {
       SetFilePointerEx(file->handle, start, nullptr, FILE_BEGIN);
   while (going && got != 0) {
     going = ReadFile(file->handle, file->ahead.block, kReadAhead, &got, nullptr) &&
-            CryptHashData(hash, reinterpret_cast<BYTE*>(file->ahead.block), got, 0);
+            CryptHashData(hash, reinterpret_cast<BYTE*>(file->ahead.block), got, 0) &&
+            Write(copy, file->ahead.block, static_cast<int32_t>(got)) == static_cast<int32_t>(got);
     total += got;
   }
   going = going && CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0);
@@ -361,8 +368,7 @@ Dir Win32Os::OpenDirectory(const char* path) {
   }
   // Held without delete sharing, from here on nobody can move it away or
   // put a junction in its place.
-  const HANDLE handle = OpenNoFollow(full, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE);
+  const HANDLE handle = OpenNoFollow(full, kHoldAccess, FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (handle == INVALID_HANDLE_VALUE) {
     Fail();
     return nullptr;
@@ -384,32 +390,7 @@ Dir Win32Os::OpenDirectory(const char* path) {
     Fail();
     return nullptr;
   }
-  memcpy(dir->path, full, length + 1);
   return reinterpret_cast<Dir>(dir);
-}
-
-int Win32Os::EnterDirectory(Dir handle) {
-  if (handle == nullptr) return -1;
-  const HeldDirectory* dir = ToHeld(handle);
-  if (dir->path[0] == '\0') {
-    lastError_ = EINVAL;  // held through its parent: it has no path to enter by
-    return -1;
-  }
-  BY_HANDLE_FILE_INFORMATION held;
-  if (!GetFileInformationByHandle(dir->handle, &held) || !SetCurrentDirectoryA(dir->path)) {
-    return Fail();
-  }
-  // The current directory must be the held object itself.
-  HANDLE current = OpenNoFollow(".", FILE_READ_ATTRIBUTES, kShareAll);
-  BY_HANDLE_FILE_INFORMATION identity;
-  const bool same = current != INVALID_HANDLE_VALUE &&
-                    GetFileInformationByHandle(current, &identity) && SameObject(identity, held);
-  if (current != INVALID_HANDLE_VALUE) CloseHandle(current);
-  if (!same) {
-    lastError_ = ENOTDIR;
-    return -1;
-  }
-  return 0;
 }
 
 int Win32Os::NextEntry(Dir handle, char* name, uint32_t size) {
@@ -422,8 +403,8 @@ int Win32Os::NextEntry(Dir handle, char* name, uint32_t size) {
       if (!GetFileInformationByHandleEx(
               dir->handle, dir->listing ? FileIdBothDirectoryInfo : FileIdBothDirectoryRestartInfo,
               dir->records, sizeof dir->records)) {
-        if (GetLastError() != ERROR_NO_MORE_FILES) Fail();
-        return 0;
+        if (GetLastError() == ERROR_NO_MORE_FILES) return 0;
+        return Fail();
       }
       dir->listing = true;
       dir->next = 0;
@@ -453,6 +434,42 @@ int Win32Os::NextEntry(Dir handle, char* name, uint32_t size) {
   }
 }
 
+int Win32Os::RewindDirectory(Dir handle) {
+  if (handle == nullptr) return -1;
+  HeldDirectory* dir = ToHeld(handle);
+  dir->listing = false;  // the next batch restarts the listing
+  dir->next = kNoRecord;
+  dir->listed[0] = '\0';
+  return 0;
+}
+
+int Win32Os::QueryDirectory(Dir handle, DirectoryInfo* info) {
+  if (handle == nullptr) return -1;
+  const HANDLE held = ToHeld(handle)->handle;
+  BY_HANDLE_FILE_INFORMATION identity;
+  alignas(8) unsigned char descriptor[kDescriptorSize];
+  ULONG needed = 0;
+  if (!GetFileInformationByHandle(held, &identity)) return Fail();
+  // Self-relative, as ReadSecurityDescriptor reads it.
+  const NTSTATUS status = SystemCall<kNtQuerySecurityObject>()(
+      held, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor, &needed);
+  if (status < 0) {
+    SetLastError(SystemCall<kRtlNtStatusToDosError>()(status));
+    return Fail();
+  }
+  if (!ReadSecurityDescriptor(descriptor, sizeof descriptor, info)) {
+    lastError_ = EINVAL;
+    return -1;
+  }
+  info->volume = identity.dwVolumeSerialNumber;
+  // On NTFS the file reference number holds a sequence number too, which
+  // changes when a record is used again.
+  info->id = static_cast<uint64_t>(identity.nFileIndexHigh) << 32 | identity.nFileIndexLow;
+  info->created = static_cast<uint64_t>(identity.ftCreationTime.dwHighDateTime) << 32 |
+                  identity.ftCreationTime.dwLowDateTime;
+  return 0;
+}
+
 void Win32Os::CloseDirectory(Dir handle) {
   if (handle == nullptr) return;
   CloseHandle(ToHeld(handle)->handle);
@@ -479,8 +496,8 @@ int Win32Os::InUse(const char* path) {
 Dir Win32Os::OpenSubdirectory(Dir parent, const char* name) {
   if (parent == nullptr) return nullptr;
   HeldDirectory* held = ToHeld(parent);
-  const HANDLE handle = OpenAt(held, name, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_DIRECTORY_FILE);
+  const HANDLE handle =
+      OpenAt(held, name, kHoldAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_DIRECTORY_FILE);
   if (handle == INVALID_HANDLE_VALUE) {
     Fail();
     return nullptr;
@@ -553,7 +570,7 @@ int Win32Os::DeleteAt(Dir dir, const char* name, unsigned long options) {
 }
 
 int Win32Os::InUseAt(Dir dir, const char* name) {
-  if (dir == nullptr) return 0;
+  if (dir == nullptr) return -1;
   const HANDLE handle = OpenAt(ToHeld(dir), name, DELETE | FILE_WRITE_DATA, kShareAll, 0);
   if (handle == INVALID_HANDLE_VALUE) Fail();
   return HeldElsewhere(handle);
@@ -615,9 +632,10 @@ int Win32Os::LockInstall() {
   const char* name = LockName();
   HANDLE mutex = name != nullptr ? CreateMutexA(nullptr, FALSE, name) : nullptr;
   if (mutex == nullptr) return Fail();
-  // Abandoned: its holder ended without its clean-up; what it left is
+  // Held only while another installer changes the tree, which it ends
+  // soon. Abandoned: its holder ended without its clean-up; what it left is
   // examined like any leftover.
-  const DWORD wait = WaitForSingleObject(mutex, 0);
+  const DWORD wait = WaitForSingleObject(mutex, kLockWait);
   if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
     CloseHandle(mutex);
     lastError_ = EBUSY;

@@ -11,7 +11,7 @@ namespace platform {
 // only their token's Administrators group is for deny only. The High
 // label with no-write-up keeps every program below High integrity from
 // writing there, whatever the entries say.
-inline constexpr char kPrivateDirectorySddl[] =
+inline constexpr const char* kPrivateDirectorySddl =
     "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)S:(ML;OICI;NW;;;HI)";
 
 }  // namespace platform

@@ -15,6 +15,6 @@ namespace platform {
 Toolkit& TheWin32Toolkit();
 
 // Class name of the task-bar window (tests look it up).
-inline constexpr char kTaskBarWindowClass[] = "InstallerApplication";
+inline constexpr const char* kTaskBarWindowClass = "InstallerApplication";
 
 }  // namespace platform

@@ -11,7 +11,7 @@
 
 #include "app/InstallerMain.h"
 #include "app/ProbeDevice.h"
-#include "package/FixedNames.h"
+#include "app/FixedNames.h"
 #include "tests/support/ArchiveBytes.h"
 #include "tests/support/InstallerTest.h"
 

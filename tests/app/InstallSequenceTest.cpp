@@ -24,7 +24,8 @@ std::string Package(const std::string& setupContent = "MZ setup") {
 }
 
 const std::vector<Op> kSequenceOps = {Op::kChangeDirectory, Op::kOpenRead, Op::kOpenWrite,
-                                      Op::kLaunch, Op::kSleep};
+                                      Op::kLaunch, Op::kSleep, Op::kLockInstall,
+                                      Op::kUnlockInstall};
 
 using InstallSequence = InstallerTest;
 
@@ -37,8 +38,11 @@ TEST_F(InstallSequence, RunsItsStepsInOrderAndLaunchesTheUnpackedSetupOnce) {
 
   Form1.Button1Click();
 
+  // The claim is held while the tree changes, never during the pause or
+  // the watch, which would keep a retry waiting.
   EXPECT_EQ((std::vector<std::string>{
                 "Hide",
+                "LockInstall",
                 "ChangeDirectory " + start,
                 "OpenRead data.sec",
                 "ChangeDirectory c:\\ZUV_tmp",  // the extraction enters its destination
@@ -46,6 +50,8 @@ TEST_F(InstallSequence, RunsItsStepsInOrderAndLaunchesTheUnpackedSetupOnce) {
                 "OpenWrite drivers\\modem.inf",
                 "ChangeDirectory c:\\ZUV_tmp",
                 "Launch c:\\ZUV_tmp\\Setup.exe",
+                "ChangeDirectory " + start,  // its own would keep the tree in use
+                "UnlockInstall",
                 "Sleep 30000",
                 "Timer on",
             }),
@@ -82,9 +88,10 @@ TEST_F(InstallSequence, MissingArchiveIsReportedOnceAndNothingIsLaunched) {
   Form1.Button1Click();
 
   EXPECT_EQ(std::vector<std::string>{kNotFound}, toolkit.messages);
-  EXPECT_EQ((std::vector<std::string>{"Hide", "ChangeDirectory " + drive.Path("empty"),
-                                      "OpenRead data.sec", std::string("ShowMessage ") + kNotFound,
+  EXPECT_EQ((std::vector<std::string>{"Hide", "LockInstall", "ChangeDirectory " + drive.Path("empty"),
+                                      "OpenRead data.sec",
                                       "ChangeDirectory " + drive.Path("empty"),  // out of c:\ZUV_tmp
+                                      "UnlockInstall", std::string("ShowMessage ") + kNotFound,
                                       "Sleep 30000", "Timer on"}),
             Timeline(kSequenceOps));
   EXPECT_FALSE(std::filesystem::exists(ExtractDirectory()));
@@ -92,30 +99,46 @@ TEST_F(InstallSequence, MissingArchiveIsReportedOnceAndNothingIsLaunched) {
 }
 
 // An elevated installer must not start what an earlier run, or another
-// user, left in the shared extraction directory.
-TEST_F(InstallSequence, StaleSetupProgramIsNeverLaunched) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"no archive", ""},
-      {"damaged archive", testing_support::EncodeArchive({}, {{"..\\outside.exe", "x"}})},
-      {"archive cut short", Package().substr(0, 300)},
+// user, left in the shared extraction directory. And a package that came
+// and was refused, for whatever reason, is told once and lets go of
+// everything: what was unpacked, the claim, the watch; the user can try
+// again at once. Only a missing one is watched on, as before.
+TEST_F(InstallSequence, ARefusedPackageIsToldAndLetGoAStaleSetupNeverLaunched) {
+  const std::string damaged = "data.sec is damaged, please contact your ISP";
+  const struct {
+    const char* what;
+    std::string archive;  // "": none
+    std::string message;
+  } cases[] = {
+      {"no archive", "", kNotFound},
+      {"a name that leaves the destination",
+       testing_support::EncodeArchive({"drivers"}, {{"Setup.exe", "MZ"}, {"..\\outside.exe", "x"}}), damaged},
+      {"cut short in a file", Package().substr(0, 300), damaged},
+      {"cut short in the directory table", Package().substr(0, Package().size() - 100), damaged},
   };
-  for (const auto& [what, archive] : cases) {
-    SCOPED_TRACE(what);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     ResetInstaller();
     toolkit.timerEnabled = false;
+    toolkit.terminateRequested = false;
+    toolkit.messages.clear();
     drive.os().ClearLog();
     std::filesystem::create_directories(ExtractDirectory());
     std::ofstream(ExtractDirectory() + "/Setup.exe") << "left behind";
-    StartIn(what);
-    if (!archive.empty()) drive.WriteFile(what + "/data.sec", archive);
+    StartIn(c.what);
+    if (!c.archive.empty()) drive.WriteFile(std::string(c.what) + "/data.sec", c.archive);
     CreateForm1();
 
     Form1.Button1Click();
 
+    EXPECT_EQ(std::vector<std::string>{c.message}, toolkit.messages);
     EXPECT_TRUE(drive.os().CallsOf(Op::kLaunch).empty());
-    EXPECT_EQ(1u, drive.os().CallsOf(Op::kSleep).size());
-    EXPECT_TRUE(toolkit.timerEnabled);
-    testing_support::ForceRemoveTree(ExtractDirectory());
+    EXPECT_FALSE(std::filesystem::exists(ExtractDirectory()));
+    EXPECT_FALSE(drive.os().HoldsInstallLock());
+    const bool watches = c.archive.empty();
+    EXPECT_EQ(watches ? 1u : 0u, drive.os().CallsOf(Op::kSleep).size());
+    EXPECT_EQ(watches, toolkit.timerEnabled);
+    EXPECT_EQ(!watches, toolkit.terminateRequested);
   }
 }
 

@@ -16,6 +16,7 @@
 #include "platform/posix/PosixOs.h"
 #include "tests/fuzz/FuzzDrive.h"
 #include "tests/support/Files.h"
+#include "platform/StandIns.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_drive::Drive drive;
   drive.Write("data.sec", data, size);
   platform::PosixOs os(drive.Root().c_str());
+  platform::InstallStandIns();  // no window: the reader's messages go nowhere
   platform::Os* previous = platform::SetOs(&os);
   if (chdir(drive.Root().c_str()) != 0) fuzz_drive::Die("chdir", drive.Root());
 

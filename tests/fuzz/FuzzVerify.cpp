@@ -12,6 +12,7 @@
 #include "tests/fuzz/FuzzDrive.h"
 #include "tests/support/Files.h"
 #include "tools/secpack/VerifyArchive.h"
+#include "platform/StandIns.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   secpack::Listing listing;
@@ -21,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_drive::Drive drive;
   drive.Write("data.sec", data, size);
   platform::PosixOs os(drive.Root().c_str());
+  platform::InstallStandIns();  // no window: the reader's messages go nowhere
   platform::Os* previous = platform::SetOs(&os);
   if (chdir(drive.Root().c_str()) != 0) fuzz_drive::Die("chdir", drive.Root());
   const int result = ExtractPackage("data.sec", "c:\\ZUV_tmp");

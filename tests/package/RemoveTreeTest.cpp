@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ExtractDirectory.h"
 #include "package/RemoveTree.h"
 #include "tests/support/HostLinks.h"
 #include "tests/support/Sweep.h"
@@ -67,7 +68,7 @@ std::vector<platform::Call> CallsAfterFailure(const platform::RecordingOs& os) {
 bool WalkedInto(const platform::RecordingOs& os, const std::string& fragment) {
   for (const platform::Call& call : os.Calls()) {
     if ((call.op == Op::kOpenDirectory || call.op == Op::kOpenSubdirectory ||
-         call.op == Op::kEnterDirectory) &&
+         call.op == Op::kChangeDirectory) &&
         call.path.find(fragment) != std::string::npos) {
       return true;
     }
@@ -184,23 +185,30 @@ TEST_F(RemoveTreeTest, LinksAreRemovedNeverFollowed) {
   drive.os().ClearLog();
   EXPECT_EQ(-1, RemoveTree(drive.Path("rootlink").c_str()));
   EXPECT_EQ(withRootLink, drive.Tree());
-  EXPECT_EQ(0u, CountOf(drive.os(), Op::kEnterDirectory));
+  EXPECT_EQ(0u, CountOf(drive.os(), Op::kChangeDirectory));
   EXPECT_EQ(0, drive.os().OpenDirectories());
 }
 
-// A root that can be held but not entered: the walk must not leave the
-// current directory anywhere but where it was or at the root.
+// A root that can be held but not entered, or where what became current
+// cannot be shown to be the directory held: nothing is deleted, and the
+// current directory is left where it was or at the root.
 TEST_F(RemoveTreeTest, UnenterableRootIsLeftAndNothingElsewhereDeleted) {
   MakeTreeWithDecoys(drive);
   const auto before = drive.Tree();
   const std::string current = drive.CurrentDirectory();
-  drive.os().FailCall(Op::kEnterDirectory, 1);
-  EXPECT_EQ(-1, RemoveTree(Root().c_str()));
-  EXPECT_EQ(before, drive.Tree());
-  EXPECT_EQ(0u, CountOf(drive.os(), Op::kRemoveFileAt));
-  EXPECT_EQ(0u, CountOf(drive.os(), Op::kRemoveEmptyDirectoryAt));
-  EXPECT_EQ(0, drive.os().OpenDirectories());
-  EXPECT_EQ(current, drive.CurrentDirectory());
+  for (const Op op : {Op::kChangeDirectory, Op::kQueryDirectory}) {
+    SCOPED_TRACE(platform::OpName(op));
+    drive.os().ClearLog();
+    drive.os().ClearFaults();
+    drive.os().FailCall(op, op == Op::kQueryDirectory ? 2 : 1);  // the entered one's
+    EXPECT_EQ(-1, RemoveTree(Root().c_str()));
+    EXPECT_EQ(before, drive.Tree());
+    EXPECT_EQ(0u, CountOf(drive.os(), Op::kRemoveFileAt));
+    EXPECT_EQ(0u, CountOf(drive.os(), Op::kRemoveEmptyDirectoryAt));
+    EXPECT_EQ(0, drive.os().OpenDirectories());
+    const std::string now = drive.CurrentDirectory();
+    EXPECT_TRUE(now == current || now == Root()) << now;
+  }
 }
 
 // Once the root is held and entered, nothing is reached by a path any
@@ -212,12 +220,15 @@ TEST_F(RemoveTreeTest, BelowTheHeldRootEverythingIsReachedThroughHeldDirectories
   const auto before = drive.Tree();
   EXPECT_EQ(0, RemoveTree(Root().c_str()));
   const std::vector<Op> ops = drive.os().Ops();
-  ASSERT_GE(ops.size(), 2u);
-  EXPECT_EQ(Op::kOpenDirectory, ops[0]);
-  EXPECT_EQ(Op::kEnterDirectory, ops[1]);
-  for (size_t i = 2; i < ops.size(); ++i) {
+  // Held, entered by its path, and what became current checked to be it.
+  const std::vector<Op> entering = {Op::kOpenDirectory,  Op::kQueryDirectory, Op::kChangeDirectory,
+                                    Op::kOpenDirectory,  Op::kQueryDirectory, Op::kCloseDirectory};
+  ASSERT_GE(ops.size(), entering.size());
+  EXPECT_EQ(entering, std::vector<Op>(ops.begin(), ops.begin() + entering.size()));
+  for (size_t i = entering.size(); i < ops.size(); ++i) {
     const Op op = ops[i];
     EXPECT_TRUE(op == Op::kNextEntry || op == Op::kGetAttributesAt || op == Op::kOpenSubdirectory ||
+                op == Op::kQueryDirectory ||
                 op == Op::kRemoveFileAt || op == Op::kRemoveEmptyDirectoryAt ||
                 op == Op::kCloseDirectory)
         << i << ": " << platform::OpName(op) << " " << drive.os().Calls()[i].path;
@@ -252,6 +263,81 @@ TEST_F(RemoveTreeTest, AttributeFailureStopsItsLevelWithDiagnostic) {
   EXPECT_EQ(0u, CountOf(drive.os(), Op::kRemoveFileAt));
   EXPECT_EQ(Root(), drive.CurrentDirectory());
   EXPECT_EQ(0, drive.os().OpenDirectories());
+}
+
+// Whose tree it is decides how far the removal goes: a root that others
+// may change is not emptied at all; below it, only directories of the
+// root's owner are entered (in a tree of the Administrators, SYSTEM's
+// too), and one of another owner stays with everything in it. Owners and
+// ACLs are played through the double; the files are real.
+TEST_F(RemoveTreeTest, OnlyWhatTheRootsOwnerCouldHaveEmptiedIsEmptied) {
+  const platform::OwnerKind kAdmins = platform::OwnerKind::kAdministrators;
+  const platform::OwnerKind kSystem = platform::OwnerKind::kSystem;
+  const platform::OwnerKind kOther = platform::OwnerKind::kOther;
+  const struct {
+    const char* what;
+    platform::OwnerKind root, sub;
+    bool rootOpen;  // others may change the root
+    std::vector<std::string> left;
+  } cases[] = {
+      {"the user's own tree", kOther, kOther, false, {}},
+      {"others may change the root", kOther, kOther, true, {"a", "a\\in-a=1", "top=1"}},
+      {"a sub-directory of another owner", kOther, kAdmins, false, {"a", "a\\in-a=1"}},
+      {"SYSTEM's in the Administrators' tree", kAdmins, kSystem, false, {}},
+      {"SYSTEM's in a user's tree", kOther, kSystem, false, {"a", "a\\in-a=1"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    drive.MakeDirectories("ZUV_tmp\\a");
+    drive.WriteFile("ZUV_tmp\\a\\in-a", "x");
+    drive.WriteFile("ZUV_tmp\\top", "x");
+    drive.os().directoryInfo = [&](const std::string& path, platform::DirectoryInfo* info) {
+      const bool root = path == Root();
+      info->ownerKind = root ? c.root : c.sub;
+      info->owner[0] = static_cast<unsigned char>(info->ownerKind);  // owners differ as kinds do
+      info->othersMayChange = root && c.rootOpen;
+    };
+    RemoveTree(Root().c_str());
+    EXPECT_EQ(c.left, drive.Tree("ZUV_tmp"));
+    drive.os().directoryInfo = nullptr;
+    drive.Remove("ZUV_tmp");
+  }
+}
+
+// The search for anything held fails closed: an entry whose attributes or
+// in-use probe fail, or a listing that fails, is not known to be free; it
+// does not end the search, which still finds a held entry after it.
+TEST_F(RemoveTreeTest, TheSearchCountsWhatItCannotExamineAsHeld) {
+  drive.MakeDirectories("ZUV_tmp\\d");
+  drive.WriteFile("ZUV_tmp\\d\\f", "x");
+  for (const char* name : {"f1", "f2", "f3"}) drive.WriteFile(std::string("ZUV_tmp\\") + name, "x");
+  const std::vector<std::string> tree = drive.Tree("ZUV_tmp");
+  const struct {
+    Op op;
+    uint64_t nth;
+  } failures[] = {{Op::kGetAttributesAt, 3}, {Op::kInUseAt, 1}, {Op::kNextEntry, 1}};
+  for (const auto& failure : failures) {
+    for (bool held : {false, true}) {
+      SCOPED_TRACE(std::string(platform::OpName(failure.op)) + (held ? ", then a held one" : ""));
+      drive.os().ClearLog();
+      drive.os().ClearFaults();
+      drive.os().FailCall(failure.op, failure.nth);
+      // Everything held but what failed: what comes after the failure is.
+      drive.os().busy.clear();
+      if (held) {
+        for (const char* name : {"\\d", "\\d\\f", "\\f1", "\\f2", "\\f3"}) {
+          drive.os().busy.insert(Root() + name);
+        }
+      }
+      platform::Dir root = drive.os().OpenDirectory(Root().c_str());
+      const bool listingFails = failure.op == Op::kNextEntry;
+      const TreeUse use = FindTreeUse(root, Root().c_str());
+      drive.os().CloseDirectory(root);
+      EXPECT_EQ(held && !listingFails ? TreeUse::kBusy : TreeUse::kUnknown, use);
+      EXPECT_EQ(tree, drive.Tree("ZUV_tmp"));
+    }
+  }
+  drive.os().busy.clear();
 }
 
 // Child paths of 255 characters fit the 256-byte buffer; one more does not,
@@ -348,11 +434,11 @@ void MakePlantedTree(const TestDrive& drive, const std::string& base) {
   }
 }
 
-// Whether the walk holds the directory known as openName: the root once
-// entered, a sub-directory once opened.
+// Whether the walk holds the directory known as openName: the root, or a
+// sub-directory, once opened.
 bool Held(const platform::RecordingOs& os, const std::string& openName) {
   for (const platform::Call& call : os.Calls()) {
-    if ((call.op == Op::kEnterDirectory || call.op == Op::kOpenSubdirectory) && !call.failed &&
+    if ((call.op == Op::kOpenDirectory || call.op == Op::kOpenSubdirectory) && !call.failed &&
         call.path == openName) {
       return true;
     }

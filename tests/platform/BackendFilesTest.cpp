@@ -50,22 +50,28 @@ TEST(BackendFiles, ReadsAndSeeksSeeTheFileAsItIs) {
   os.Close(file);
 }
 
-// The digest is of the whole file whatever was read before (under Wine the
-// system's SHA-256, natively the portable one, both against the portable
-// one), and reading goes on after a seek.
-TEST(BackendFiles, DigestIsOfTheWholeFileAndReadingGoesOnAfterASeek) {
+// The copy and its digest are of the whole file whatever was read before
+// (under Wine the system's SHA-256, natively the portable one, both against
+// the portable one), and reading goes on after a seek.
+TEST(BackendFiles, DigestCopyIsOfTheWholeFileAndReadingGoesOnAfterASeek) {
   TestDrive drive;
   platform::Os& os = drive.backend();
   for (const std::string& content : {std::string(), testing_support::BytePattern(300 * 1024 + 5, 9)}) {
     drive.WriteFile("f", content);
     platform::File file = os.OpenRead("f");
+    platform::File copy = os.OpenWrite("g");
     ASSERT_NE(nullptr, file);
+    ASSERT_NE(nullptr, copy);
     char head[100];
     EXPECT_EQ(std::min<int32_t>(100, content.size()), os.Read(file, head, sizeof head));
     unsigned char digest[32];
-    ASSERT_EQ(0, os.DigestFile(file, digest));
+    ASSERT_EQ(0, os.DigestCopy(file, copy, digest));
+    os.Close(copy);
     EXPECT_EQ(testing_support::Hex(testing_support::Sha256Of(content)),
               testing_support::Hex(std::string(reinterpret_cast<char*>(digest), sizeof digest)));
+    std::string copied;
+    ASSERT_TRUE(drive.ReadFile("g", &copied));
+    EXPECT_TRUE(copied == content);
     ASSERT_EQ(1000, os.Seek(file, 1000, SeekFrom::kStart));
     std::string next(200, '\0');
     next.resize(std::max<int32_t>(0, os.Read(file, &next[0], 200)));

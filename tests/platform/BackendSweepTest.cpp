@@ -80,7 +80,7 @@ class ContractOs final : public platform::ForwardingOs<ContractOs> {
     } else {
       if (op == Op::kWrite) return result < writing_;
       // 0 is an answer of NextEntry, InUse and InUseAt, and OpenDevice's
-      // failure.
+      // failure; -1 the failure of every other.
       if (op == Op::kOpenDevice) return result == 0;
       return result == -1;
     }
@@ -117,29 +117,37 @@ bool WriteFile(platform::Os& os, const std::string& path, const std::string& tex
   return written;
 }
 
-// Open, write, read, seek, digest and close, as the extraction and the
-// package's check do: a file made anew, then again over itself.
+// Open, write, read, seek, copy with its digest and close, as the
+// extraction and the package's check do: a file made anew, then again over
+// itself.
 TEST(BackendSweep, Files) {
   const std::string text = "the content of the file, written in two pieces";
   const int32_t size = static_cast<int32_t>(text.size());
   Sweep([&](platform::Os& os, TestDrive& drive, const SystemCallFaults& faults) {
     const std::string path = drive.Path("f");
+    const std::string copyPath = drive.Path("g");
     std::string read(text.size() + 1, '\0');
     unsigned char digest[32] = {};
     bool done = WriteFile(os, path, text) && WriteFile(os, path, text);
     platform::File file = done ? os.OpenRead(path.c_str()) : nullptr;
-    done = file != nullptr && os.Read(file, &read[0], 4) == 4 &&
+    platform::File copy = file != nullptr ? os.OpenWrite(copyPath.c_str()) : nullptr;
+    done = copy != nullptr && os.Read(file, &read[0], 4) == 4 &&
            os.Seek(file, 2, platform::SeekFrom::kCurrent) == 6 &&
-           os.Seek(file, -4, platform::SeekFrom::kEnd) == size - 4 && os.DigestFile(file, digest) == 0 &&
-           os.Seek(file, 0, platform::SeekFrom::kStart) == 0 && os.Read(file, &read[0], size + 1) == size;
+           os.Seek(file, -4, platform::SeekFrom::kEnd) == size - 4 &&
+           os.DigestCopy(file, copy, digest) == 0 && os.Seek(file, 0, platform::SeekFrom::kStart) == 0 &&
+           os.Read(file, &read[0], size + 1) == size;
+    if (copy != nullptr) os.Close(copy);
     if (file != nullptr) os.Close(file);
     if (!faults.Fired()) {
       EXPECT_TRUE(done);
       EXPECT_EQ(text, read.substr(0, text.size()));
       EXPECT_EQ(testing_support::Sha256Of(text), std::string(reinterpret_cast<char*>(digest), sizeof digest));
+      EXPECT_EQ((std::vector<std::string>{"f=" + std::to_string(size), "g=" + std::to_string(size)}),
+                drive.Tree());
     }
-    const std::vector<std::string> tree = drive.Tree();
-    EXPECT_TRUE(tree.empty() || (tree.size() == 1 && tree[0].rfind("f=", 0) == 0)) << tree[0];
+    for (const std::string& entry : drive.Tree()) {
+      EXPECT_TRUE(entry.rfind("f=", 0) == 0 || entry.rfind("g=", 0) == 0) << entry;
+    }
   });
 }
 
@@ -153,6 +161,8 @@ TEST(BackendSweep, Directories) {
     const bool madePrivate = os.MakePrivateDirectory(mine.c_str()) == 0;
     bool removed = false;
     bool removedPrivate = false;
+    bool listedAgain = false;
+    bool queried = false;
     std::string current = "?";
     platform::Attributes attributes = {};
     if (made) {
@@ -164,9 +174,11 @@ TEST(BackendSweep, Directories) {
       platform::Dir dir = os.OpenDirectory(plain.c_str());
       if (dir != nullptr) {
         char name[260];
-        os.EnterDirectory(dir);
         while (os.NextEntry(dir, name, sizeof name) == 1) {
         }
+        platform::DirectoryInfo info;
+        if (os.RewindDirectory(dir) == 0 && os.NextEntry(dir, name, sizeof name) == 1) listedAgain = true;
+        if (os.QueryDirectory(dir, &info) == 0) queried = !info.othersMayChange;
         os.CloseDirectory(dir);
       }
       os.ChangeDirectory(drive.Path("").c_str());
@@ -178,7 +190,7 @@ TEST(BackendSweep, Directories) {
     if (madePrivate && !removedPrivate) left.push_back("p");
     EXPECT_EQ(left, drive.Tree());
     if (!faults.Fired()) {
-      EXPECT_TRUE(removed && removedPrivate);
+      EXPECT_TRUE(removed && removedPrivate && listedAgain && queried);
       EXPECT_EQ(plain, current);
       EXPECT_TRUE(attributes.directory);
     }
@@ -195,12 +207,17 @@ TEST(BackendSweep, WalkAndRemovalOfATree) {
     const std::vector<std::string> outside = drive.Tree("outside");
     const std::string tree = drive.Path("tree");
     platform::Os* previous = platform::SetOs(&os);
-    const bool busy = TreeInUse(tree.c_str());
+    TreeUse use = TreeUse::kUnknown;
+    platform::Dir root = os.InUse(tree.c_str()) == 0 ? os.OpenDirectory(tree.c_str()) : nullptr;
+    if (root != nullptr) use = FindTreeUse(root, tree.c_str());
+    os.CloseDirectory(root);
     const int removed = RemoveTree(tree.c_str());
     platform::SetOs(previous);
-    EXPECT_FALSE(busy);  // nothing holds it; a query that fails finds nothing held
+    // Nothing holds it: a query that fails cannot tell, and never says busy.
+    EXPECT_NE(TreeUse::kBusy, use);
     EXPECT_EQ(outside, drive.Tree("outside"));
     if (!faults.Fired()) {
+      EXPECT_EQ(TreeUse::kFree, use);
       EXPECT_EQ(0, removed);
       EXPECT_EQ(std::vector<std::string>{}, drive.Tree("tree"));
     }

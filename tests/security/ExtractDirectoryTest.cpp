@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "package/RemoveTree.h"
+#include "app/ExtractDirectory.h"
 #include "tests/support/ArchiveBytes.h"
+#include "tests/support/Files.h"
 #include "tests/support/InstallerTest.h"
 #include "tests/support/HostLinks.h"
 
@@ -174,6 +175,110 @@ TEST_F(ExtractDirectoryClaim, WhatAnotherInstallOrARunningSetupHoldsIsNeverTouch
   }
 }
 
+// A customer tries again once the first run's setup program has ended
+// without the device (cancelled, or the modem not plugged in yet), while
+// the first run's watch still waits: the retry removes that tree, unpacks
+// its own and starts it, without a word. While the first setup still runs
+// it is told so instead, and nothing is touched. At the device each watch
+// ends; the first leaves the tree it did not make (the retry's setup still
+// runs from it), the retry removes its own.
+TEST_F(ExtractDirectoryClaim, ARetryWorksOnceTheEarlierSetupHasEndedAndEachWatchEnds) {
+  CreateForm1();
+  Form1.Button1Click();
+  ASSERT_EQ(1u, Launches());
+  EXPECT_FALSE(drive.os().HoldsInstallLock());  // the first watch holds nothing
+  const InstallerState first = gInstallerState;
+  const std::vector<std::string> firstTree = ExtractedTree();
+
+  auto pressSetupNow = [&]() {  // a new installer, started beside data.sec
+    ResetInstaller();
+    toolkit.terminateRequested = false;
+    toolkit.timerEnabled = false;
+    toolkit.messages.clear();
+    drive.os().ClearLog();
+    StartIn("package");
+    CreateForm1();
+    Form1.Button1Click();
+  };
+  drive.os().busy = {"c:\\ZUV_tmp\\Setup.exe"};  // the first setup still runs
+  pressSetupNow();
+  ExpectToldAndEnded("c:\\ZUV_tmp is in use by a setup program that is still running. Finish it, "
+                     "then start the installer again.");
+  EXPECT_EQ(firstTree, ExtractedTree());
+
+  drive.os().busy.clear();  // it has ended
+  drive.WriteFile("package/data.sec", testing_support::EncodeArchive({}, {{"Setup.exe", "MZ retry"}}));
+  pressSetupNow();
+  EXPECT_TRUE(toolkit.messages.empty());
+  EXPECT_EQ(1u, Launches());
+  EXPECT_EQ(std::vector<std::string>{"Setup.exe=8"}, ExtractedTree());
+  const InstallerState retry = gInstallerState;
+
+  drive.os().busy = {"c:\\ZUV_tmp\\Setup.exe"};  // the retry's setup still runs
+  drive.os().devices.insert("\\\\.\\ADSLUSB");
+  gInstallerState = first;
+  Form1.OpenDriverTimerTimer();
+  EXPECT_EQ(std::vector<std::string>{"Setup.exe=8"}, ExtractedTree());
+  gInstallerState = retry;
+  Form1.OpenDriverTimerTimer();
+  EXPECT_FALSE(fs::exists(ExtractDirectory()));
+  EXPECT_FALSE(drive.os().HoldsInstallLock());
+}
+
+// A tree someone else could put there but not empty is not emptied with
+// the installer's rights: a root that others may change, or a folder in it
+// of another owner, stays with everything in it, and the user is told.
+TEST_F(ExtractDirectoryClaim, AForeignTreeIsNotWalkedAndNothingInItIsDeleted) {
+  fs::create_directories(ExtractDirectory() + "/protected");
+  std::ofstream(ExtractDirectory() + "/protected/keep.txt") << "not yours";
+  std::ofstream(ExtractDirectory() + "/top.txt") << "moved in";
+  for (const bool rootOpen : {true, false}) {
+    SCOPED_TRACE(rootOpen ? "others may change the root" : "a folder of another owner");
+    ResetInstaller();
+    toolkit.terminateRequested = false;
+    toolkit.messages.clear();
+    drive.os().directoryInfo = [&](const std::string& path, platform::DirectoryInfo* info) {
+      const bool root = path.find("protected") == std::string::npos;
+      info->othersMayChange = root && rootOpen;
+      info->ownerKind = root ? platform::OwnerKind::kOther : platform::OwnerKind::kAdministrators;
+      info->owner[0] = root ? 'u' : 'a';
+    };
+    CreateForm1();
+    Form1.Button1Click();
+    ExpectToldAndEnded("c:\\ZUV_tmp holds files that cannot be removed. Remove the folder, then "
+                       "start the installer again.");
+    EXPECT_TRUE(fs::exists(ExtractDirectory() + "/protected/keep.txt"));
+    EXPECT_EQ(rootOpen, fs::exists(ExtractDirectory() + "/top.txt"));
+    EXPECT_EQ(0u, Launches());
+  }
+  drive.os().directoryInfo = nullptr;
+}
+
+// What is unpacked is what was checked, whatever a second read of
+// "data.sec" would give: here the file is replaced by another package right
+// after the installer first read it.
+TEST_F(ExtractDirectoryClaim, TheCheckedPackageIsReadOnce) {
+  const std::string checked =
+      testing_support::EncodeArchive({"drivers"}, {{"Setup.exe", "MZ setup"}, {"drivers\\modem.inf", "[Version]"}});
+  const std::string digest = testing_support::Sha256Of(checked);
+  CreateForm1();
+  gInstallerState.packageDigest = reinterpret_cast<const unsigned char*>(digest.data());
+  bool swapped = false;
+  drive.os().betweenCalls = [&](uint64_t) {
+    const auto& calls = drive.os().Calls();
+    if (swapped || calls.empty() || calls.back().op != Op::kDigestCopy) return;
+    drive.WriteFile("package/data.sec", testing_support::EncodeArchive({}, {{"Setup.exe", "MZ other one"}}));
+    swapped = true;
+  };
+  Form1.Button1Click();
+  drive.os().betweenCalls = nullptr;
+  EXPECT_TRUE(swapped);
+  EXPECT_EQ(1u, drive.os().CallsOf(Op::kOpenRead).size());  // "data.sec", once
+  EXPECT_TRUE(toolkit.messages.empty());
+  EXPECT_EQ(1u, Launches());
+  EXPECT_EQ(kPackageTree, ExtractedTree());
+}
+
 // An installer that unpacked nothing holds nothing: a later run with the
 // archive is not kept waiting, and while another installer is at work the
 // end of the watch leaves its package alone.
@@ -255,8 +360,7 @@ TEST_F(ExtractDirectoryClaim, StartedInsideItNothingThereIsRemoved) {
 // A refused archive has entered "c:\ZUV_tmp" (its names are made there)
 // before it is refused. Windows removes no directory that is a process's
 // current one, so the sequence goes back to the start directory (or "c:\"
-// without one) first: the empty directory goes, and with it the claim, so
-// a later run is not kept waiting for this one's watch.
+// without one) first: what was unpacked goes, and with it the claim.
 TEST_F(ExtractDirectoryClaim, ARefusedArchiveLeavesNeitherTheDirectoryNorTheClaim) {
   drive.os().currentDirectoryStays = true;
   const std::string longStart(130, 'l');
@@ -276,10 +380,8 @@ TEST_F(ExtractDirectoryClaim, ARefusedArchiveLeavesNeitherTheDirectoryNorTheClai
     EXPECT_FALSE(fs::exists(ExtractDirectory()));
     EXPECT_FALSE(drive.os().HoldsInstallLock());
     EXPECT_EQ(0u, Launches());
-    EXPECT_TRUE(toolkit.timerEnabled);  // the watch goes on, as after any failed extraction
     EXPECT_TRUE(strcasecmp(c.leftFor.c_str(), drive.CurrentDirectory().c_str()) == 0)
         << drive.CurrentDirectory();
-    toolkit.timerEnabled = false;
   }
 }
 

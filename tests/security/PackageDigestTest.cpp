@@ -16,7 +16,7 @@ using platform::Op;
 namespace {
 
 const char kNotThePackage[] =
-    "data.sec is not the package this installer was made for, please contact your ISP";
+    "data.sec is damaged or is not the package this installer was made for, please contact your ISP";
 
 const std::string kArchive = testing_support::EncodeArchive(
     {"drivers"}, {{"Setup.exe", "MZ setup"}, {"drivers\\modem.inf", "[Version]"}});

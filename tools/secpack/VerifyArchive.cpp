@@ -8,7 +8,7 @@
 #include <set>
 #include <unordered_map>
 
-#include "package/FixedNames.h"
+#include "app/FixedNames.h"
 #include "package/PackageArchive.h"
 #include "platform/EntryName.h"
 

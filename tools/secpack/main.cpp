@@ -17,6 +17,7 @@
 #include "platform/Sha256.h"
 #include "tools/secpack/CreateArchive.h"
 #include "tools/secpack/VerifyArchive.h"
+#include "platform/StandIns.h"
 
 namespace fs = std::filesystem;
 
@@ -236,6 +237,9 @@ int Extract(const char* archive, const char* dest) {
   fs::create_directories(dest, error);
   const std::string archivePath = fs::absolute(archive, error).string();
   const std::string destPath = fs::absolute(dest, error).string();
+  // No window: the reader's messages to the user go nowhere, its
+  // diagnostics to standard output.
+  platform::InstallStandIns();
   platform::SetOs(&platform::HostOs());
   const int result = ExtractPackage(archivePath.c_str(), destPath.c_str());
   fflush(stdout);

@@ -1,8 +1,9 @@
-// The installer's fixed names, in one place for app/ and package/.
+// The installer's fixed names, in one place for app/ and for secpack, which
+// checks a package for the setup program the installer will start.
 #pragma once
 
-// Where the package is unpacked, and where the tree removal goes to before
-// removing it.
+// Where the package is unpacked, and where the clean-up leaves the current
+// directory before removing it.
 inline constexpr char kExtractDirectory[] = "c:\\ZUV_tmp";
 inline constexpr char kDriveRoot[] = "c:\\";
 // The package archive, looked up in the directory the installer started in.
