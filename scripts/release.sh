@@ -6,8 +6,8 @@
 # what, for whoever checks or rebuilds it. `scripts/release.sh --help` lists
 # the options, the environment and the exit codes.
 #
-# The release is the 32-bit Install.exe, which runs on every Windows
-# customers have; --x64 makes the same release with the 64-bit build of the
+# The release is the 32-bit Install.exe, which runs on every Windows from
+# Vista on; --x64 makes the same release with the 64-bit build of the
 # same sources (preset windows64), so that a release can be run end to end
 # on a machine that cannot run 32-bit x86 code. release.txt says which.
 set -euo pipefail
@@ -246,15 +246,21 @@ digest=$("$secpack" digest "$stage/data.sec" | cut -d' ' -f1)
   quietly "$stage/build" cmake --build "$build/$preset" --target Install secpack -j 2
 )
 # One version: project()'s, in secpack, the version resource and the manifest.
-resource_version=$("$triplet-windres" -i "$install_exe" -J coff -O rc |
-  sed -n 's/.*VALUE "ProductVersion", "\(.*\)".*/\1/p')
+resources=$("$triplet-windres" -i "$install_exe" -J coff -O rc) ||
+  die "$triplet-windres cannot read Install.exe's resources"
+resource_version=$(sed -n 's/.*VALUE "ProductVersion", "\(.*\)".*/\1/p' <<<"$resources")
 [ "$resource_version" = "$version.0" ] ||
   die "Install.exe's version resource says '$resource_version', project() '$version'"
 manifest_version=$(grep -ao '<assemblyIdentity [^>]*>' "$install_exe" | sed -n 's/.* version="\([0-9.]*\)".*/\1/p')
 [ "$manifest_version" = "$version.0" ] ||
   die "Install.exe's manifest says version '$manifest_version', project() '$version'"
+# Never signed unless it carries this data.sec's digest in its own
+# sections: a development build, which unpacks any archive, would pass
+# for a release under the provider's name.
 "$secpack" verify "${names[@]}" --installer "$install_exe" "$stage/data.sec" >/dev/null 2>"$stage/bound.txt" ||
-  die "Install.exe is not bound to data.sec: $(cat "$stage/bound.txt")"
+  die "Install.exe is not bound to data.sec, so it is not signed: $(cat "$stage/bound.txt")"
+[[ $resources != *'"development build: unpacks any data.sec"'* ]] ||
+  die "Install.exe's version resource marks it a development build, so it is not signed"
 
 # ---- Install.exe, signed if a certificate was given
 

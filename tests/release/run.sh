@@ -5,16 +5,18 @@
 # Tests of scripts/release.sh: its refusals, the early ones before any
 # build; a release signed with the throw-away certificate authority of
 # docs/provider.md, which osslsigncode accepts and a flipped byte breaks;
-# its Install.exe bound to its data.sec; junk left out and a SETUP.EXE
-# found; a release from git archive output with the provider's name,
-# rebuilt byte for byte by the auditor's commands of docs/provider.md; the
-# signed release in the typical end-to-end case, and beside another valid
-# archive, which it refuses; and the release's clean builds, 32- and
-# 64-bit, in another directory, byte for byte the same as the Windows
-# builds' once given the same digest (none). The signed release and its end-to-end cases are of
-# the build this machine runs (wine_choose in scripts/wine-lib.sh): the
-# 32-bit one, or --x64 where 32-bit x86 code cannot run; the other build is
-# released unsigned and compared.
+# its Install.exe bound to its data.sec, without the development build's
+# mark, and one built without the digest refused before signing; junk
+# left out and a SETUP.EXE found; a release from git archive output with
+# the provider's name, rebuilt byte for byte by the auditor's commands of
+# docs/provider.md; the signed release in the typical end-to-end case,
+# and beside another valid archive, which it refuses; and the release's
+# clean builds, 32- and 64-bit, in another directory, byte for byte the
+# same as the Windows builds' once given the same digest (none). The
+# signed release and its end-to-end cases are of the build this machine
+# runs (wine_choose in scripts/wine-lib.sh): the 32-bit one, or --x64
+# where 32-bit x86 code cannot run; the other build is released unsigned
+# and compared.
 #
 #   tests/release/run.sh [WINDOWS_BUILD_DIR [WINDOWS64_BUILD_DIR]]
 #
@@ -151,6 +153,13 @@ check "... the digest of data.sec that Install.exe carries" grep -qx \
   "Install.exe unpacks only the data.sec of SHA-256 $digest" "$signed/release.txt"
 bound_to() { "$secpack" verify --installer "$1" "$2" >/dev/null 2>&1; }
 check "the signed Install.exe carries that digest" bound_to "$signed/Install.exe" "$signed/data.sec"
+# The version resource as windres writes it out, read to its end (see
+# company_name_is).
+development_build() {
+  "$windres" -i "$1" -J coff -O rc | grep -F 'VALUE "SpecialBuild", "development build: unpacks any data.sec"' >/dev/null
+}
+check "... and no development build mark, which the Windows build's Install.exe, without a digest, has" \
+  eval "! development_build '$signed/Install.exe' && development_build '$build/app/Install.exe'"
 printf '\x5a' | cat "$signed/data.sec" - >"$work/longer.sec"
 check "... and no other: not an archive one byte longer" \
   eval "! bound_to '$signed/Install.exe' '$work/longer.sec'"
@@ -187,6 +196,25 @@ echo "release: refused after packing"
 mkdir -p "$work/text-setup" && echo "@echo off" >"$work/text-setup/Setup.exe"
 check "a Setup.exe that is not a Windows program" refuses "Setup.exe is not a Windows executable" \
   "$work/text-setup" "$work/out3"
+
+# A cmake that drops the package's digest: release.sh builds a development
+# Install.exe, and must refuse it before the signing it was asked for.
+mkdir -p "$work/no-digest"
+cat >"$work/no-digest/cmake" <<EOF
+#!/bin/sh
+for arg; do
+  shift
+  case \$arg in -DINSTALLER_PACKAGE_SHA256=*) set -- "\$@" -DINSTALLER_PACKAGE_SHA256= ;; *) set -- "\$@" "\$arg" ;; esac
+done
+exec "$(command -v cmake)" "\$@"
+EOF
+chmod +x "$work/no-digest/cmake"
+refused_unbound() {
+  PATH=$work/no-digest:$PATH SIGN_PFX=$work/ca/test-sign.pfx SIGN_PASSWORD_FILE=$work/ca/test-password.txt \
+    SIGN_CA_FILE=$work/ca/test-ca.pem refuses "Install.exe is not bound to data.sec, so it is not signed" \
+    "$vendor" "$work/out4" && ! grep -q "signing" "$work/refusal.log"
+}
+check "an Install.exe built without the digest, never signed" refused_unbound
 
 echo "release: the other build, a $other_kind, of a tree with SETUP.EXE and junk"
 junky=$work/junky

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "package/PackageArchive.h"
 #include "tests/support/ArchiveBytes.h"
@@ -105,44 +106,137 @@ TEST(SecpackCli, RefusedArchivesLeaveNothingOutsideTheDestination) {
   }
 }
 
+void Put(std::string* bytes, size_t offset, uint32_t value) {
+  PatchLe32(bytes, offset, static_cast<int32_t>(value));
+}
+
+// A program as its headers describe it, PE32 or (wide) PE32+: 512 bytes
+// of headers, each section's data in 512 bytes (its virtual size what it
+// holds), then the certificate table the security directory names, if any.
+std::string Program(bool wide, const std::vector<std::string>& sections,
+                    const std::string& certificates = "") {
+  const uint32_t optionalSize = wide ? 240 : 224;
+  const size_t optionalAt = 64 + 24;
+  std::string bytes(512 * (1 + sections.size()), '\0');
+  bytes.replace(0, 2, "MZ");
+  Put(&bytes, 0x3C, 64);
+  bytes.replace(64, 4, std::string("PE\0\0", 4));
+  Put(&bytes, 68, (wide ? 0x8664 : 0x014C) | static_cast<uint32_t>(sections.size()) << 16);
+  Put(&bytes, 84, optionalSize | 0x0002 << 16);  // an executable image
+  Put(&bytes, optionalAt, wide ? 0x20B : 0x10B);
+  Put(&bytes, optionalAt + 60, 512);  // SizeOfHeaders
+  const size_t directories = optionalAt + (wide ? 112 : 96);
+  Put(&bytes, directories - 4, 16);
+  if (!certificates.empty()) {
+    Put(&bytes, directories + 4 * 8, static_cast<uint32_t>(bytes.size()));
+    Put(&bytes, directories + 4 * 8 + 4, static_cast<uint32_t>(certificates.size()));
+  }
+  for (size_t i = 0; i < sections.size(); ++i) {
+    const size_t entry = optionalAt + optionalSize + 40 * i;
+    bytes.replace(entry, 6, ".rdata");
+    Put(&bytes, entry + 8, static_cast<uint32_t>(sections[i].size()));
+    Put(&bytes, entry + 12, static_cast<uint32_t>(0x1000 * (i + 1)));
+    Put(&bytes, entry + 16, 512);
+    Put(&bytes, entry + 20, static_cast<uint32_t>(512 * (i + 1)));
+    bytes.replace(512 * (i + 1), sections[i].size(), sections[i]);
+  }
+  return bytes + certificates;
+}
+
+// The seal a release's Install.exe carries for this archive.
+std::string SealFor(const std::string& archive) {
+  return std::string(PACKAGE_SEAL_MARKER, sizeof(PackageSeal::marker)) + testing_support::Sha256Of(archive);
+}
+
+// verify --installer with this program as Install.exe.
+Result VerifyWith(const TestDrive& drive, const std::string& program, const char* archive) {
+  drive.WriteFile("Install.exe", program);
+  return Secpack("verify --installer " + drive.Native("Install.exe") + " " + drive.Native(archive));
+}
+
 // What a provider checks a release with: the archive's digest, and whether
-// an archive is the package an Install.exe was made for (the digest after
-// the seal's marker, found once in the program's bytes).
+// an archive is the package an Install.exe was made for: the digest after
+// the seal's marker, found once in the program's sections, 32- or 64-bit.
 TEST(SecpackCli, DigestAndThePackageAnInstallerWasMadeFor) {
   TestDrive drive;
   const std::string archive = testing_support::EncodeArchive({"d"}, {{"d\\x", "x"}});
   const std::string digest = testing_support::Sha256Of(archive);
   drive.WriteFile("data.sec", archive);
   drive.WriteFile("other.sec", testing_support::EncodeArchive({}, {}));
-  const std::string seal = std::string(PACKAGE_SEAL_MARKER, sizeof(PackageSeal::marker)) + digest;
-  drive.WriteFile("made-for.exe", "MZ" + std::string(1000, '\x90') + seal + std::string(300, '\0'));
-  drive.WriteFile("developer.exe", "MZ" + std::string(1000, '\x90'));
-  drive.WriteFile("twice.exe", "MZ" + seal + seal);
-  auto verify = [&](const char* installer, const char* archiveName) {
-    return Secpack("verify --installer " + drive.Native(installer) + " " + drive.Native(archiveName));
-  };
+  const std::string seal = SealFor(archive);
+  const std::string code(100, '\x90');
 
   const Result printed = Secpack("digest " + drive.Native("data.sec"));
   EXPECT_EQ(0, printed.exitCode);
   EXPECT_EQ(testing_support::Hex(digest) + "  " + drive.Native("data.sec") + "\n", printed.output);
+  EXPECT_EQ(1, Secpack("digest " + drive.Native("missing.sec")).exitCode);
 
-  const Result matching = verify("made-for.exe", "data.sec");
-  EXPECT_EQ(0, matching.exitCode) << matching.output;
-  EXPECT_NE(std::string::npos, matching.output.find("the package")) << matching.output;
+  for (const bool wide : {false, true}) {
+    const Result matching = VerifyWith(drive, Program(wide, {code, std::string(200, 'r') + seal}), "data.sec");
+    EXPECT_EQ(0, matching.exitCode) << matching.output;
+    EXPECT_NE(std::string::npos, matching.output.find("the package")) << matching.output;
+    std::string inHeaders = Program(wide, {code});
+    inHeaders.replace(440, seal.size(), seal);
+    std::string inPadding = Program(wide, {code});
+    inPadding.replace(512 + 400, seal.size(), seal);  // past the section's virtual size
+    const struct {
+      std::string program;
+      const char* archive;
+      const char* says;
+    } refused[] = {
+        {Program(wide, {code, seal}), "other.sec", "is not the package"},
+        {Program(wide, {code}), "data.sec", "carries no package digest: it unpacks any archive\n"},
+        // What the provider's signature leaves out, and what the program never reads: a
+        // development build with another's seal there is still one.
+        {Program(wide, {code}) + seal, "data.sec", "seal at offset 1024 lies outside the program's"},
+        {Program(wide, {code}, std::string(8, 'c') + seal), "data.sec", "seal at offset 1032 lies outside"},
+        {inHeaders, "data.sec", "seal at offset 440 lies outside"},
+        {inPadding, "data.sec", "seal at offset 912 lies outside"},
+        {Program(wide, {code + seal}) + seal, "data.sec", "occurs more than once (at offsets 612 and 1024)"},
+    };
+    for (const auto& c : refused) {
+      const Result result = VerifyWith(drive, c.program, c.archive);
+      EXPECT_EQ(1, result.exitCode) << result.output;
+      EXPECT_NE(std::string::npos, result.output.find(c.says)) << result.output;
+    }
+  }
+  const Result missing =
+      Secpack("verify --installer " + drive.Native("missing.exe") + " " + drive.Native("data.sec"));
+  EXPECT_EQ(1, missing.exitCode);
+  EXPECT_NE(std::string::npos, missing.output.find("cannot read")) << missing.output;
+}
+
+// Headers that point past the file's end, or whose sums overflow 32 bits,
+// are refused before anything is read there (ASan, in linux-asan).
+TEST(SecpackCli, AnInstallerWhoseHeadersDoNotHoldIsRefused) {
+  TestDrive drive;
+  const std::string archive = testing_support::EncodeArchive({}, {});
+  drive.WriteFile("data.sec", archive);
+  const std::string program = Program(false, {SealFor(archive)}, std::string(32, 'c'));
+  auto patched = [&](size_t offset, uint32_t value) {
+    std::string bytes = program;
+    Put(&bytes, offset, value);
+    return bytes;
+  };
   const struct {
-    const char* installer;
-    const char* archive;
+    std::string program;
     const char* says;
-  } refused[] = {{"made-for.exe", "other.sec", "is not the package"},
-                 {"developer.exe", "data.sec", "carries no package digest"},
-                 {"twice.exe", "data.sec", "cannot read a package digest"},
-                 {"missing.exe", "data.sec", "cannot read a package digest"}};
-  for (const auto& c : refused) {
-    const Result result = verify(c.installer, c.archive);
-    EXPECT_EQ(1, result.exitCode) << c.installer;
+  } cases[] = {
+      {program, ""},
+      {"@echo off", "not a Windows program: no MZ header"},
+      {patched(0x3C, 0xFFFFFFF0), "no PE header"},
+      {patched(84, 0x0002 << 16), "no optional header"},
+      {patched(88, 0x107), "neither PE32 nor PE32+"},
+      {patched(88 + 60, 0xFFFFFFFF), "headers of 4294967295 bytes"},
+      {patched(88 + 128, 0xFFFFFFF0), "a certificate table at bytes 4294967280 to 4294967312"},
+      {patched(68, 0xFFFF0000 | 0x014C), "a section table of 65535 sections"},
+      {patched(88 + 224 + 20, 0xFFFFFF00), "section 1's data at bytes 4294967040 to 4294967552"},
+  };
+  for (const auto& c : cases) {
+    const Result result = VerifyWith(drive, c.program, "data.sec");
+    EXPECT_EQ(*c.says == '\0' ? 0 : 1, result.exitCode) << result.output;
     EXPECT_NE(std::string::npos, result.output.find(c.says)) << result.output;
   }
-  EXPECT_EQ(1, Secpack("digest " + drive.Native("missing.sec")).exitCode);
 }
 
 // Names the customer's Windows would take for others are refused, with the

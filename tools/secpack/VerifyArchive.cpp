@@ -11,6 +11,7 @@
 #include "app/FixedNames.h"
 #include "package/PackageArchive.h"
 #include "platform/EntryName.h"
+#include "tools/secpack/PeImage.h"
 
 namespace fs = std::filesystem;
 
@@ -76,36 +77,27 @@ bool ReadAt(ArchiveSource& source, uint64_t at, void* into, size_t size, std::st
 // program for which processor (true), or why it is none. Its headers are
 // all that is read.
 bool ExecutableKind(ArchiveSource& source, uint64_t offset, int64_t length, std::string* kind) {
-  unsigned char dos[64];
-  if (length < static_cast<int64_t>(sizeof dos) || !source.ReadAt(offset, dos, sizeof dos) ||
-      dos[0] != 'M' || dos[1] != 'Z') {
-    *kind = "not a Windows executable (no MZ header)";
+  PeImage image;
+  std::string why;
+  if (!ReadPeFileHeader(source, offset, static_cast<uint64_t>(std::max<int64_t>(length, 0)), &image, &why)) {
+    *kind = "not a Windows executable (" + why + ")";
     return false;
   }
-  const int32_t peAt = ReadLe32(dos + 0x3C);
-  unsigned char pe[24];  // signature and file header
-  if (peAt < 0 || peAt > length - static_cast<int64_t>(sizeof pe) ||
-      !source.ReadAt(offset + static_cast<uint64_t>(peAt), pe, sizeof pe) || memcmp(pe, "PE\0\0", 4) != 0) {
-    *kind = "not a Windows executable (no PE header)";
-    return false;
-  }
-  const unsigned machine = pe[4] | pe[5] << 8;
-  const unsigned characteristics = pe[22] | pe[23] << 8;
-  if ((characteristics & 0x0002) == 0) {
+  if ((image.characteristics & 0x0002) == 0) {
     *kind = "not a Windows executable (not an executable image)";
     return false;
   }
-  if ((characteristics & 0x2000) != 0) {
+  if ((image.characteristics & 0x2000) != 0) {
     *kind = "not a Windows executable (a DLL)";
     return false;
   }
   char name[48];
-  switch (machine) {
+  switch (image.machine) {
     case 0x014C: snprintf(name, sizeof name, "x86"); break;
     case 0x8664: snprintf(name, sizeof name, "x64"); break;
     case 0xAA64: snprintf(name, sizeof name, "ARM64"); break;
     case 0x01C4: snprintf(name, sizeof name, "ARM"); break;
-    default: snprintf(name, sizeof name, "machine 0x%04X", machine);
+    default: snprintf(name, sizeof name, "machine 0x%04X", image.machine);
   }
   *kind = std::string("Windows executable, ") + name;
   return true;

@@ -4,17 +4,15 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "package/PackageArchive.h"
 #include "platform/HostOs.h"
 #include "platform/Sha256.h"
+#include "tools/secpack/CarriedDigest.h"
 #include "tools/secpack/CreateArchive.h"
 #include "tools/secpack/VerifyArchive.h"
 #include "platform/StandIns.h"
@@ -49,13 +47,6 @@ const char kUsage[] =
 int Usage(FILE* to, int code) {
   fprintf(to, kUsage, secpack::CodePageNumbers().c_str());
   return code;
-}
-
-bool Load(const char* path, std::vector<unsigned char>* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
 }
 
 // "1 file", "2 files".
@@ -185,31 +176,23 @@ int Digest(const char* archive) {
   return 0;
 }
 
-// The digest an Install.exe carries (package/PackageArchive.h: PackageSeal),
-// in hexadecimal; "" when it carries none. False when it cannot be read or
-// holds the marker more than once.
-bool CarriedDigest(const char* installer, std::string* hex) {
-  std::vector<unsigned char> bytes;
-  if (!Load(installer, &bytes)) return false;
-  static const char kMarker[sizeof(PackageSeal::marker)] = PACKAGE_SEAL_MARKER;
-  const auto end = bytes.end() - std::min(bytes.size(), sizeof(PackageSeal::digest));
-  const auto found = std::search(bytes.begin(), end, kMarker, kMarker + sizeof kMarker);
-  hex->clear();
-  if (found == end) return true;
-  if (std::search(found + 1, end, kMarker, kMarker + sizeof kMarker) != end) return false;
-  *hex = ToHex(&*found + sizeof kMarker, sizeof(PackageSeal::digest));
-  return true;
-}
-
 // verify --installer: valid, and the package the installer was made for.
 int VerifyFor(const char* installer, const char* archive, const secpack::NameRules& rules) {
-  std::string carried;
-  if (!CarriedDigest(installer, &carried)) {
-    fprintf(stderr, "secpack: cannot read a package digest from %s\n", installer);
+  secpack::ArchiveFile program(installer);
+  if (!program.ok()) {
+    fprintf(stderr, "secpack: cannot read %s: %s\n", installer, program.error().c_str());
     return 1;
   }
-  if (carried.empty()) {
-    fprintf(stderr, "secpack: %s carries no package digest: it unpacks any archive\n", installer);
+  unsigned char digest[sizeof(PackageSeal::digest)];
+  std::string why;
+  const secpack::Carried carried = secpack::CarriedDigest(program, digest, &why);
+  if (carried == secpack::Carried::kRefused) {
+    fprintf(stderr, "secpack: %s: %s\n", installer, why.c_str());
+    return 1;
+  }
+  if (carried == secpack::Carried::kNone) {
+    fprintf(stderr, "secpack: %s carries no package digest: it unpacks any archive%s%s%s\n", installer,
+            why.empty() ? "" : " (", why.c_str(), why.empty() ? "" : ")");
     return 1;
   }
   const int valid = ListOrVerify(archive, false, rules);
@@ -219,9 +202,10 @@ int VerifyFor(const char* installer, const char* archive, const secpack::NameRul
     fprintf(stderr, "secpack: cannot read %s\n", archive);
     return 1;
   }
-  if (actual != carried) {
+  const std::string expected = ToHex(digest, sizeof digest);
+  if (actual != expected) {
     fprintf(stderr, "secpack: %s is not the package %s was made for (SHA-256 %s, not %s)\n",
-            archive, installer, actual.c_str(), carried.c_str());
+            archive, installer, actual.c_str(), expected.c_str());
     return 1;
   }
   printf("%s: the package %s was made for (SHA-256 %s)\n", archive, installer, actual.c_str());
