@@ -15,23 +15,23 @@ def mutants(code):
 
 
 class Candidates(unittest.TestCase):
-    def test_a_return_value_spelt_otherwise_is_left_out(self):
-        code = "bool F() { return false; }"
-        made, equivalent = mutants(code)
-        self.assertIn("bool F() { return true; }", made)
-        self.assertEqual({"bool F() { return 0; }"}, equivalent)
-
-    def test_not_zero_is_above_zero_only_for_an_unsigned_value(self):
-        made, equivalent = mutants("void F(uint32_t n) { if (n != 0) G(); }")
-        self.assertEqual({"void F(uint32_t n) { if (n > 0) G(); }"}, equivalent)
-        made, equivalent = mutants("void F(int n) { if (n != 0) G(); }")
-        self.assertIn("void F(int n) { if (n > 0) G(); }", made)
-
-    def test_a_break_that_ends_a_switch_anyway_is_left_out(self):
-        code = "void F(int x) { switch (x) { case 1: G(); break; case 2: H(); break; } }"
-        made, equivalent = mutants(code)
-        self.assertIn("void F(int x) { switch (x) { case 1: G(); [[fallthrough]]; case 2: H(); break; } }", made)
-        self.assertEqual({"void F(int x) { switch (x) { case 1: G(); break; case 2: H(); {} } }"}, equivalent)
+    def test_what_is_made_and_what_is_left_out_as_equivalent(self):
+        cases = [
+            # The same return value spelt otherwise.
+            ("bool F() { return false; }", "bool F() { return true; }", {"bool F() { return 0; }"}),
+            # != 0 to > 0: the same only for an unsigned value.
+            ("void F(uint32_t n) { if (n != 0) G(); }", "void F(uint32_t n) { if (n == 0) G(); }",
+             {"void F(uint32_t n) { if (n > 0) G(); }"}),
+            ("void F(int n) { if (n != 0) G(); }", "void F(int n) { if (n > 0) G(); }", set()),
+            # A break that ends the switch anyway; one that does not falls through.
+            ("void F(int x) { switch (x) { case 1: G(); break; case 2: H(); break; } }",
+             "void F(int x) { switch (x) { case 1: G(); [[fallthrough]]; case 2: H(); break; } }",
+             {"void F(int x) { switch (x) { case 1: G(); break; case 2: H(); {} } }"}),
+        ]
+        for code, one_made, left_out in cases:
+            made, equivalent = mutants(code)
+            self.assertIn(one_made, made)
+            self.assertEqual(left_out, equivalent)
 
     def test_template_arguments_comments_and_texts_are_not_code_to_mutate(self):
         made, _ = mutants('int F(int y) { P("a < b"); /* c < d */ return static_cast<int>(y) < y; }')
