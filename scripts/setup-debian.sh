@@ -11,7 +11,7 @@ source "$(dirname "$0")/wine-lib.sh"
 packages=(cmake make g++ clang libclang-rt-14-dev googletest
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 osslsigncode openssl
-  fonts-wine xvfb xauth xdotool x11-utils imagemagick icewm shellcheck)
+  fonts-wine xvfb xauth xdotool x11-utils imagemagick icewm shellcheck python3)
 wine_choose
 [ "$ADSL_WINE_BITS" = 64 ] || packages+=(wine32:i386)
 

@@ -65,6 +65,12 @@ for preset in linux linux-asan; do
   ctest --preset "$preset" -j "$jobs"
 done
 
+# The runner itself, on a few mutants (the full run: docs/testing.md);
+# every source file is put back, whatever happens.
+step "mutation smoke (scripts/mutate.sh --smoke)"
+python3 scripts/mutate_test.py
+bash scripts/mutate.sh --smoke --jobs "$jobs"
+
 step "benchmark smoke (bench/run.sh on tiny data)"
 bash bench/run.sh --smoke
 

@@ -34,16 +34,25 @@ TEST(ExceptionText, LongMessageIsCutToTheBufferWithoutAFullStop) {
   EXPECT_EQ("", Exception("abc", 1));
 }
 
-TEST(ShowCommandFor, MaximisedFor3MinimisedFor7NormalForEveryOtherState) {
-  // One letter per show state from -1 to 12: Normal, maXimised, miniMised.
-  const std::string expected = "NNNNXNNNMNNNNN";
-  for (int state = -1; state <= 12; ++state) {
-    SCOPED_TRACE(state);
-    const platform::ShowCommand command = platform::ShowCommandFor(state);
-    const char letter = command == platform::ShowCommand::kMaximized   ? 'X'
-                        : command == platform::ShowCommand::kMinimized ? 'M'
-                                                                       : 'N';
-    EXPECT_EQ(expected[state + 1], letter);
+TEST(ShowCommandFor, EachStartShowStateGivesTheWindowAUserSees) {
+  using platform::ShowCommand;
+  const struct {
+    int state;
+    ShowCommand seen;
+  } cases[] = {
+      {3, ShowCommand::kMaximized},  // SW_SHOWMAXIMIZED
+      {7, ShowCommand::kMinimized},  // SW_SHOWMINNOACTIVE
+      {1, ShowCommand::kNormal},     // SW_SHOWNORMAL, and a plain start
+      {2, ShowCommand::kNormal},     // SW_SHOWMINIMIZED: opens normally all the same
+      {6, ShowCommand::kNormal},     // SW_MINIMIZE
+      {0, ShowCommand::kNormal},     // SW_HIDE: the window is still shown
+      {4, ShowCommand::kNormal},     // SW_SHOWNOACTIVATE
+      {8, ShowCommand::kNormal},     // SW_SHOWNA
+      {11, ShowCommand::kNormal},    // SW_FORCEMINIMIZE
+      {-1, ShowCommand::kNormal},    // no show state a launcher could give
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(static_cast<int>(c.seen), static_cast<int>(platform::ShowCommandFor(c.state))) << c.state;
   }
 }
 

@@ -71,64 +71,43 @@ TEST_F(LineMonitorTest, FailedRegistrationLeavesTheMonitorUntouched) {
   EXPECT_EQ(0u, monitor().deviceId);
 }
 
-TEST_F(LineMonitorTest, OpensTheLastDataLineWithTheListedArguments) {
-  Devices(5, {1, 3});
-  tel.devices[3].neededSize = 612;
-  tel.lineStates = 0x00000004;
-  tel.addressStates = 0x00000007;
+// The last data-capable device is opened, for monitoring data calls, and
+// its line also reports device-specific states from then on, its address
+// states as they were. The scripted service speaks TAPI 1.4 only and
+// refuses a block read past its size; the registration's name, the
+// versions, the first read's size, the privilege and the media mode are
+// the service's contract, and checked as such.
+TEST(LineMonitor, OpensTheLastDataLineForMonitoring) {
+  const struct {
+    uint32_t devices;
+    std::initializer_list<uint32_t> dataLines;
+    uint32_t opened;
+  } cases[] = {{5, {1, 3}, 3}, {1, {0}, 0}, {4, {0}, 0}, {3, {0, 1, 2}, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.opened);
+    Scripted run;
+    run.Devices(c.devices, c.dataLines);
+    run.tel.devices[c.opened].neededSize = 612;
+    run.tel.lineStates = 0x00000004;
+    run.tel.addressStates = 0x00000007;
+    EXPECT_EQ(1, InitLineMonitor());
+    EXPECT_EQ(c.opened, run.monitor().deviceId);
+    EXPECT_EQ(std::vector<uint32_t>{c.opened}, run.DevicesOf(TelOp::kLineOpen));
+    EXPECT_EQ(kDevSpecific | 0x00000004, run.tel.lineStates);
+    EXPECT_EQ(0x00000007u, run.tel.addressStates);
+  }
+  Scripted run;
+  run.Devices(2, {1});
   EXPECT_EQ(1, InitLineMonitor());
-
-  const uintptr_t app = tel.lineAppHandle;
-  const uintptr_t line = tel.lineHandle;
-  const TelephonyCall& init = tel.Calls()[0];
-  EXPECT_EQ((std::vector<uintptr_t>{Address(&monitor().lineApplication), 0,
-                                    Address(reinterpret_cast<const void*>(&LineCallback)),
-                                    init.args[3], init.args[4]}),
-            init.args);
-  EXPECT_EQ("RMO CPL Icon", init.appName);
-
-  const auto negotiations = tel.CallsOf(TelOp::kLineNegotiateAPIVersion);
-  ASSERT_EQ(5u, negotiations.size());
-  for (uint32_t i = 0; i < 5; ++i) {
-    EXPECT_EQ((std::vector<uintptr_t>{app, i, kVersion14, kVersion14,
-                                      Address(&gInstallerState.apiVersion),
-                                      negotiations[i].args[5]}),
-              negotiations[i].args);
-    EXPECT_NE(0u, negotiations[i].args[5]) << "extension id record";
-  }
-  EXPECT_EQ(kVersion14, gInstallerState.apiVersion);
-
-  // Per device: the 240-byte read, then the full one into a block of the
-  // size it reported as needed.
-  const auto caps = tel.CallsOf(TelOp::kLineGetDevCaps);
-  ASSERT_EQ(10u, caps.size());
-  for (uint32_t i = 0; i < 5; ++i) {
-    const TelephonyCall& first = caps[2 * i];
-    const TelephonyCall& full = caps[2 * i + 1];
-    EXPECT_EQ((std::vector<uintptr_t>{app, i, kVersion14, 0, first.args[4]}), first.args);
-    EXPECT_EQ(240u, first.inValue);
-    EXPECT_EQ((std::vector<uintptr_t>{app, i, kVersion14, 0, full.args[4]}), full.args);
-    EXPECT_EQ(tel.devices[i].neededSize, full.inValue);
-  }
-  const auto allocations = tel.CallsOf(TelOp::kAllocateZeroed);
-  ASSERT_EQ(5u, allocations.size());
-  EXPECT_EQ(612u, allocations[3].args[0]);
-  EXPECT_EQ(5u, tel.CallsOf(TelOp::kRelease).size());
-
-  const auto opens = tel.CallsOf(TelOp::kLineOpen);
-  ASSERT_EQ(1u, opens.size());
-  EXPECT_EQ((std::vector<uintptr_t>{app, 3, Address(&monitor().line), kVersion14, 0, 0,
-                                    0x00000002, 0x00000010, 0}),
-            opens[0].args);
-  EXPECT_EQ(3u, monitor().deviceId);
-
-  const auto gets = tel.CallsOf(TelOp::kLineGetStatusMessages);
-  ASSERT_EQ(1u, gets.size());
-  EXPECT_EQ(line, gets[0].args[0]);
-  // Device-specific states added; the address mask passed back unchanged.
-  const auto sets = tel.CallsOf(TelOp::kLineSetStatusMessages);
-  ASSERT_EQ(1u, sets.size());
-  EXPECT_EQ((std::vector<uintptr_t>{line, 0x00020004, 0x00000007}), sets[0].args);
+  EXPECT_EQ("RMO CPL Icon", run.tel.Calls()[0].appName);
+  EXPECT_EQ(&LineCallback, run.tel.registeredCallback());
+  const TelephonyCall negotiation = run.tel.CallsOf(TelOp::kLineNegotiateAPIVersion)[0];
+  EXPECT_EQ(kVersion14, negotiation.args[2]);
+  EXPECT_EQ(kVersion14, negotiation.args[3]);
+  EXPECT_EQ(240u, run.tel.CallsOf(TelOp::kLineGetDevCaps)[0].inValue);
+  const TelephonyCall open = run.tel.CallsOf(TelOp::kLineOpen)[0];
+  EXPECT_EQ(0x00000002u, open.args[6]);  // LINECALLPRIVILEGE_MONITOR
+  EXPECT_EQ(0x00000010u, open.args[7]);  // LINEMEDIAMODE_DATAMODEM
 }
 
 TEST_F(LineMonitorTest, LineAlreadyReportingDeviceSpecificStatesIsLeftAlone) {

@@ -391,7 +391,9 @@ TEST_F(RemoveTreeTest, NamesThatWouldReachElsewhereAreLeftInPlace) {
 // fault: no crash, no enumeration left open, nothing outside the tree
 // touched, and a clean second run still removes everything.
 TEST(RemoveTreeFaults, EveryFailingCallIsSafe) {
-  const uint64_t points = testing_support::SweepPoints(1000, [](uint64_t n) {
+  // The platform calls of this removal: 162 natively, 159 under Wine
+  // (no link in the tree).
+  testing_support::SweepPoints(155, 1000, [](uint64_t n) {
     TestDrive drive;
     MakeTreeWithDecoys(drive);
     MakeThreeLevels(drive, "ZUV_tmp\\deep");
@@ -416,7 +418,6 @@ TEST(RemoveTreeFaults, EveryFailingCallIsSafe) {
     EXPECT_FALSE(drive.Exists("ZUV_tmp"));
     return fired && !::testing::Test::HasFailure();
   });
-  EXPECT_GT(points, 100u);
 }
 
 // A planted tree two levels deep, and outside it a directory holding every
@@ -485,7 +486,10 @@ TEST_F(CleanUpTempDirTest, NoSwapLeadsTheWalkOutsideTheTree) {
     const std::string swapped = kTemp + relative;
     const std::string openName = relative.empty() ? "c:\\ZUV_tmp" : relative.substr(relative.rfind('\\') + 1);
     SCOPED_TRACE(swapped);
-    testing_support::SweepPoints(400, [&](uint64_t n) {
+    // The platform calls of the clean-up of the planted tree: 90. Where a
+    // swap is shown only before the walk holds the directory (Wine), the
+    // sweep ends there: after the first call for the root.
+    testing_support::SweepPoints(drive.host().swapsAfterEntryShown ? 90 : 1, 400, [&](uint64_t n) {
       TestDrive run;
       HostCleanup cleanup{run};
       MakePlantedTree(run, kTemp);

@@ -93,11 +93,12 @@ class ContractOs final : public platform::ForwardingOs<ContractOs> {
 
 // Runs scenario(os, drive, faults) once per system call it makes, failing
 // that call, then once without a failure; the backend must hold nothing
-// afterwards.
+// afterwards. calls: how many system calls the scenario is known to make
+// at least, on either backend.
 template <typename Scenario>
-void Sweep(Scenario scenario) {
+void Sweep(uint64_t calls, Scenario scenario) {
   SystemCallFaults faults;
-  testing_support::SweepPoints(3000, [&](uint64_t n) {
+  testing_support::SweepPoints(calls, 3000, [&](uint64_t n) {
     TestDrive drive;
     ContractOs os(&drive, &faults);
     faults.Start(n);
@@ -123,7 +124,8 @@ bool WriteFile(platform::Os& os, const std::string& path, const std::string& tex
 TEST(BackendSweep, Files) {
   const std::string text = "the content of the file, written in two pieces";
   const int32_t size = static_cast<int32_t>(text.size());
-  Sweep([&](platform::Os& os, TestDrive& drive, const SystemCallFaults& faults) {
+  // 26 system calls natively, 29 on Win32.
+  Sweep(26, [&](platform::Os& os, TestDrive& drive, const SystemCallFaults& faults) {
     const std::string path = drive.Path("f");
     const std::string copyPath = drive.Path("g");
     std::string read(text.size() + 1, '\0');
@@ -154,7 +156,8 @@ TEST(BackendSweep, Files) {
 // Make, enter, list and remove directories, a private one among them:
 // what stays is exactly what was made and not removed.
 TEST(BackendSweep, Directories) {
-  Sweep([&](platform::Os& os, TestDrive& drive, const SystemCallFaults& faults) {
+  // 17 system calls natively, 27 on Win32.
+  Sweep(17, [&](platform::Os& os, TestDrive& drive, const SystemCallFaults& faults) {
     const std::string plain = drive.Path("d");
     const std::string mine = drive.Path("p");
     const bool made = os.MakeDirectory(plain.c_str()) == 0;
@@ -200,7 +203,8 @@ TEST(BackendSweep, Directories) {
 // The search for anything held and the removal of a small tree, as the
 // clean-up walks it: nothing outside it changes, whatever fails.
 TEST(BackendSweep, WalkAndRemovalOfATree) {
-  Sweep([&](platform::Os& os, TestDrive& drive, const SystemCallFaults& faults) {
+  // 60 system calls natively, 170 on Win32.
+  Sweep(60, [&](platform::Os& os, TestDrive& drive, const SystemCallFaults& faults) {
     drive.MakeDirectories("tree/a/b");
     drive.MakeDirectories("outside");
     for (const char* file : {"tree/f1", "tree/a/f2", "tree/a/b/f3", "outside/kept"}) drive.WriteFile(file, "x");
@@ -226,7 +230,8 @@ TEST(BackendSweep, WalkAndRemovalOfATree) {
 
 // A launch that cannot start and a device probe, present and absent.
 TEST(BackendSweep, LaunchAndDeviceProbe) {
-  Sweep([&](platform::Os& os, TestDrive& drive, const SystemCallFaults& faults) {
+  // 4 system calls on either backend.
+  Sweep(4, [&](platform::Os& os, TestDrive& drive, const SystemCallFaults& faults) {
     const std::string device = drive.host().PresentDevice();
     EXPECT_EQ(-1, os.Launch(drive.Path("missing.exe").c_str()));
     const int present = os.OpenDevice(device.c_str());

@@ -25,6 +25,8 @@ TEST(FormatText, TheConversionsOfTheDiagnosticsAndNothingMore) {
   EXPECT_EQ("-2147483648 0 4294967295 ff x 100%", Format(64, "%d %d %u %x %c 100%%", INT_MIN, 0,
                                                          UINT_MAX, 255u, 'x'));
   EXPECT_EQ("(null)", Format(64, "%s", static_cast<const char*>(nullptr)));
+  // A name in the customer's code page: bytes above 0x7F are text too.
+  EXPECT_EQ("open file Donn\xE9""es fail\n", Format(64, "open file %s fail\n", "Donn\xE9""es"));
   // Anything else stands as written, rather than reading an argument.
   EXPECT_EQ("%lld %5s %", Format(64, "%lld %5s %"));
   // Cut to the buffer, always terminated.

@@ -200,36 +200,22 @@ TEST(Win32Archive, ReadIsSharedWithWritersAsTheCLibraryShares) {
 
 using testing_support::Replaced;
 
-// The probe's exact call: no access, no sharing, no security attributes,
-// OPEN_EXISTING, FILE_ATTRIBUTE_SYSTEM, no template; the handle is closed.
-struct {
-  std::string name;
-  DWORD access, share, disposition, flags;
-  bool security, templateFile;
-  HANDLE handle;
-} gProbe;
-platform::Win32CallType<platform::kCreateFileA>::Fn gCreateFile;  // the system's
-HANDLE WINAPI RecordCreateFile(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                               DWORD disposition, DWORD flags, HANDLE templateFile) {
-  gProbe = {name, access, share, disposition, flags, security != nullptr, templateFile != nullptr,
-            gCreateFile("NUL", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)};
-  return gProbe.handle;
-}
-
-TEST(Win32Device, ProbeOpensTheNameWithNoAccessNoSharingAndTheSystemAttribute) {
+// The probe finds a device that exists and nothing else, and asks for no
+// access: whoever holds the device, even without sharing it, does not
+// change the answer (what the probe holds afterwards: BackendSweepTest).
+TEST(Win32Device, FoundWhenItExistsWhoeverHoldsIt) {
+  testing_support::TestDrive drive;
+  drive.WriteFile("device", "");
+  const std::string standIn = drive.Path("device");  // opened as a device name is
   platform::Win32Os os;
-  Replaced createFile(platform::kCreateFileA, RecordCreateFile);
-  gCreateFile = Replaced::Original<platform::kCreateFileA>(createFile);
-  EXPECT_EQ(1, os.OpenDevice("\\\\.\\ADSLUSB"));
-  EXPECT_EQ("\\\\.\\ADSLUSB", gProbe.name);
-  EXPECT_EQ(0u, gProbe.access);
-  EXPECT_EQ(0u, gProbe.share);
-  EXPECT_FALSE(gProbe.security);
-  EXPECT_EQ(static_cast<DWORD>(OPEN_EXISTING), gProbe.disposition);
-  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_SYSTEM), gProbe.flags);
-  EXPECT_FALSE(gProbe.templateFile);
-  DWORD handleFlags;
-  EXPECT_FALSE(GetHandleInformation(gProbe.handle, &handleFlags));  // closed already
+  EXPECT_EQ(1, os.OpenDevice("\\\\.\\NUL"));
+  EXPECT_EQ(0, os.OpenDevice("\\\\.\\ADSLUSB-not-there"));
+  EXPECT_EQ(0, os.OpenDevice(drive.Path("missing").c_str()));
+  EXPECT_EQ(1, os.OpenDevice(standIn.c_str()));
+  HANDLE holder = CreateFileA(standIn.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+  EXPECT_EQ(1, os.OpenDevice(standIn.c_str()));
+  CloseHandle(holder);
 }
 
 // A system with private namespaces, played through the table: what the

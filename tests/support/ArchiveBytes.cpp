@@ -1,21 +1,23 @@
 #include "tests/support/ArchiveBytes.h"
 
-#include "package/PackageArchive.h"
-#include "tools/secpack/CreateArchive.h"
+#include <stdint.h>
 
+// Written from the format alone, sharing no code with the reader or with
+// secpack's writer: a fault in either then shows as a difference from
+// these bytes instead of being repeated in every expected value.
 namespace testing_support {
 namespace {
 
-void PutLe32(std::string* out, int32_t value) {
-  unsigned char bytes[4];
-  WriteLe32(bytes, value);
-  out->append(reinterpret_cast<const char*>(bytes), 4);
+constexpr size_t kNameField = 256;  // a name, or a directory record, with its zero
+
+void PutLe32(std::string* out, uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<char>((value >> shift) & 0xff));
 }
 
-void PutRecord(std::string* out, const std::string& name) {
-  unsigned char record[kRecordSize];
-  secpack::FillRecord(record, name);
-  out->append(reinterpret_cast<const char*>(record), sizeof record);
+void PutName(std::string* out, const std::string& name) {
+  const std::string kept = name.substr(0, kNameField - 1);
+  out->append(kept);
+  out->append(kNameField - kept.size(), '\0');
 }
 
 }  // namespace
@@ -24,16 +26,16 @@ std::string EncodeArchive(const std::vector<std::string>& directories,
                           const std::vector<FileEntry>& files) {
   std::string section;
   for (const FileEntry& file : files) {
-    PutRecord(&section, file.name);
-    PutLe32(&section, static_cast<int32_t>(file.content.size()));
-    PutLe32(&section, 0);
+    PutName(&section, file.name);
+    PutLe32(&section, static_cast<uint32_t>(file.content.size()));
+    PutLe32(&section, 0);  // reserved
     section += file.content;
   }
   std::string out;
-  PutLe32(&out, static_cast<int32_t>(files.size()));
-  PutLe32(&out, static_cast<int32_t>(section.size()));
+  PutLe32(&out, static_cast<uint32_t>(files.size()));
+  PutLe32(&out, static_cast<uint32_t>(section.size()));
   out += section;
-  for (const std::string& directory : directories) PutRecord(&out, directory);
+  for (const std::string& directory : directories) PutName(&out, directory);
   return out;
 }
 

@@ -11,17 +11,23 @@ namespace testing_support {
 
 // run(n) returns whether it reached point n. Stops after limit runs at the
 // most, failing the test then: the work should have ended long before.
-// Returns how many points were reached.
+// Fails the test too when fewer than atLeast points (and always when no
+// point) were reached: a sweep whose faults never fire passes every check
+// of every run, so each sweep states how many points its work is known to
+// have. Returns how many points were reached.
 template <typename Run>
-uint64_t SweepPoints(uint64_t limit, Run run) {
+uint64_t SweepPoints(uint64_t atLeast, uint64_t limit, Run run) {
   uint64_t n = 1;
   for (; n <= limit; ++n) {
     SCOPED_TRACE(n);
     if (!run(n)) break;
   }
+  const uint64_t points = n - 1;
   EXPECT_LE(n, limit) << "the work did not end within " << limit << " points";
-  printf("%llu points swept\n", static_cast<unsigned long long>(n - 1));
-  return n - 1;
+  EXPECT_GE(points, atLeast > 0 ? atLeast : 1)
+      << "the sweep reached fewer points than its work is known to have: did its faults fire?";
+  printf("%llu points swept\n", static_cast<unsigned long long>(points));
+  return points;
 }
 
 }  // namespace testing_support

@@ -12,6 +12,7 @@
 #include "package/PackageArchive.h"
 #include "tests/support/ArchiveBytes.h"
 #include "tests/support/Files.h"
+#include "tests/support/GoldenArchive.h"
 #include "tests/support/TestDrive.h"
 
 using testing_support::BytePattern;
@@ -81,6 +82,22 @@ TEST(SecpackCli, CreateThenExtractReproducesTheTreeByteForByte) {
     ASSERT_TRUE(drive.ReadFile(std::string("out/new/") + file, &copy));
     EXPECT_TRUE(original == copy) << file;
   }
+}
+
+// The tree of tests/package/golden.sec packs to exactly its bytes.
+TEST(SecpackCli, CreateWritesTheGoldenArchive) {
+  TestDrive drive;
+  for (const std::string& directory : testing_support::GoldenTree().directories) {
+    drive.MakeDirectories("in\\" + directory);
+  }
+  for (const testing_support::FileEntry& file : testing_support::GoldenTree().files) {
+    drive.WriteFile("in\\" + file.name, file.content);
+  }
+  Result created = Secpack("create " + drive.Native("data.sec") + " " + drive.Native("in"));
+  ASSERT_EQ(0, created.exitCode) << created.output;
+  std::string bytes;
+  ASSERT_TRUE(drive.ReadFile("data.sec", &bytes));
+  EXPECT_TRUE(bytes == testing_support::GoldenArchiveBytes()) << "secpack create differs from golden.sec";
 }
 
 TEST(SecpackCli, RefusedArchivesLeaveNothingOutsideTheDestination) {

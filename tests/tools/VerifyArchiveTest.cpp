@@ -115,19 +115,28 @@ TEST(VerifyArchive, NamesInACodePageAreCheckedAndComparedByIt) {
 // The program the installer starts, found as Windows finds it, and what
 // it is to Windows.
 TEST(VerifyArchive, NamesTheSetupProgramInAnyCaseAndWhatItIs) {
-  std::string program(64 + 24, '\0');
-  program.replace(0, 2, "MZ");
-  PatchLe32(&program, 0x3C, 64);
-  program.replace(64, 6, std::string("PE\0\0\x4C\x01", 6));  // x86
-  program[64 + 22] = 0x02;                                     // an executable image
+  // An image for a machine, with these characteristics.
+  auto image = [](const char* machine, unsigned characteristics) {
+    std::string program(64 + 24, '\0');
+    program.replace(0, 2, "MZ");
+    PatchLe32(&program, 0x3C, 64);
+    program.replace(64, 6, std::string("PE\0\0", 4) + machine);
+    program[64 + 22] = static_cast<char>(characteristics & 0xFF);
+    program[64 + 23] = static_cast<char>(characteristics >> 8);
+    return program;
+  };
+  const std::string program = image("\x4C\x01", 0x02);  // x86, an executable image
   struct Case {
     std::vector<FileEntry> files;
     const char* setupProgram;
     const char* kind;
   } cases[] = {
       {{{"SETUP.EXE", program}}, "SETUP.EXE", "Windows executable, x86"},
+      {{{"Setup.exe", image("\x64\x86", 0x02)}}, "Setup.exe", "Windows executable, x64"},
       {{{"setup.exe", "@echo off"}}, "setup.exe", "not a Windows executable (no MZ header)"},
-      {{{"Setup.exe", program.substr(0, 70)}}, "Setup.exe", "not a Windows executable (no PE header)"},
+      {{{"Setup.exe", program.substr(0, 64)}}, "Setup.exe", "not a Windows executable (no PE header)"},
+      {{{"Setup.exe", image("\x4C\x01", 0x00)}}, "Setup.exe", "not a Windows executable (not an executable image)"},
+      {{{"Setup.exe", image("\x4C\x01", 0x2002)}}, "Setup.exe", "not a Windows executable (a DLL)"},
       {{{"d\\Setup.exe", program}}, "", ""},
   };
   for (const Case& c : cases) {
@@ -135,8 +144,20 @@ TEST(VerifyArchive, NamesTheSetupProgramInAnyCaseAndWhatItIs) {
     ASSERT_EQ("valid", Verify(EncodeArchive({"d"}, c.files), 0, &listing));
     EXPECT_EQ(c.setupProgram, listing.setupProgram);
     EXPECT_EQ(c.kind, listing.setupKind);
-    EXPECT_EQ(c.kind == std::string("Windows executable, x86"), listing.setupIsExecutable);
+    EXPECT_EQ(std::string(c.kind).rfind("Windows executable, ", 0) == 0, listing.setupIsExecutable);
   }
+}
+
+// An archive that cannot be read is not valid, wherever the read fails.
+TEST(VerifyArchive, AnArchiveThatCannotBeReadIsNotValid) {
+  struct Unreadable final : secpack::ArchiveSource {
+    uint64_t Size() const override { return 8 + 256; }
+    bool ReadAt(uint64_t, void*, size_t) override { return false; }
+  } source;
+  secpack::Listing listing;
+  std::string reason;
+  EXPECT_FALSE(secpack::VerifyArchive(source, secpack::NameRules(), &listing, &reason));
+  EXPECT_EQ("cannot read the archive at offset 0", reason);
 }
 
 // What the checker accepts, the installer's reader extracts whole.
