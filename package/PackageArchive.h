@@ -89,8 +89,9 @@ void TellExtraction(const char* archiveName, Extraction result);
 int CreateDirectoryTable(PackageArchive* archive);
 
 // How Install.exe carries the SHA-256 of the package it was made for: this
-// record, whose 16-byte marker occurs nowhere else in the file, so that a
-// tool (secpack verify --installer) finds the digest after it.
+// record, in its section data, whose 16-byte marker occurs nowhere else in
+// the file, so that a tool (secpack verify --installer) finds the digest
+// after it, there and only there.
 #define PACKAGE_SEAL_MARKER "data.sec SHA256"
 struct PackageSeal {
   char marker[16];  // PACKAGE_SEAL_MARKER and its zero

@@ -5,13 +5,14 @@
 namespace platform {
 
 void RestrictDllSearchToSystem() {
-  // Looked up: systems before Windows 7 with KB2533623 do not have it.
+  // Looked up: Vista, and 7 without KB2533623, do not have it.
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
   const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
       reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
   if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
-  // There, at least take the current directory out of the search.
+  // There, at least take the current directory out of the search; the
+  // program's own directory is still searched first (docs/security.md).
   SetDllDirectoryA("");
 }
 

@@ -589,9 +589,9 @@ const char kLockNamespaceSddl[] = "D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 const char* Win32Os::LockName() {
   FARPROC* calls = SystemCalls();
   for (int call = kCreateBoundaryDescriptorA; call <= kOpenPrivateNamespaceA; ++call) {
-    // A system without private namespaces (Windows XP; Wine 8, whose are
-    // stubs): the global namespace, where a squatter can only make
-    // installers refuse.
+    // A system without private namespaces (Wine 8, whose are stubs; every
+    // Windows that runs Install.exe has them): the global namespace, where
+    // a squatter can only make installers refuse.
     if (calls[call] == nullptr) return "Global\\UsbAdslModemInstaller.ZUV_tmp";
   }
   if (lockNamespace_ == nullptr) {
