@@ -62,4 +62,31 @@ TEST(PosixOsAttributes, DeletionTakesOnlyTheAnswerJustGivenForItsEntry) {
   chmod(drive.Native("d/b").c_str(), 0644);
 }
 
+// The POSIX reading of who may change a directory: its owner's uid, and
+// whether group or others may write it; and a directory made anew after
+// another was removed is not taken for it, whatever inode it got.
+TEST(PosixOsDirectories, QueryReadsTheOwnerTheModeAndTheBirth) {
+  TestDrive drive;
+  platform::Os& os = drive.backend();
+  platform::DirectoryInfo info[2];
+  for (int i = 0; i < 2; ++i) {
+    drive.MakeDirectories("d");
+    ASSERT_EQ(0, chmod(drive.Native("d").c_str(), i == 0 ? 0755 : 0775));
+    platform::Dir dir = os.OpenDirectory("d");
+    ASSERT_EQ(0, os.QueryDirectory(dir, &info[i]));
+    os.CloseDirectory(dir);
+    drive.Remove("d");
+  }
+  const uid_t uid = getuid();
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&uid), sizeof uid),
+            std::string(reinterpret_cast<char*>(info[0].owner), info[0].ownerSize));
+  EXPECT_EQ(uid == 0 ? platform::OwnerKind::kAdministrators : platform::OwnerKind::kOther, info[0].ownerKind);
+  EXPECT_FALSE(info[0].othersMayChange);
+  EXPECT_TRUE(info[1].othersMayChange);
+  // Where the file system keeps a birth time (tmpfs and ext4 do).
+  if (info[0].created != 0) {
+    EXPECT_TRUE(info[0].id != info[1].id || info[0].created != info[1].created);
+  }
+}
+
 }  // namespace
