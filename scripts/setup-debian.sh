@@ -8,7 +8,8 @@ set -euo pipefail
 # shellcheck source=scripts/shell-lib.sh
 source "$(dirname "$0")/shell-lib.sh"
 
-packages=(cmake make g++ clang libclang-rt-14-dev googletest
+# libssl-dev: libcrypto's headers, for the native build's SHA-256.
+packages=(cmake make g++ clang libclang-rt-14-dev googletest libssl-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 osslsigncode openssl
   fonts-wine xvfb xauth xdotool x11-utils imagemagick icewm shellcheck)

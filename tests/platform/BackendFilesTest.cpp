@@ -50,9 +50,8 @@ TEST(BackendFiles, ReadsAndSeeksSeeTheFileAsItIs) {
   os.Close(file);
 }
 
-// The digest is of the whole file whatever was read before (under Wine the
-// system's SHA-256, natively the portable one, both against the portable
-// one), and reading goes on after a seek.
+// The digest is of the whole file whatever was read before (the backend's
+// against Sha256.h's of its bytes), and reading goes on after a seek.
 TEST(BackendFiles, DigestIsOfTheWholeFileAndReadingGoesOnAfterASeek) {
   TestDrive drive;
   platform::Os& os = drive.backend();
