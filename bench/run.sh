@@ -33,6 +33,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
+# shellcheck source=scripts/shell-lib.sh
+source scripts/shell-lib.sh
+fail_name=bench/run.sh
+disk="" memfs=""
+cleanup() { rm -rf "$disk" "$memfs"; }
+fail_trap cleanup
 
 smoke=0
 rounds=""
@@ -46,7 +52,8 @@ while [ $# -gt 0 ]; do
     --only) only=",$2,"; out=-; shift ;;
     --out) out=$2; shift ;;
     --build) build=$2; shift ;;
-    *) echo "usage: bench/run.sh [--smoke] [--rounds N] [--only WORK,...] [--out FILE] [--build DIR]" >&2; exit 2 ;;
+    *) fail_at "reading the command line" "unknown argument $1" \
+         "usage: bench/run.sh [--smoke] [--rounds N] [--only WORK,...] [--out FILE] [--build DIR]" 2 ;;
   esac
   shift
 done
@@ -55,15 +62,13 @@ done
 need_packages=()
 command -v bsdtar >/dev/null || need_packages+=(libarchive-tools)
 command -v strace >/dev/null || need_packages+=(strace)
-if [ ${#need_packages[@]} -gt 0 ]; then
-  if ! bash scripts/apt-install.sh "${need_packages[@]}" >&2; then
-    echo "bench/run.sh: missing, and could not install: ${need_packages[*]}" >&2
-    exit 1
-  fi
-fi
+apt_install "${need_packages[@]}" >&2
 for tool in tar bsdtar cp rm strace sha256sum; do
-  command -v "$tool" >/dev/null || { echo "bench/run.sh: $tool is missing" >&2; exit 1; }
+  command -v "$tool" >/dev/null ||
+    fail_at "finding the tools it compares" "$tool is missing" "install it (apt-get install $tool), then run this again"
 done
+at_stage "building secpack and the benchmarks" \
+  "the compiler's messages are above; cmake --build --preset linux shows them again"
 if [ ! -x "$build/tools/secpack/secpack" ] || [ ! -x "$build/bench/remove_bench" ] ||
     [ ! -x "$build/bench/bench_measure" ] || [ "$build" = build/linux ]; then
   if [ "$build" = build/linux ]; then
@@ -76,7 +81,8 @@ secpack=$bin/tools/secpack/secpack
 remove_bench=$bin/bench/remove_bench
 measure=$bin/bench/bench_measure
 for program in "$secpack" "$remove_bench" "$measure"; do
-  [ -x "$program" ] || { echo "bench/run.sh: $program is not built" >&2; exit 1; }
+  [ -x "$program" ] || fail_at "$fail_stage" "$program is not built" \
+    "build it in $build: cmake --build $build --target secpack remove_bench bench_measure"
 done
 
 # --- sizes -----------------------------------------------------------------
@@ -102,15 +108,12 @@ if [ -d /dev/shm ] && [ -w /dev/shm ]; then
 else
   memfs=$(mktemp -d "${TMPDIR:-/tmp}/secpack-bench-small.XXXXXX")
 fi
-cleanup() { rm -rf "$disk" "$memfs"; }
-trap cleanup EXIT
 
 need_mib=$(( (big_count * big_mib + huge_mib) * 4 + 256 ))
 avail_mib=$(df -Pm "$disk" | awk 'NR == 2 { print $4 }')
-if [ "$avail_mib" -lt "$need_mib" ]; then
-  echo "bench/run.sh: $disk has $avail_mib MiB free, the data sets need $need_mib MiB" >&2
-  exit 1
-fi
+[ "$avail_mib" -ge "$need_mib" ] ||
+  fail_at "making the data sets" "$disk has $avail_mib MiB free, the data sets need $need_mib MiB" \
+    "free the space, or set TMPDIR to a file system that has it"
 
 base_of() { case "$1" in big|huge) echo "$disk" ;; *) echo "$memfs" ;; esac; }
 # A piece of work is KIND-SET, or KIND-SET-disk for work on the disk's
@@ -121,6 +124,7 @@ log() { printf '%s  %s\n' "$(date +%T)" "$*" >&2; }
 
 # --- data sets -------------------------------------------------------------
 # src-NAME: the tree; NAME.sec and NAME.tar: the archives of it.
+at_stage "making the data sets" "check the free space in $disk and $memfs"
 log "making the data sets in $disk and $memfs"
 make_files() {  # DIR COUNT BYTES
   mkdir -p "$1"
@@ -211,6 +215,7 @@ bench() {
   shift 2
   wanted "$work" || return 0
   local tools=("$@") n=$# round i tool cpu peak code
+  at_stage "timing $work" "its messages are above; bash bench/run.sh --only $work runs it again"
   log "$work: $rounds_here rounds of ${tools[*]}"
   for tool in "${tools[@]}"; do
     : > "$results/$work.$tool"
@@ -222,10 +227,7 @@ bench() {
       tool=${tools[$(( (i + round) % n ))]}
       prepare "$work" "$tool"; command_of "$work" "$tool"
       read -r cpu peak code < <("$measure" "${cmd[@]}")
-      if [ "$code" -ne 0 ]; then
-        echo "bench/run.sh: ${cmd[*]} failed with $code" >&2
-        exit 1
-      fi
+      [ "$code" -eq 0 ] || fail_at "$fail_stage" "${cmd[*]} failed with $code" "$fail_todo"
       echo "$cpu $peak" >> "$results/$work.$tool"
     done
   done
@@ -238,6 +240,7 @@ bench() {
 # keeps the summary, results/WORK.TOOL.calls the total number of calls.
 syscalls() {
   wanted "$1" || return 0
+  at_stage "counting the system calls of $1" "strace's messages are above; strace -c -f on the command shows them again"
   prepare "$1" "$2"; command_of "$1" "$2"
   strace -c -f -o "$results/$1.$2.strace" "${cmd[@]}" >/dev/null
   awk '$NF == "total" { print $4 }' "$results/$1.$2.strace" > "$results/$1.$2.calls"
@@ -276,6 +279,7 @@ for work in remove-small remove-deep remove-small-disk remove-deep-disk; do
 done
 
 # --- the report ------------------------------------------------------------
+at_stage "writing the report" "its messages are above; with --out - the report goes to standard output alone"
 # stats FILE: "median min max median-peak-KiB count" of the recorded runs.
 stats() {
   awk '{ print $1 }' "$1" | sort -g | awk '{ v[NR] = $1 } END {

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine for ctest, with the loader wine_choose
-# picks (wine-lib.sh). Uses $WINEPREFIX when set (scripts/test-all.sh sets
-# a throw-away one); otherwise a private prefix of this user's, made on
-# first use.
-# shellcheck source=scripts/wine-lib.sh
-. "$(dirname "$0")/../scripts/wine-lib.sh"
+# picks (scripts/shell-lib.sh). Uses $WINEPREFIX when set
+# (scripts/test-all.sh sets a throw-away one); otherwise a private prefix
+# of this user's, made on first use. Its exit status is the program's.
+# shellcheck source=scripts/shell-lib.sh
+. "$(dirname "$0")/../scripts/shell-lib.sh"
 wine_quiet
 wine_choose
 if [ -z "${WINEPREFIX:-}" ]; then

@@ -13,12 +13,13 @@
 #
 # The 32-bit Install.exe where this machine runs 32-bit x86 programs, the
 # 64-bit build of the same sources where it does not (or with
-# ADSL_WINE_64ONLY=1): wine_choose in scripts/wine-lib.sh.
+# ADSL_WINE_64ONLY=1): wine_choose in scripts/shell-lib.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-# shellcheck source=scripts/wine-lib.sh
-source scripts/wine-lib.sh  # and with it tests/support/check.sh: its waits, the stand-in's record
+# shellcheck source=scripts/shell-lib.sh
+source scripts/shell-lib.sh  # its waits, the stand-in's record, the Wine helpers, fail_at
+fail_name=demo
 
 t0=$(date +%s.%N)
 say() {
@@ -26,27 +27,21 @@ say() {
     "$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')" "$*"
 }
 
-# at_stage WHAT TODO: what the demo does now, and what to do if that fails.
-at_stage() { stage=$1 todo=$2; }
 at_stage "deciding which build runs here" "check that ${TMPDIR:-/tmp} is writable"
 # Only the demo's own prefix and server are ever touched.
 unset WINEPREFIX
 work=
 shots="$root/build/demo"
-cleanup() {
-  local status=$?
+cleanup() {  # cleanup STATUS
   [ -n "${WINEPREFIX:-}" ] && wine_server_restart
   xvfb_stop
-  if [ "$status" != 0 ]; then
-    if [ -s "$work/wine.log" ]; then
-      mkdir -p "$shots" && cp "$work/wine.log" "$shots/wine.log"
-      todo="$todo (Wine's messages: build/demo/wine.log)"
-    fi
-    say "The demo failed while $stage (exit code $status): $todo."
+  if [ "$1" != 0 ] && [ -s "$work/wine.log" ]; then
+    mkdir -p "$shots" && cp "$work/wine.log" "$shots/wine.log"
+    fail_todo="$fail_todo (Wine's messages: build/demo/wine.log)"
   fi
   [ -z "$work" ] || rm -rf "$work"
 }
-trap cleanup EXIT
+fail_trap cleanup
 
 wine_choose
 build=build/$ADSL_WINDOWS_PRESET
@@ -101,8 +96,9 @@ say "starting Install.exe in $start, beside data.sec"
 
 title="^$INSTALLER_TITLE\$"
 locate=$build/tests/e2e/e2e_locate.exe
-window=$(installer_window_wait 60) || { say "the window did not appear within 60 s"; exit 1; }
-wait_until 30 installer_ready "$locate" || { say "the window did not become ready for a click within 30 s"; exit 1; }
+window=$(installer_window_wait 60) || fail_at "$fail_stage" "no installer window within 60 s" "$fail_todo"
+wait_until 30 installer_ready "$locate" ||
+  fail_at "$fail_stage" "the window did not become ready for a click within 30 s" "$fail_todo"
 say "the window \"USB ADSL Modem Installer\" is up"
 
 if [ -n "$interactive" ]; then
@@ -112,8 +108,7 @@ else
   mkdir -p "$shots"
   import -window "$window" "$shots/window.png"
   say "screenshot of the window: build/demo/window.png"
-  installer_click_setup_now "$locate" ||
-    { say "\"Setup Now\" was not found in the window"; exit 1; }
+  installer_click_setup_now "$locate" || fail_at "$fail_stage" "\"Setup Now\" was not found in the window" "$fail_todo"
   say "pressed \"Setup Now\""
 fi
 
@@ -162,16 +157,14 @@ followed_to_the_end() { follow; [ -e "$work/rc" ]; }
 at_stage "following the installer's run" "run bash tests/e2e/run.sh $build typical, which checks each step"
 limit=120
 [ -z "$interactive" ] || limit=3600
-wait_until "$limit" followed_to_the_end || { say "Install.exe still runs after $limit s"; exit 1; }
+wait_until "$limit" followed_to_the_end || fail_at "$fail_stage" "Install.exe still runs after $limit s" "$fail_todo"
 follow
 
 code=$(cat "$work/rc")
 [ -n "$shown" ] && say "the window was closed before \"Setup Now\""
 say "Install.exe exited with code $code"
 say "the setup program was launched $(standin_launches) time(s)"
-if [ -e "$drive_c/ZUV_tmp" ]; then
-  say "c:\\ZUV_tmp is still there"
-  exit 1
-fi
+at_stage "checking the end of the run" "run bash tests/e2e/run.sh $build typical, which checks each step"
+[ ! -e "$drive_c/ZUV_tmp" ] || fail_at "$fail_stage" "c:\\ZUV_tmp is still there" "$fail_todo"
 say "no c:\\ZUV_tmp left behind"
-[ "$code" = 0 ]
+[ "$code" = 0 ] || fail_at "$fail_stage" "Install.exe exited with code $code" "$fail_todo"

@@ -2,13 +2,14 @@
 # Installs what building, testing and demonstrating the installer needs on
 # Debian 12. Idempotent: does nothing when everything is there already.
 # wine32:i386 only where this machine runs 32-bit x86 programs and the
-# 64-bit path is not forced (wine_choose in wine-lib.sh): elsewhere it
+# 64-bit path is not forced (wine_choose in shell-lib.sh): elsewhere it
 # would install, but never start.
 set -euo pipefail
-# shellcheck source=scripts/wine-lib.sh
-source "$(dirname "$0")/wine-lib.sh"
+# shellcheck source=scripts/shell-lib.sh
+source "$(dirname "$0")/shell-lib.sh"
 
-packages=(cmake make g++ clang libclang-rt-14-dev googletest
+# libssl-dev: libcrypto's headers, for the native build's SHA-256.
+packages=(cmake make g++ clang libclang-rt-14-dev googletest libssl-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 osslsigncode openssl
   fonts-wine xvfb xauth xdotool x11-utils imagemagick icewm shellcheck python3)
@@ -22,8 +23,8 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 if [ "$ADSL_WINE_BITS" = 32 ]; then
-  sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  "${sudo[@]}" dpkg --add-architecture i386
+  as_root dpkg --add-architecture i386 ||
+    fail_at "adding the i386 architecture for wine32" "dpkg --add-architecture i386" \
+      "run this as root or with sudo; or take the 64-bit path, which needs no wine32: ADSL_WINE_64ONLY=1"
 fi
-bash "$(dirname "$0")/apt-install.sh" "${missing[@]}"
+apt_install "${missing[@]}"

@@ -255,7 +255,10 @@ int PosixOs::DigestCopy(File source, File copy, unsigned char* digest) {
   if (gPosixCalls.lseek(file->fd, 0, SEEK_SET) != 0) return Fail();
   // Through the read-ahead block, which is then handed out empty.
   Sha256 hash;
-  Sha256Start(&hash);
+  if (!Sha256Start(&hash)) {
+    lastError_ = ENOMEM;  // libcrypto fails only without memory
+    return -1;
+  }
   int64_t total = 0;
   ssize_t got;
   bool written = true;

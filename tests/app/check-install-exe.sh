@@ -10,8 +10,8 @@
 # (the link map shows every input section that went in).
 # Usage: check-install-exe.sh INSTALL_EXE OBJDUMP LINK_MAP
 set -u
-# shellcheck source=tests/support/check.sh
-source "$(dirname "$0")/../support/check.sh"
+# shellcheck source=scripts/shell-lib.sh
+source "$(dirname "$0")/../../scripts/shell-lib.sh"
 exe=$1
 objdump=$2
 map=$3
@@ -53,4 +53,5 @@ startup=$(awk '
 check "no static constructors, destructors or thread-local data (the C runtime start-up it lacks)" \
   [ -z "$startup" ]
 [ -z "$startup" ] || awk '{ print "    " $0 }' <<<"$startup"
-exit $((checks_failed > 0))
+checks_end "checking Install.exe" \
+  "the link map (Install.map beside it) shows what went in: keep what Install.exe links within its budget, its imports and its start-up"

@@ -8,7 +8,7 @@
 #   tests/e2e/run.sh [WINDOWS_BUILD_DIR] [CASE...]
 #
 # Needs the Windows build (Install.exe, the demo package, e2e_boxwatch):
-# by default the one this machine runs (wine_choose in scripts/wine-lib.sh:
+# by default the one this machine runs (wine_choose in scripts/shell-lib.sh:
 # build/windows, or build/windows64 where 32-bit x86 code cannot run).
 # E2E_WORK=DIR works there instead of a temporary directory; E2E_KEEP=1
 # keeps each case's prefix and logs. E2E_ARCHIVE=FILE: the cases unpack
@@ -17,10 +17,13 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
-# shellcheck source=scripts/wine-lib.sh
-source "$root/scripts/wine-lib.sh"
+# shellcheck source=scripts/shell-lib.sh
+source "$root/scripts/shell-lib.sh"
+fail_name=e2e
 wine_choose
-build=$(cd "${1:-$root/build/$ADSL_WINDOWS_PRESET}" && pwd) || exit 2
+build=$(cd "${1:-$root/build/$ADSL_WINDOWS_PRESET}" && pwd) ||
+  fail_at "finding the Windows build" "no directory ${1:-$root/build/$ADSL_WINDOWS_PRESET}" \
+    "build the $ADSL_WINDOWS_PRESET preset first: cmake --preset $ADSL_WINDOWS_PRESET && cmake --build --preset $ADSL_WINDOWS_PRESET" 2
 shift || true
 all_cases=(typical device_before_watch missing_archive close_before_setup setup_still_running
   long_start_directory earlier_setup_still_running setup_child_still_running second_installer
@@ -36,12 +39,13 @@ locate=$build/tests/e2e/e2e_locate.exe
 package=$build/demo/package
 secpack=$build/host/tools/secpack/secpack
 for need in "$install_exe" "$boxwatch" "$locate" "$package/Setup.exe" "$secpack"; do
-  [ -e "$need" ] || { echo "e2e: missing $need (build the $ADSL_WINDOWS_PRESET preset first)"; exit 2; }
+  [ -e "$need" ] || fail_at "finding the Windows build" "missing $need" \
+    "build the $ADSL_WINDOWS_PRESET preset first: cmake --preset $ADSL_WINDOWS_PRESET && cmake --build --preset $ADSL_WINDOWS_PRESET" 2
 done
 # Where only 64-bit programs run, neither the 32-bit build nor a 32-bit prefix can.
 if [ "$ADSL_WINE_BITS" = 64 ] && { [ "$(wine_pe_bits "$install_exe")" = 32 ] || [ "${WINEARCH:-}" = win32 ]; }; then
-  echo "e2e: $(wine_choice_reason): give the 64-bit build (build/windows64) and a 64-bit prefix"
-  exit 2
+  fail_at "finding the Windows build" "$(wine_choice_reason): no 32-bit build or prefix runs here" \
+    "give the 64-bit build (build/windows64) and a 64-bit prefix (WINEARCH=win64, or unset)" 2
 fi
 
 work=${E2E_WORK:-$(mktemp -d "${TMPDIR:-/tmp}/adsl-e2e-XXXXXX")}
@@ -57,7 +61,7 @@ since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
 between() { awk -v x="$1" -v a="$2" -v b="$3" 'BEGIN { exit !(x >= a && x <= b) }'; }
 
 # ---- one case, run in a subshell; prints its checks (check, from
-# tests/support/check.sh, which wine-lib.sh sources), exits 1 on a failure
+# scripts/shell-lib.sh), exits 1 on a failure (fail_at)
 
 note() { echo "  [$(since "$t_start")s] $*"; }
 
@@ -72,7 +76,7 @@ setup_case() {
   mkdir -p "$start"
   cp "$install_exe" "$start/Install.exe"
   trap teardown_case EXIT
-  xvfb_start "$dir" || { note "no virtual display"; exit 1; }
+  xvfb_start "$dir" || fail_at "case $name" "no virtual display" "see whether Xvfb starts: Xvfb :99"
   note "prefix and display ready"
 }
 
@@ -117,8 +121,9 @@ start_other_installer() {  # start_other_installer DIR TAG
 # Waits for a visible installer window (the newest one, the others being
 # hidden by then) until it would take a click.
 wait_window() {
-  window=$(installer_window_wait 60) || { note "the window did not appear"; exit 1; }
-  wait_until 30 installer_ready "$locate" || { note "the window never became ready for a click"; exit 1; }
+  window=$(installer_window_wait 60) || fail_at "case $name" "no installer window within 60 s" "$(see_wine_log)"
+  wait_until 30 installer_ready "$locate" ||
+    fail_at "case $name" "the window never became ready for a click within 30 s" "$(see_wine_log)"
   note "window up"
 }
 
@@ -140,8 +145,11 @@ exit_code() { cat "$dir/rc" 2>/dev/null; }
 # the cases check there.
 sleep_until() { local left; left=$(awk -v a="$(since "$t_click")" -v b="$1" 'BEGIN { d = b - a; print (d > 0 ? d : 0) }'); sleep "$left"; }
 
+# What to do when the installer does not do its part.
+see_wine_log() { echo "E2E_KEEP=1 keeps Wine's messages in $dir/wine.log; run the case again with it"; }
+
 click_setup_now() {
-  installer_click_setup_now "$locate" || { note "\"Setup Now\" not found in the window"; exit 1; }
+  installer_click_setup_now "$locate" || fail_at "case $name" "\"Setup Now\" not found in the window" "$(see_wine_log)"
   t_click=$(now)
   note "Setup Now pressed"
 }
@@ -429,7 +437,8 @@ case_window_manager_click() {
   wine_server_restart
   icewm >/dev/null 2>&1 &
   local wm=$!
-  wait_until 10 window_manager_runs || { note "icewm did not start"; exit 1; }
+  wait_until 10 window_manager_runs || fail_at "case $name" "icewm did not start within 10 s" \
+    "install it (bash scripts/setup-debian.sh); see whether it starts: DISPLAY=:99 icewm"
   make_package 'device=0'
   # Shown under a window manager: framed, placed and mapped by it.
   start_installer
@@ -440,7 +449,7 @@ case_window_manager_click() {
   x=$X y=$Y
   check "the client area is at ($(((1024 - 320) / 2 + 4)), $(((768 - 215) / 2 + 23))): $x, $y" \
     [ "$x,$y" = "$(((1024 - 320) / 2 + 4)),$(((768 - 215) / 2 + 23))" ]
-  installer_click_setup_now "$locate" || { note "\"Setup Now\" not found in the window"; exit 1; }
+  installer_click_setup_now "$locate" || fail_at "case $name" "\"Setup Now\" not found in the window" "$(see_wine_log)"
   note "clicked the middle of Setup Now"
   check "the stand-in ran" wait_until 20 standin_logged ended
   check "... hidden" hidden
@@ -468,7 +477,7 @@ run_case() {
   name=$1
   setup_case
   "case_$name"
-  exit $((checks_failed > 0))
+  checks_end "case $name" "the checks above say what the installer did not do; $(see_wine_log)"
 }
 
 # ---- the template prefix, then every case at once
@@ -480,7 +489,8 @@ rm -rf "$work/template"
 # from the caller) picks the template's kind; the cases' copies keep it.
 wine_prefix_make "$work/template" frames
 case "${WINEARCH:-}:$(wine_prefix_wow64 && echo 64)" in
-  win32:64 | win64:) echo "e2e: WINEARCH=$WINEARCH, but the prefix is not of that kind"; exit 2 ;;
+  win32:64 | win64:) fail_at "making the template prefix" "WINEARCH=$WINEARCH, but the prefix is not of that kind" \
+    "install wine32:i386 and wine64 (bash scripts/setup-debian.sh)" 2 ;;
 esac
 unset WINEPREFIX
 echo "e2e: template ready after $(since "$t_suite") s; running ${cases[*]}"
@@ -498,4 +508,5 @@ for name in "${cases[@]}"; do
 done
 echo "e2e: ${#cases[@]} cases, $failed failed, $(since "$t_suite") s"
 [ "${E2E_KEEP:-}" = 1 ] || [ -n "${E2E_WORK:-}" ] || rm -rf "$work"
-exit $((failed > 0))
+[ "$failed" = 0 ] || fail_at "the end-to-end cases" "$failed of ${#cases[@]} cases failed (FAILED above)" \
+  "run one again: bash tests/e2e/run.sh $build CASE; E2E_KEEP=1 keeps its prefix and Wine's messages"

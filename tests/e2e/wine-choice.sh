@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2317  # the checks are called through check
 # The probe (does this machine run 32-bit x86 programs?) and the build and
-# loader it chooses (wine_choose in scripts/wine-lib.sh), both ways: as this
+# loader it chooses (wine_choose in scripts/shell-lib.sh), both ways: as this
 # machine answers, and forced to the 64-bit path with ADSL_WINE_64ONLY=1.
 # There /usr/bin/wine and its helpers are replaced by ones that fail, as the
 # i386 loader fails on a machine that cannot run it: nothing on that path
@@ -14,8 +14,8 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
-# shellcheck source=scripts/wine-lib.sh
-source "$root/scripts/wine-lib.sh"  # and with it check (tests/support/check.sh)
+# shellcheck source=scripts/shell-lib.sh
+source "$root/scripts/shell-lib.sh"
 program64=$1
 work=$(mktemp -d "${TMPDIR:-/tmp}/adsl-choice-XXXXXX")
 unset WINEPREFIX WINESERVER DISPLAY ADSL_WINE_64ONLY ADSL_WINE_I386 ADSL_WINE
@@ -80,4 +80,5 @@ check "nothing reached the i386 loader's commands" [ ! -e "$work/reached" ]
 [ ! -e "$work/reached" ] || sed 's/^/    /' "$work/reached"
 
 echo "wine choice tests: $checks_failed failed"
-exit $((checks_failed > 0))
+checks_end "the choice of build and loader" \
+  "a wrong probe or choice runs the wrong build: see wine_i386_runs and wine_choose in scripts/shell-lib.sh"

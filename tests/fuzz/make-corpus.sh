@@ -4,9 +4,15 @@
 # (regress-*.sec beside them are inputs the fuzzers once failed on, kept so
 # every run tries them again; this script leaves them alone.)
 set -euo pipefail
+# shellcheck source=scripts/shell-lib.sh
+source "$(dirname "$0")/../../scripts/shell-lib.sh"
+[ $# -eq 2 ] || fail_at "reading the command line" "needs SECPACK and OUTDIR" \
+  "usage: tests/fuzz/make-corpus.sh build/linux/tools/secpack/secpack tests/fuzz/corpus" 2
 secpack=$1 out=$2
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+clean_up() { rm -rf "$work"; }
+fail_trap clean_up
+at_stage "packing the seed archives" "secpack's message is above; give it the native secpack of this tree"
 mkdir -p "$out"
 
 mkdir "$work/empty"

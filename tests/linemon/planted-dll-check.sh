@@ -33,16 +33,16 @@ while [ $# -gt 0 ]; do
     *) break ;;
   esac
 done
+# shellcheck source=scripts/shell-lib.sh
+source "$(dirname "$0")/../../scripts/shell-lib.sh"
 if [ $# -lt 3 ] || [ -z "$objdump" ]; then
-  echo "usage: $0 --objdump OBJDUMP [--expect-loaded] [--timeout S] RUNNER DLL PROGRAM [ARGS...]" >&2
-  exit 2
+  fail_at "reading the command line" "needs --objdump OBJDUMP, RUNNER, DLL and PROGRAM" \
+    "usage: $0 --objdump OBJDUMP [--expect-loaded] [--timeout S] RUNNER DLL PROGRAM [ARGS...]" 2
 fi
 runner=$1 dll=$2 program=$3
 shift 3
 dll_name=$(basename "$dll")
 program_name=$(basename "$program")
-# shellcheck source=tests/support/check.sh
-source "$(dirname "$0")/../support/check.sh"
 
 # shellcheck disable=SC2317  # called through check
 not_imported() {
@@ -85,4 +85,6 @@ for name in "$dll_name" "${also[@]}"; do
   [ ! -e "$dir/$name.loaded" ] || what="loaded (by $(cat "$dir/$name.loaded"))"
   check "$name planted beside $program_name was $what" as_expected "$name"
 done
-exit $((checks_failed > 0))
+todo="a DLL loaded from beside the program runs as it: load it from the system directory only (platform/win32/Win32DllSearch.h)"
+[ "$expect" = absent ] || todo="the planting itself does not work: see the DLL override (WINEDLLOVERRIDES) and PlantedDll.c"
+checks_end "planting $dll_name beside $program_name" "$todo"

@@ -51,8 +51,8 @@ TEST(BackendFiles, ReadsAndSeeksSeeTheFileAsItIs) {
 }
 
 // The copy and its digest are of the whole file whatever was read before
-// (under Wine the system's SHA-256, natively the portable one, both against
-// the portable one), and reading goes on after a seek.
+// (the backend's digest against Sha256.h's of its bytes), and reading goes
+// on after a seek.
 TEST(BackendFiles, DigestCopyIsOfTheWholeFileAndReadingGoesOnAfterASeek) {
   TestDrive drive;
   platform::Os& os = drive.backend();

@@ -14,7 +14,7 @@
 # clean builds, 32- and 64-bit, in another directory, byte for byte the
 # same as the Windows builds' once given the same digest (none). The
 # signed release and its end-to-end cases are of the build this machine
-# runs (wine_choose in scripts/wine-lib.sh): the 32-bit one, or --x64
+# runs (wine_choose in scripts/shell-lib.sh): the 32-bit one, or --x64
 # where 32-bit x86 code cannot run; the other build is released unsigned
 # and compared.
 #
@@ -26,11 +26,17 @@
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
-# shellcheck source=scripts/wine-lib.sh
-source "$root/scripts/wine-lib.sh"
+# shellcheck source=scripts/shell-lib.sh
+source "$root/scripts/shell-lib.sh"
+fail_name="release tests"
 wine_choose
-build32=$(cd "${1:-$root/build/windows}" && pwd) || exit 2
-build64=$(cd "${2:-$root/build/windows64}" && pwd) || exit 2
+build_first() {  # what to do when a Windows build is missing
+  echo "build both Windows presets first: cmake --preset windows && cmake --build --preset windows, and the same for windows64"
+}
+build32=$(cd "${1:-$root/build/windows}" && pwd) ||
+  fail_at "finding the Windows builds" "no directory ${1:-$root/build/windows}" "$(build_first)" 2
+build64=$(cd "${2:-$root/build/windows64}" && pwd) ||
+  fail_at "finding the Windows builds" "no directory ${2:-$root/build/windows64}" "$(build_first)" 2
 # The build that runs here is signed and run; the other one is compared.
 if [ "$ADSL_WINE_BITS" = 32 ]; then
   build=$build32 runs=() preset=windows other=$build64 other_runs=(--x64) other_preset=windows64
@@ -50,8 +56,7 @@ export RELEASE_BUILD_DIR=$work/build
 unset SIGN_PFX SIGN_PASSWORD_FILE SIGN_URL SIGN_TIMESTAMP_URL SIGN_CA_FILE SECPACK \
   INSTALLER_COMPANY_NAME INSTALLER_LEGAL_COPYRIGHT
 
-# check, counting into checks_failed, comes from tests/support/check.sh
-# through wine-lib.sh.
+# check, counting into checks_failed, comes from scripts/shell-lib.sh.
 # refuses REASON_PATTERN VENDOR OUT: exit 1 with that reason, OUT left as it was
 entries() { find "$1" -mindepth 1 -maxdepth 1 -printf '%f\n' 2>/dev/null | sort | tr '\n' ' '; }
 refuses() {
@@ -300,4 +305,5 @@ check "... and another valid archive is refused (case foreign_package)" \
   grep -qx -- "--- foreign_package: passed" "$work/e2e.log"
 
 echo "release tests: $checks_failed failed"
-exit $((checks_failed > 0))
+checks_end "the release tests" \
+  "each FAIL shows the log it saw; RELEASE_TEST_WORK=DIR bash tests/release/run.sh keeps every file in DIR"

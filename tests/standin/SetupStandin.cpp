@@ -3,7 +3,7 @@
 // c:\standin-log.txt (outside the extraction directory, which the
 // installer removes); after a delay it "loads the driver" by making the
 // device "\\.\ADSLUSB" exist, and ends. The scripts read that record
-// through tests/support/check.sh (standin_...), the process tests directly.
+// through scripts/shell-lib.sh (standin_...), the process tests directly.
 //
 // "standin.ini" beside it, in the package, can change that:
 //   [standin]

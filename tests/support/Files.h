@@ -17,8 +17,8 @@ void PatchLe32(std::string* bytes, size_t offset, int32_t value);
 // The whole file; false when it cannot be read.
 bool ReadAll(const std::string& path, std::string* content);
 std::string ReadAll(const std::string& path);  // "" when it cannot be read
-// The 32 bytes of the SHA-256 of bytes (the portable implementation), and
-// any bytes in lower-case hexadecimal.
+// The 32 bytes of the SHA-256 of bytes (platform/Sha256.h: the system's),
+// and any bytes in lower-case hexadecimal.
 std::string Sha256Of(const std::string& bytes);
 std::string Hex(const std::string& bytes);
 

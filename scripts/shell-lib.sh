@@ -1,18 +1,155 @@
 # shellcheck shell=bash
-# The one place that knows how this project runs Windows programs under
-# Wine: which build and which loader this machine can run, prefixes, the
-# server, virtual displays and the installer's window. Sourced by the test
-# run, the ctest emulator (cmake/wine-run.sh), the demo, the end-to-end and
-# release tests, and setup-debian.sh (for the probe alone, before Wine is
-# installed).
+# The project's one shell library, sourced by the scripts (scripts/,
+# cmake/wine-run.sh, bench/run.sh) and the test scripts (tests/) alike:
+#   failing        fail_at, the one way a script fails; at_stage and
+#                  fail_trap for a script of many stages
+#   checking       check, checks_end, wait_until (the one way to wait)
+#   the stand-in   what the stand-in setup program recorded (standin_...)
+#   packages       apt_install
+#   Wine           which build and which loader this machine runs
+#                  (wine_choose), prefixes, the server, virtual displays
+#                  and the installer's window
+# setup-debian.sh sources it before anything is installed: sourcing it
+# needs nothing but bash and coreutils.
 #
 # Prefixes are made once as a template and copied (about 1 s) where many
 # are needed. WINEARCH, when set, chooses the kind of a new prefix (win32,
 # or win64: 64-bit programs, and the 32-bit program under WOW64).
 
-wine_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=tests/support/check.sh
-source "$wine_lib_dir/../tests/support/check.sh"
+shell_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# ---- Failing
+#
+# Every script fails one way: the stage it was at, the command (or the
+# check) that failed, and what to do next, on standard error, each line
+# starting with fail_name (the script's name unless it sets another).
+
+fail_name=$(basename "$0" .sh)
+
+# fail_at STAGE COMMAND WHAT_TO_DO [STATUS]: says so and exits with STATUS
+# (1 unless given). Under fail_trap the trap says it, after the clean-up.
+fail_at() {
+  fail_stage=$1 fail_command=$2 fail_todo=$3
+  [ -n "${fail_trapped:-}" ] || fail_say
+  exit "${4:-1}"
+}
+
+fail_say() {
+  printf '%s: FAILED at %s: %s\n%s: what to do: %s\n' \
+    "$fail_name" "${fail_stage:-its start}" "${fail_command:-a command}" "$fail_name" "${fail_todo:-see its output above}" >&2
+}
+
+# at_stage STAGE WHAT_TO_DO: the stage a script of many stages enters, and
+# what to do should it fail there.
+at_stage() { fail_stage=$1 fail_todo=$2; }
+
+# fail_trap CLEAN_UP: for a script under set -e. When it ends, CLEAN_UP (a
+# command, given the exit status; ":" for none) runs; when it failed,
+# fail_at's lines follow: at_stage's stage and what to do, and the command
+# that ended it, also inside a function (errtrace), unless fail_at named
+# another.
+fail_trap() {
+  fail_trapped=yes fail_clean_up=$1
+  set -o errtrace
+  trap 'fail_command="$BASH_COMMAND exited with status $?"' ERR
+  trap fail_on_exit EXIT
+}
+
+fail_on_exit() {
+  local status=$?
+  trap - ERR
+  "$fail_clean_up" "$status" || true
+  [ "$status" = 0 ] || fail_say
+}
+
+# ---- Checking and waiting
+
+# check DESCRIPTION COMMAND...: runs COMMAND and says "ok" or "FAIL" with
+# DESCRIPTION; the failures are counted in checks_failed.
+checks_failed=0
+check() {
+  local what=$1
+  shift
+  if "$@"; then
+    echo "  ok    $what"
+  else
+    echo "  FAIL  $what"
+    checks_failed=$((checks_failed + 1))
+  fi
+}
+
+# checks_end STAGE WHAT_TO_DO: ends a script of checks: exit 0 when every
+# check held, else fail_at STAGE with how many did not.
+checks_end() {
+  [ "$checks_failed" -gt 0 ] || exit 0
+  fail_at "$1" "$checks_failed check(s) said FAIL (above)" "$2"
+}
+
+# wait_until SECONDS COMMAND...: runs COMMAND every 0.1 s until it succeeds;
+# non-zero when SECONDS (a whole number) pass first. COMMAND's output is
+# passed on, so a command that prints what it found only on success hands
+# that to the caller.
+wait_until() {
+  # EPOCHREALTIME: seconds with six decimals, read without a process.
+  local deadline=$((${EPOCHREALTIME//[!0-9]/} + $1 * 1000000))
+  shift
+  until "$@"; do
+    [ "${EPOCHREALTIME//[!0-9]/}" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+}
+
+# ---- The stand-in setup program's record
+#
+# tests/standin/SetupStandin.cpp appends to c:\standin-log.txt of the
+# current prefix (WINEPREFIX), in CRLF lines: at each start "ran",
+# "command line: ..." and "current directory: ..." (one write); once it
+# has tried to make the device, "device made" or "device failed: ...";
+# last "ended".
+
+# The record as plain lines; nothing before the stand-in first ran.
+standin_log() { tr -d '\r' 2>/dev/null <"$WINEPREFIX/drive_c/standin-log.txt" || true; }
+# standin_logged LINE: whether the record holds LINE, whole, in any case
+# (Windows names as the launch spelt them).
+standin_logged() { standin_log | grep -qiFx "$1"; }
+# standin_line START: the first line that begins with START; fails without.
+standin_line() { standin_log | awk -v s="$1" 'index($0, s) == 1 { print; found = 1; exit } END { exit !found }'; }
+# How many times the stand-in started.
+standin_launches() { standin_log | grep -c '^ran$' || true; }
+
+# ---- Packages
+
+# as_root COMMAND...: runs COMMAND as root, through sudo unless root already.
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+# apt_install PACKAGE...: installs Debian packages, as root or through sudo
+# (setup-debian.sh, bench/run.sh); fails through fail_at.
+#
+# A mirror in the middle of a sync can serve one index of the security
+# archive with the wrong size (seen for bookworm-security's i386 one).
+# apt-get update then fails, though every other index arrived: that is
+# said and not fatal. Without that index, an i386 library cannot match the
+# version of its amd64 twin that the security archive offers, which
+# Multi-Arch requires, and the install fails; it is then tried once more
+# with the release's own versions (-t CODENAME), which match on every
+# architecture.
+apt_install() {
+  local install=(as_root apt-get install -y -q --no-install-recommends) codename
+  local -x DEBIAN_FRONTEND=noninteractive
+  [ $# -gt 0 ] || return 0
+  echo "Installing: $*"
+  as_root apt-get update -q ||
+    echo "apt-get update could not fetch every index (its errors are above); going on with what it has"
+  "${install[@]}" "$@" && return 0
+  # shellcheck disable=SC1091  # the system's own file
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}") || codename=""
+  if [ -n "$codename" ]; then
+    echo "apt-get install failed; once more with $codename's own versions (-t $codename)"
+    "${install[@]}" -t "$codename" "$@" && return 0
+  fi
+  fail_at "installing packages" "apt-get install $*" \
+    "apt-get's errors are above; run as root or with sudo, check /etc/apt/sources.list and the network, then run this command again"
+}
 
 # ---- Which build and which loader
 #
@@ -85,7 +222,7 @@ wine_choose() {
   if [ "${ADSL_WINE_64ONLY:-}" != 1 ] && wine_i386_runs; then
     ADSL_WINE_BITS=32 ADSL_WINDOWS_PRESET=windows ADSL_WINE=wine
   else
-    ADSL_WINE_BITS=64 ADSL_WINDOWS_PRESET=windows64 ADSL_WINE=$wine_lib_dir/wine64.sh
+    ADSL_WINE_BITS=64 ADSL_WINDOWS_PRESET=windows64 ADSL_WINE=$shell_lib_dir/wine64.sh
   fi
   export ADSL_WINE_BITS ADSL_WINDOWS_PRESET ADSL_WINE
 }
