@@ -75,15 +75,16 @@ const char* RemoveExtractDirectory(bool thisRuns) {
   // A link or junction is never emptied: it leads somewhere else.
   if (attributes.link || !attributes.directory) return kNotOursMessage;
   // The root by its path, before the walk holds it: the hold would count.
-  const int rootInUse = os.InUse(kExtractDirectory);
-  platform::Dir root = os.OpenDirectory(kExtractDirectory);
-  if (root == nullptr) return kNotOursMessage;
+  bool rootHeld;
+  const int rootUnknown = os.InUse(kExtractDirectory, &rootHeld);
+  platform::Dir root;
+  if (os.OpenDirectory(kExtractDirectory, &root) != 0) return kNotOursMessage;
   const char* why = nullptr;
   if (!thisRuns && !IsThisRunsOwn(root)) {
     // Found busy, or not known to be free: nothing of it is deleted. The
     // root stays held from the search to the removal.
-    TreeUse use = rootInUse == 1 ? TreeUse::kBusy : FindTreeUse(root, kExtractDirectory);
-    if (use == TreeUse::kFree && rootInUse != 0) use = TreeUse::kUnknown;
+    TreeUse use = rootHeld ? TreeUse::kBusy : FindTreeUse(root, kExtractDirectory);
+    if (use == TreeUse::kFree && rootUnknown != 0) use = TreeUse::kUnknown;
     if (use == TreeUse::kBusy) why = kInUseMessage;
     if (use == TreeUse::kUnknown) why = kNotEmptiedMessage;
   }
@@ -103,9 +104,10 @@ const char* RemoveExtractDirectory(bool thisRuns) {
 void RememberAsThisRunsOwn() {
   platform::Os& os = platform::GetOs();
   InstallerState& state = gInstallerState;
-  platform::Dir root = os.OpenDirectory(kExtractDirectory);
+  platform::Dir root;
   platform::DirectoryInfo info;
-  state.madeExtractDirectory = root != nullptr && os.QueryDirectory(root, &info) == 0;
+  state.madeExtractDirectory =
+      os.OpenDirectory(kExtractDirectory, &root) == 0 && os.QueryDirectory(root, &info) == 0;
   if (state.madeExtractDirectory) {
     state.extractDirectoryVolume = info.volume;
     state.extractDirectoryId = info.id;

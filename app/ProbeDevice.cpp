@@ -2,4 +2,4 @@
 
 #include "platform/Os.h"
 
-int ProbeDevice(const char* name) { return platform::GetOs().OpenDevice(name) == 1 ? 1 : 0; }
+int ProbeDevice(const char* name) { return platform::GetOs().OpenDevice(name) == 0 ? 1 : 0; }

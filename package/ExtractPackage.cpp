@@ -27,7 +27,8 @@ namespace {
 
 // Whether exactly size bytes could be read.
 bool ReadExactly(platform::File file, void* buffer, int32_t size) {
-  return GetOs().Read(file, buffer, size) == size;
+  int32_t got;
+  return GetOs().Read(file, buffer, size, &got) == 0 && got == size;
 }
 
 // A message about the archive: its name, cut to what the 128-byte buffer
@@ -91,8 +92,8 @@ bool CheckNameField(const PackageArchive& archive, const char* field, const char
 int CopyEntry(PackageArchive* archive, const char* name, int32_t contentLength, char* buffer,
               bool* writeFailed) {
   platform::Os& os = GetOs();
-  platform::File output = os.OpenWrite(name);
-  if (output == nullptr) {
+  platform::File output;
+  if (os.OpenWrite(name, &output) != 0) {
     PrintDiagnostic("open file %s fail\n", name);
     return -1;
   }
@@ -104,7 +105,7 @@ int CopyEntry(PackageArchive* archive, const char* name, int32_t contentLength, 
       os.Close(output);
       return -1;
     }
-    if (os.Write(output, buffer, n) < n) {
+    if (os.Write(output, buffer, n) != 0) {
       // A bare "?" line per chunk, naming nothing: the installer's own
       // diagnostic for it, which whoever reads its output knows. The
       // extraction goes on and fails at its end.
@@ -156,8 +157,8 @@ int ExtractFiles(PackageArchive* archive, char* buffer, bool* writeFailed) {
 // known to be sound; the installer's already exists.
 int Extract(PackageArchive* archive, const char* destination, bool makeDestination, char* buffer) {
   platform::Os& os = GetOs();
-  archive->size = os.Seek(archive->file, 0, SeekFrom::kEnd);
-  if (archive->size < 0 || os.Seek(archive->file, 0, SeekFrom::kStart) != 0) {
+  if (os.Seek(archive->file, 0, SeekFrom::kEnd, &archive->size) != 0 ||
+      os.Seek(archive->file, 0, SeekFrom::kStart, nullptr) != 0) {
     PrintDiagnostic("%s: cannot read the archive\n", archive->name);
     return -1;
   }
@@ -165,11 +166,13 @@ int Extract(PackageArchive* archive, const char* destination, bool makeDestinati
   // A header cut short leaves the missing high-order bytes zero.
   unsigned char count[4] = {0, 0, 0, 0};
   unsigned char length[4] = {0, 0, 0, 0};
-  const int32_t countBytes = os.Read(archive->file, count, 4);
-  const int32_t lengthBytes = os.Read(archive->file, length, 4);
+  int32_t countBytes;
+  int32_t lengthBytes;
+  os.Read(archive->file, count, 4, &countBytes);  // a failure reads nothing
+  os.Read(archive->file, length, 4, &lengthBytes);
   archive->entryCount = ReadLe32(count);
   archive->fileSectionLength = ReadLe32(length);
-  const int64_t headerEnd = (countBytes > 0 ? countBytes : 0) + (lengthBytes > 0 ? lengthBytes : 0);
+  const int64_t headerEnd = countBytes + lengthBytes;
   if (!CheckShape(*archive, headerEnd)) return -1;
   archive->fileSectionEnd = headerEnd + archive->fileSectionLength;
 
@@ -184,12 +187,12 @@ int Extract(PackageArchive* archive, const char* destination, bool makeDestinati
 
   // The directory table first, so that every directory exists before the
   // first file is written.
-  if (os.Seek(archive->file, archive->fileSectionLength, SeekFrom::kCurrent) < 0) {
+  if (os.Seek(archive->file, archive->fileSectionLength, SeekFrom::kCurrent, nullptr) != 0) {
     PrintDiagnostic("%s: cannot read the archive\n", archive->name);
     return -1;
   }
   if (CreateDirectoryTable(archive) != 0) return -1;
-  if (os.Seek(archive->file, kArchiveHeaderSize, SeekFrom::kStart) < 0) {
+  if (os.Seek(archive->file, kArchiveHeaderSize, SeekFrom::kStart, nullptr) != 0) {
     PrintDiagnostic("%s: cannot read the archive\n", archive->name);
     return -1;
   }
@@ -206,8 +209,8 @@ int CreateDirectoryTable(PackageArchive* archive) {
   platform::Os& os = GetOs();
   char record[kRecordSize];
   for (;;) {
-    const int32_t got = os.Read(archive->file, record, kRecordSize);
-    if (got <= 0) return 0;
+    int32_t got;
+    if (os.Read(archive->file, record, kRecordSize, &got) != 0 || got == 0) return 0;
     // The table's length was checked to be whole records: only a file that
     // shrank meanwhile comes short, and half a name is never used.
     if (got < kRecordSize) return -1;
@@ -242,15 +245,15 @@ Extraction ExtractInto(const char* archiveName, const char* destination,
   PackageArchive archive;
   memset(&archive, 0, sizeof archive);
   archive.name = archiveName;
-  archive.file = os.OpenRead(archiveName);
-  if (archive.file == nullptr) return Extraction::kArchiveMissing;
+  if (os.OpenRead(archiveName, &archive.file) != 0) return Extraction::kArchiveMissing;
   if (digest != nullptr) {
     // Read once, into a copy in the destination that nobody else may open
     // and that goes when it is closed; what is unpacked is that copy.
     unsigned char actual[platform::kSha256Size];
-    platform::File copy =
-        os.ChangeDirectory(destination) == 0 ? os.OpenScratch(kCheckedCopyName) : nullptr;
-    const bool copied = copy != nullptr && os.DigestCopy(archive.file, copy, actual) == 0;
+    platform::File copy = nullptr;
+    const bool copied = os.ChangeDirectory(destination) == 0 &&
+                        os.OpenScratch(kCheckedCopyName, &copy) == 0 &&
+                        os.DigestCopy(archive.file, copy, actual) == 0;
     os.Close(archive.file);
     archive.file = copy;
     Extraction refused = Extraction::kDone;

@@ -70,12 +70,12 @@ Level WalkSubdirectory(Walk* walk, const char* path, platform::Dir dir, const ch
   }
   if (!walk->removing) {
     // Asked before this walk holds it: its own hold would count too.
-    const int inUse = os.InUseAt(dir, name);
-    if (inUse == 1) return Level::kBusy;
-    if (inUse != 0) CannotTell(walk);
+    bool held;
+    if (os.InUseAt(dir, name, &held) != 0) CannotTell(walk);
+    if (held) return Level::kBusy;
   }
-  platform::Dir sub = os.OpenSubdirectory(dir, name);
-  if (sub == nullptr) {
+  platform::Dir sub;
+  if (os.OpenSubdirectory(dir, name, &sub) != 0) {
     // Gone, a link by now, or closed to us: nothing of it is known.
     if (!walk->removing) CannotTell(walk);
     if (walk->removing) os.RemoveEmptyDirectoryAt(dir, name);
@@ -96,8 +96,8 @@ Level WalkSubdirectory(Walk* walk, const char* path, platform::Dir dir, const ch
 Level WalkLevel(Walk* walk, const char* path, platform::Dir dir) {
   platform::Os& os = GetOs();
   char name[kEntryNameSize];
-  int listed;
-  while ((listed = os.NextEntry(dir, name, sizeof name)) == 1) {
+  int listing;
+  while ((listing = os.NextEntry(dir, name, sizeof name)) == 0 && name[0] != '\0') {
     const bool dotName = IsDotName(name);
     if (!dotName && !platform::IsPlainEntryName(name)) {
       if (walk->removing) PrintDiagnostic("%s\\%s: name not usable, left in place\n", path, name);
@@ -109,9 +109,9 @@ Level WalkLevel(Walk* walk, const char* path, platform::Dir dir) {
     // its "stat fail" line like any other. Skipping them first would look
     // tidier and change what a failing walk does and prints.
     platform::Attributes attributes;
-    if (os.GetAttributesAt(dir, name, &attributes) != 0) {
+    if (const int error = os.GetAttributesAt(dir, name, &attributes)) {
       if (walk->removing) {
-        PrintDiagnostic("stat fail \"%s\" : %d\n", name, os.ErrorNumber());
+        PrintDiagnostic("stat fail \"%s\" : %d\n", name, error);
         return Level::kStopped;
       }
       // The search goes on: an entry listed after this one may be held.
@@ -122,9 +122,9 @@ Level WalkLevel(Walk* walk, const char* path, platform::Dir dir) {
     if (attributes.directory && !attributes.link) {
       if (WalkSubdirectory(walk, path, dir, name) == Level::kBusy) return Level::kBusy;
     } else if (!walk->removing) {
-      const int inUse = os.InUseAt(dir, name);
-      if (inUse == 1) return Level::kBusy;
-      if (inUse != 0) CannotTell(walk);
+      bool held;
+      if (os.InUseAt(dir, name, &held) != 0) CannotTell(walk);
+      if (held) return Level::kBusy;
     } else if (attributes.directory) {
       // The link goes; what it points to is not part of the tree.
       os.RemoveEmptyDirectoryAt(dir, name);
@@ -132,10 +132,10 @@ Level WalkLevel(Walk* walk, const char* path, platform::Dir dir) {
       os.RemoveFileAt(dir, name);  // a read-only file stays
     }
   }
-  if (listed == 0) return Level::kDone;
+  if (listing == 0) return Level::kDone;
   // A listing that failed has not ended: what it did not yield stays, and
   // the search cannot call the level free.
-  if (walk->removing) PrintDiagnostic("%s: listing failed: %d\n", path, os.ErrorNumber());
+  if (walk->removing) PrintDiagnostic("%s: listing failed: %d\n", path, listing);
   CannotTell(walk);
   return Level::kStopped;
 }
@@ -163,8 +163,8 @@ bool EnterRoot(platform::Dir root, const char* path) {
   platform::DirectoryInfo held;
   platform::DirectoryInfo entered;
   if (os.QueryDirectory(root, &held) != 0 || os.ChangeDirectory(path) != 0) return false;
-  platform::Dir current = os.OpenDirectory(".");
-  const bool same = current != nullptr && os.QueryDirectory(current, &entered) == 0 &&
+  platform::Dir current;
+  const bool same = os.OpenDirectory(".", &current) == 0 && os.QueryDirectory(current, &entered) == 0 &&
                     entered.volume == held.volume && entered.id == held.id &&
                     entered.created == held.created;
   os.CloseDirectory(current);
@@ -175,8 +175,8 @@ bool EnterRoot(platform::Dir root, const char* path) {
 
 int RemoveTree(const char* path) {
   platform::Os& os = GetOs();
-  platform::Dir root = os.OpenDirectory(path);
-  if (root == nullptr) return -1;
+  platform::Dir root;
+  if (os.OpenDirectory(path, &root) != 0) return -1;
   const int result = EnterRoot(root, path) ? EmptyTree(root, path) : -1;
   os.CloseDirectory(root);
   return result;

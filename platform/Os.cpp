@@ -4,7 +4,7 @@
 #include <stdarg.h>
 
 #include "platform/Format.h"
-#include "platform/Installed.h"
+#include "platform/ServiceSlot.h"
 #include "platform/StandIns.h"
 
 namespace platform {
@@ -15,15 +15,18 @@ namespace {
 #pragma GCC diagnostic ignored "-Wunused-parameter"
 class NoOs final : public Os {
  public:
-#define PLATFORM_NO_OS(name, result, parameters, arguments, none) \
-  result name parameters override { return none; }
+#define PLATFORM_NO_OS(name, result, parameters, arguments, cleared) \
+  result name parameters override {                                    \
+    cleared;                                                           \
+    return static_cast<result>(ENOSYS);                                \
+  }
   PLATFORM_OS_OPERATIONS(PLATFORM_NO_OS)
 #undef PLATFORM_NO_OS
 };
 #pragma GCC diagnostic pop
 
 NoOs gNoOs;
-Installed<Os> gOs;
+ServiceSlot<Os> gOs;
 
 }  // namespace
 
@@ -51,7 +54,7 @@ void PrintDiagnostic(const char* format, ...) {
 
 const char* OpName(Op op) {
   static const char* const kNames[] = {
-#define PLATFORM_OS_OP_NAME(name, result, parameters, arguments, none) #name,
+#define PLATFORM_OS_OP_NAME(name, result, parameters, arguments, cleared) #name,
       PLATFORM_OS_OPERATIONS(PLATFORM_OS_OP_NAME)
 #undef PLATFORM_OS_OP_NAME
   };

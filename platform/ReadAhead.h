@@ -27,10 +27,10 @@ struct ReadAhead {
   int32_t end = 0;        // bytes in block
   int64_t blockEnd = 0;   // file offset just after the block (= the file's own)
 
-  // Gets the block from allocate (malloc, or the backend's way to it);
-  // false when it cannot be had.
-  bool Allocate(void* (*allocate)(size_t)) {
-    block = static_cast<char*>(allocate(kReadAhead));
+  // Takes a block of kReadAhead bytes from malloc (the backend's own call
+  // of it); false when there was none.
+  bool Adopt(void* allocated) {
+    block = static_cast<char*>(allocated);
     return block != nullptr;
   }
   void Release() {

@@ -1,6 +1,6 @@
 #include "platform/Telephony.h"
 
-#include "platform/Installed.h"
+#include "platform/ServiceSlot.h"
 #include "platform/StandIns.h"
 
 namespace platform {
@@ -35,7 +35,7 @@ class NoTelephony final : public Telephony {
 };
 
 NoTelephony gNoTelephony;
-Installed<Telephony> gTelephony;
+ServiceSlot<Telephony> gTelephony;
 
 }  // namespace
 

@@ -1,6 +1,6 @@
 #include "platform/Toolkit.h"
 
-#include "platform/Installed.h"
+#include "platform/ServiceSlot.h"
 #include "platform/StandIns.h"
 
 namespace platform {
@@ -24,7 +24,7 @@ class NoToolkit final : public Toolkit {
 };
 
 NoToolkit gNoToolkit;
-Installed<Toolkit> gToolkit;
+ServiceSlot<Toolkit> gToolkit;
 
 }  // namespace
 

@@ -1,5 +1,10 @@
 // The POSIX backend: runs the installer's file handling natively, for the
-// provider's tool, the tests and the fuzzers.
+// provider's tool, the tests and the fuzzers. Its operations live by
+// concern, as the Win32 backend's do: PosixFiles.cpp (files, directories
+// by their paths, the mapping of paths), PosixHeldDirectory.cpp (held
+// directories and their entries), PosixProcess.cpp (what is in use, the
+// claim, launch, the device) and PosixOs.cpp (the backend itself, sleep
+// and output).
 //
 // Windows paths are mapped onto a directory that stands for drive "c:\"
 // (the drive root, chosen by whoever creates the backend). "c:\a\b" and
@@ -33,18 +38,18 @@ class PosixOs final : public Os {
   PLATFORM_OS_OVERRIDES
 
  private:
-  int Fail();  // records errno, returns -1
-  // The file open as fd, taken over; nullptr (fd closed, the error
-  // recorded) when out of memory.
-  File Keep(int fd, bool readAhead);
-  // Closes fd, opened but not to be used, and records error; nullptr.
-  File Refuse(int fd, int error);
-  bool Map(const char* windowsPath, char* out, size_t size);
-  // A held directory for the descriptor fd (taken over); nullptr on failure.
-  Dir Hold(int fd);
+  // The file open as fd, taken over; ENOMEM (fd closed) when out of memory.
+  int Keep(int fd, bool readAhead, File* file);
+  // Closes fd, opened but not to be used; returns error.
+  static int Refuse(int fd, int error);
+  // MapPath, with why it cannot: 0, ENAMETOOLONG or ENOENT.
+  int Map(const char* windowsPath, char* out, size_t size);
+  // A held directory for the descriptor fd (taken over), or the error of
+  // the open that gave fd (-1: errno says).
+  int Hold(int fd, Dir* dir);
   // The entry name relative to the directory descriptor at (or AT_FDCWD),
   // link reported, never followed.
-  int Describe(int at, const char* name, Attributes* attributes);
+  int StatEntry(int at, const char* name, Attributes* attributes);
   // dir: the held directory whose descriptor at is, or nullptr for a path.
   int RemoveDirectoryEntry(Dir dir, int at, const char* name);
   // The deletion of an entry of a held directory takes what GetAttributesAt
@@ -54,7 +59,6 @@ class PosixOs final : public Os {
   bool Recall(Dir dir, const char* name, Attributes* attributes);
 
   char root_[4096];  // without trailing slash; "" is "/"
-  int lastError_ = 0;
 };
 
 }  // namespace platform

@@ -5,13 +5,12 @@
 // A double derives from ForwardingOs<Double> and decides what happens
 // around each call in its
 //   Pass(op, call, failure, arguments)
-// where call() makes the inner backend's call, failure() gives what the
-// operation returns when it fails (the table's last column), and
+// where call() makes the inner backend's call, failure(error) fails the
+// operation with error, its out-parameters left as the table's last
+// column says, and
 // arguments is a tuple of references to the call's arguments. The
 // operations it simulates it overrides as usual.
 #pragma once
-
-#include <errno.h>
 
 #include <tuple>
 
@@ -24,11 +23,15 @@ class ForwardingOs : public Os {
  public:
   explicit ForwardingOs(Os* inner) : inner_(inner) {}
 
-#define PLATFORM_OS_FORWARD(name, result, parameters, arguments, none)               \
+#define PLATFORM_OS_FORWARD(name, result, parameters, arguments, cleared)            \
   result name parameters override {                                                 \
     return static_cast<Double*>(this)->Pass(                                        \
         Op::k##name, [&]() -> result { return inner_->name arguments; },            \
-        [&]() -> result { return none; }, std::forward_as_tuple arguments);        \
+        [&](int error) -> result {                                                  \
+          cleared;                                                                  \
+          return static_cast<result>(error);                                        \
+        },                                                                          \
+        std::forward_as_tuple arguments);                                           \
   }
   PLATFORM_OS_OPERATIONS(PLATFORM_OS_FORWARD)
 #undef PLATFORM_OS_FORWARD

@@ -28,7 +28,6 @@ bool RecordingOs::Begin(Op op, const std::string& path, int64_t value) {
   int32_t ignored;
   const bool fail = faults_.Next(op, &ignored);
   calls_.back().failed = fail;
-  lastWasInjected_ = fail;
   return fail;
 }
 
@@ -42,14 +41,6 @@ std::string RecordingOs::PathOf(Dir dir) const {
   return it != dirs_.end() ? it->second : std::string("?");
 }
 
-int32_t RecordingOs::Write(File file, const void* data, int32_t size) {
-  // Fewer bytes than given is a failure too.
-  if (Begin(Op::kWrite, PathOf(file), size)) return 0;
-  const int32_t put = inner_->Write(file, data, size);
-  if (put != size) MarkFailed();
-  return put;
-}
-
 void RecordingOs::Close(File file) {
   // A failed close still releases the file, as on both real systems.
   Begin(Op::kClose, PathOf(file), 0);
@@ -58,23 +49,24 @@ void RecordingOs::Close(File file) {
 }
 
 int RecordingOs::RemoveEmptyDirectory(const char* path) {
-  if (Begin(Op::kRemoveEmptyDirectory, path, 0)) return -1;
+  if (Begin(Op::kRemoveEmptyDirectory, path, 0)) return EIO;
   char current[4096];
   const bool stays = currentDirectoryStays && inner_->CurrentDirectory(current, sizeof current) == 0 &&
                      strcasecmp(current, path) == 0;
-  if (stays || inner_->RemoveEmptyDirectory(path) != 0) {
-    MarkFailed();
-    return -1;
-  }
-  return 0;
+  const int error = stays ? EACCES : inner_->RemoveEmptyDirectory(path);
+  if (error != 0) MarkFailed();
+  return error;
 }
 
 int RecordingOs::NextEntry(Dir dir, char* name, uint32_t size) {
-  if (Begin(Op::kNextEntry, "", size)) return -1;
-  const int result = inner_->NextEntry(dir, name, size);
-  if (result == 1) calls_.back().path = name;
-  if (result == -1) MarkFailed();
-  return result;
+  if (Begin(Op::kNextEntry, "", size)) {
+    ClearText(name, size);
+    return EIO;
+  }
+  const int error = inner_->NextEntry(dir, name, size);
+  if (error == 0) calls_.back().path = name;
+  if (error != 0) MarkFailed();
+  return error;
 }
 
 void RecordingOs::CloseDirectory(Dir dir) {
@@ -84,51 +76,54 @@ void RecordingOs::CloseDirectory(Dir dir) {
   inner_->CloseDirectory(dir);
 }
 
-int RecordingOs::ErrorNumber() {
-  // A failed query reports an error number the real call would not have.
-  const bool injected = lastWasInjected_;
-  if (Begin(Op::kErrorNumber, "", 0) || injected) return EIO;
-  return inner_->ErrorNumber();
-}
-
-int RecordingOs::InUse(const char* path) {
-  if (Begin(Op::kInUse, path, 0)) return -1;
-  if (busy.count(path) != 0) return 1;
-  const int result = inner_->InUse(path);
-  if (result == -1) MarkFailed();
-  return result;
+int RecordingOs::InUse(const char* path, bool* held) {
+  *held = false;
+  if (Begin(Op::kInUse, path, 0)) return EIO;
+  if (busy.count(path) != 0) {
+    *held = true;
+    return 0;
+  }
+  const int error = inner_->InUse(path, held);
+  if (error != 0) MarkFailed();
+  return error;
 }
 
 int RecordingOs::QueryDirectory(Dir dir, DirectoryInfo* info) {
-  if (Begin(Op::kQueryDirectory, PathOf(dir), 0)) return -1;
-  if (inner_->QueryDirectory(dir, info) != 0) {
+  if (Begin(Op::kQueryDirectory, PathOf(dir), 0)) return EIO;
+  const int error = inner_->QueryDirectory(dir, info);
+  if (error != 0) {
     MarkFailed();
-    return -1;
+    return error;
   }
   if (directoryInfo) directoryInfo(PathOf(dir), info);
   return 0;
 }
 
-Dir RecordingOs::OpenSubdirectory(Dir parent, const char* name) {
+int RecordingOs::OpenSubdirectory(Dir parent, const char* name, Dir* dir) {
   // Logged by its name, remembered by its path.
-  Dir dir = ForwardingOs::OpenSubdirectory(parent, name);
-  if (dir != nullptr) dirs_[dir] = PathOf(parent) + "\\" + name;
-  return dir;
+  const int error = ForwardingOs::OpenSubdirectory(parent, name, dir);
+  if (error == 0) dirs_[*dir] = PathOf(parent) + "\\" + name;
+  return error;
 }
 
-int RecordingOs::InUseAt(Dir dir, const char* name) {
-  if (Begin(Op::kInUseAt, name, 0)) return -1;
-  if (busy.count(PathOf(dir) + "\\" + name) != 0) return 1;
-  const int result = inner_->InUseAt(dir, name);
-  if (result == -1) MarkFailed();
-  return result;
+int RecordingOs::InUseAt(Dir dir, const char* name, bool* held) {
+  *held = false;
+  if (Begin(Op::kInUseAt, name, 0)) return EIO;
+  if (busy.count(PathOf(dir) + "\\" + name) != 0) {
+    *held = true;
+    return 0;
+  }
+  const int error = inner_->InUseAt(dir, name, held);
+  if (error != 0) MarkFailed();
+  return error;
 }
 
 // Simulated: the real lock is machine-wide, and test programs run side by side.
 int RecordingOs::LockInstall() {
-  if (Begin(Op::kLockInstall, "", 0) || (otherInstallerHoldsLock && !holdsInstallLock_)) {
+  if (Begin(Op::kLockInstall, "", 0)) return EIO;
+  if (otherInstallerHoldsLock && !holdsInstallLock_) {
     MarkFailed();
-    return -1;
+    return EBUSY;
   }
   holdsInstallLock_ = true;
   return 0;
@@ -140,18 +135,19 @@ void RecordingOs::UnlockInstall() {
 }
 
 int RecordingOs::Launch(const char* commandLine) {
-  if (Begin(Op::kLaunch, commandLine, 0) || !launchSucceeds) {
+  if (Begin(Op::kLaunch, commandLine, 0)) return EIO;
+  if (!launchSucceeds) {
     MarkFailed();
-    return -1;
+    return ENOENT;
   }
   return 0;
 }
 
 int RecordingOs::OpenDevice(const char* name) {
-  if (Begin(Op::kOpenDevice, name, 0)) return 0;
-  if (devices.count(name) != 0) return 1;
+  if (Begin(Op::kOpenDevice, name, 0)) return EIO;
+  if (devices.count(name) != 0) return 0;
   MarkFailed();
-  return 0;
+  return ENOENT;
 }
 
 void RecordingOs::Sleep(uint32_t milliseconds) { Begin(Op::kSleep, "", milliseconds); }

@@ -7,6 +7,7 @@
 // ForwardingOs.
 #pragma once
 
+#include <errno.h>
 #include <stdint.h>
 
 #include <functional>
@@ -73,16 +74,14 @@ class RecordingOs final : public ForwardingOs<RecordingOs> {
   bool forwardPrint = false;       // also print through the inner backend
 
   // Simulated, or tracked beyond the log.
-  int32_t Write(File file, const void* data, int32_t size) override;
   void Close(File file) override;
   int RemoveEmptyDirectory(const char* path) override;
   int NextEntry(Dir dir, char* name, uint32_t size) override;
   void CloseDirectory(Dir dir) override;
-  int ErrorNumber() override;
-  int InUse(const char* path) override;
+  int InUse(const char* path, bool* held) override;
   int QueryDirectory(Dir dir, DirectoryInfo* info) override;
-  Dir OpenSubdirectory(Dir parent, const char* name) override;
-  int InUseAt(Dir dir, const char* name) override;
+  int OpenSubdirectory(Dir parent, const char* name, Dir* dir) override;
+  int InUseAt(Dir dir, const char* name, bool* held) override;
   int LockInstall() override;
   void UnlockInstall() override;
   int Launch(const char* commandLine) override;
@@ -95,46 +94,46 @@ class RecordingOs final : public ForwardingOs<RecordingOs> {
 
   // Every other operation: logged with its path or name (a file's or a
   // held directory's as it was opened) and its size, offset or time,
-  // failed as planned, else done by the inner backend and marked failed
-  // when it returns nullptr or -1 (the operations with another failure
-  // value are declared above). Opened files and
-  // directories are remembered by the path they were opened by.
+  // failed with EIO as planned, else done by the inner backend and marked
+  // failed when it fails. Opened files and directories are remembered by
+  // the path they were opened by.
   template <typename Call, typename Failure, typename Arguments>
   auto Pass(Op op, Call call, Failure failure, const Arguments& arguments) {
     std::string path;
     int64_t value = 0;
-    std::apply([&](auto&... argument) { (Describe(argument, &path, &value), ...); }, arguments);
-    if (Begin(op, path, value)) return failure();
+    std::apply([&](auto&... argument) { (LogEntryOf(argument, &path, &value), ...); }, arguments);
+    if (Begin(op, path, value)) return failure(EIO);
     if constexpr (std::is_void_v<decltype(call())>) {
       return call();
     } else {
       const auto result = call();
-      if constexpr (std::is_pointer_v<decltype(call())>) {
-        if (result == nullptr) {
-          MarkFailed();
-        } else if constexpr (std::is_same_v<decltype(call()), File>) {
-          files_[result] = path;
-        } else {
-          ++openDirectories_;
-          dirs_[result] = path;
-        }
-      } else if (result == -1) {
+      if (result != 0) {
         MarkFailed();
+      } else {
+        std::apply([&](auto&... argument) { (Remember(argument, path), ...); }, arguments);
       }
       return result;
     }
   }
   // What a call's argument adds to its log entry: the last path or name
   // given, else the file's or directory's path; a size, offset or time.
-  void Describe(const char* text, std::string* path, int64_t*) const { *path = text; }
-  void Describe(File file, std::string* path, int64_t*) const { *path = PathOf(file); }
-  void Describe(Dir dir, std::string* path, int64_t*) const { *path = PathOf(dir); }
-  void Describe(int32_t number, std::string*, int64_t* value) const { *value = number; }
-  void Describe(uint32_t number, std::string*, int64_t* value) const { *value = number; }
-  void Describe(int64_t number, std::string*, int64_t* value) const { *value = number; }
-  void Describe(char*, std::string*, int64_t*) const {}  // a buffer to fill
+  void LogEntryOf(const char* text, std::string* path, int64_t*) const { *path = text; }
+  void LogEntryOf(File file, std::string* path, int64_t*) const { *path = PathOf(file); }
+  void LogEntryOf(Dir dir, std::string* path, int64_t*) const { *path = PathOf(dir); }
+  void LogEntryOf(int32_t number, std::string*, int64_t* value) const { *value = number; }
+  void LogEntryOf(uint32_t number, std::string*, int64_t* value) const { *value = number; }
+  void LogEntryOf(int64_t number, std::string*, int64_t* value) const { *value = number; }
+  void LogEntryOf(char*, std::string*, int64_t*) const {}  // a buffer to fill
   template <typename Other>
-  void Describe(const Other&, std::string*, int64_t*) const {}
+  void LogEntryOf(const Other&, std::string*, int64_t*) const {}
+  // A file or directory an operation opened, by the path of its log entry.
+  void Remember(File* file, const std::string& path) { files_[*file] = path; }
+  void Remember(Dir* dir, const std::string& path) {
+    ++openDirectories_;
+    dirs_[*dir] = path;
+  }
+  template <typename Other>
+  void Remember(const Other&, const std::string&) {}
 
   // Logs the call and tells whether it is to fail.
   bool Begin(Op op, const std::string& path, int64_t value);
@@ -144,7 +143,6 @@ class RecordingOs final : public ForwardingOs<RecordingOs> {
 
   std::vector<Call> calls_;
   FaultPlan<Op> faults_;
-  bool lastWasInjected_ = false;
   std::map<File, std::string> files_;
   std::map<Dir, std::string> dirs_;
   int openDirectories_ = 0;

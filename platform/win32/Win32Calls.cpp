@@ -21,8 +21,13 @@ FARPROC* SystemCalls() {
   if (gCalls[kNtOpenFile] == nullptr) {
     const char* name = kNames;
     for (int call = 0; call < kLookedUpCallCount; ++call) {
-      gCalls[call] =
-          GetProcAddress(GetModuleHandleA(call < kFirstKernel32Call ? "ntdll.dll" : "kernel32.dll"), name);
+      // Every program of ours has loaded these three: ntdll and kernel32
+      // are in every process, and user32 is imported by whatever makes a
+      // window; one that has not loaded it finds nothing.
+      const HMODULE module = osGetModuleHandleA(call < kFirstKernel32Call  ? "ntdll.dll"
+                                                : call < kFirstUser32Call ? "kernel32.dll"
+                                                                          : "user32.dll");
+      gCalls[call] = module != nullptr ? osGetProcAddress(module, name) : nullptr;
       while (*name++ != '\0') {
       }
     }

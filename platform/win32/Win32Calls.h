@@ -1,25 +1,36 @@
-// The system calls of the Win32 OS backend, in one table, so that a test
+// Every system call of the Win32 backends, in one table, so that a test
 // can replace one entry at a time and put it back: to fail the call and
 // see the backend's own failure path run, to play a system the host is not
 // (one with private namespaces, under Wine, which has none), or to see a
-// call's exact arguments.
+// call's exact arguments. The backends make each call by the name the
+// table gives it, os and the system's name (osCreateFileA), which says
+// that the call can be replaced; tests/platform/check-win32-imports.sh
+// fails when Install.exe or a backend imports a function that is not
+// listed here.
 //
-// Most of them are imports: the backend calls them as plain functions,
-// which the compiler makes "call [slot]" through the program's import
-// address table, the table of pointers the loader fills. That table costs
-// no byte of ours, and a test replaces an entry of it in its own program
-// (tests/support/Win32Replaced.h). The few that not every system has, or
-// that only ntdll exports, are looked up by name at first use into
+// Most of them are imports: osName is an inline function that calls the
+// import, which the compiler makes "call [slot]" through the program's
+// import address table, the table of pointers the loader fills. That table
+// costs no byte of ours, and a test replaces an entry of it in its own
+// program (tests/support/Win32Replaced.h). The few that not every system
+// has, or that only ntdll exports, are looked up by name at first use into
 // SystemCalls(); a function the system lacks stays nullptr there, and its
-// caller decides what runs without it; the backend calls one as
-// SystemCall<kName>()(...). A new call is one more line of a list below.
+// caller decides what runs without it (osName calls the entry, so it is
+// asked about first: SystemCall<kName>() != nullptr). A new call is one
+// more line of a list below.
+//
+// tapi32's line calls are not here: the telephony backend looks them up
+// in the DLL it loads on first use, into a table of its own
+// (Win32Telephony.cpp), which its tests replace as a whole.
 #pragma once
 
 #include <windows.h>
+#include <sddl.h>
 #include <wincrypt.h>
 #include <winternl.h>
 
 #include <stddef.h>
+#include <stdlib.h>
 
 namespace platform {
 
@@ -27,7 +38,7 @@ namespace platform {
 // returns when it fails; GetLastError says why, the Nt calls return the
 // status itself).
 //
-// Looked up: ntdll's first, then kernel32's.
+// Looked up: ntdll's first, then kernel32's, then user32's.
 #define PLATFORM_WIN32_LOOKED_UP_CALLS(X)                                                       \
   X(NtOpenFile, NTSTATUS,                                                                     \
     (HANDLE * handle, ACCESS_MASK access, OBJECT_ATTRIBUTES * object, IO_STATUS_BLOCK * status, \
@@ -45,10 +56,15 @@ namespace platform {
   X(CreatePrivateNamespaceA, HANDLE,                                                          \
     (LPSECURITY_ATTRIBUTES security, LPVOID boundary, LPCSTR alias), (security, boundary, alias), \
     nullptr)                                                                                  \
-  X(OpenPrivateNamespaceA, HANDLE, (LPVOID boundary, LPCSTR alias), (boundary, alias), nullptr)
+  X(OpenPrivateNamespaceA, HANDLE, (LPVOID boundary, LPCSTR alias), (boundary, alias), nullptr) \
+  /* Vista, and 7 without KB2533623, lack it. */                                              \
+  X(SetDefaultDllDirectories, BOOL, (DWORD directories), (directories), FALSE)                \
+  /* From Windows 10 1607 on. */                                                              \
+  X(GetDpiForWindow, UINT, (HWND window), (window), 0)
 
-// Imported from kernel32 and advapi32.
-#define PLATFORM_WIN32_IMPORTED_CALLS(X)                                                        \
+// Imported from kernel32 and advapi32 by the OS backend: the calls the
+// backend sweeps fail (tests/support/SystemCallFaults.h).
+#define PLATFORM_WIN32_OS_CALLS(X)                                                             \
   X(CreateFileA, HANDLE,                                                                      \
     (LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition, \
      DWORD flags, HANDLE templateFile),                                                        \
@@ -111,13 +127,99 @@ namespace platform {
   X(Sleep, VOID, (DWORD milliseconds), (milliseconds), void())                                \
   X(GetStdHandle, HANDLE, (DWORD which), (which), INVALID_HANDLE_VALUE)
 
-// Imported from the C library (msvcrt), in its calling convention.
+// Imported from the C library (msvcrt), in its calling convention, by the
+// OS backend: failed by the sweeps too.
 #define PLATFORM_WIN32_C_CALLS(X)                         \
   X(malloc, void*, (size_t size), (size), nullptr)        \
   X(free, void, (void* block), (block), void())
 
-#define PLATFORM_WIN32_CALLS(X) \
-  PLATFORM_WIN32_LOOKED_UP_CALLS(X) PLATFORM_WIN32_IMPORTED_CALLS(X) PLATFORM_WIN32_C_CALLS(X)
+// Imported from kernel32 by the other backends (the process's DLL search,
+// its title, the telephony's library, event and memory, the toolkit's
+// start-up) and by the lookup itself; and the last error, which no sweep
+// fails: it is how the failure of the others is read.
+#define PLATFORM_WIN32_PROCESS_CALLS(X)                                                         \
+  X(GetLastError, DWORD, (), (), 0)                                                           \
+  X(GetModuleHandleA, HMODULE, (LPCSTR name), (name), nullptr)                                \
+  X(GetProcAddress, FARPROC, (HMODULE module, LPCSTR name), (module, name), nullptr)          \
+  X(GetModuleFileNameA, DWORD, (HMODULE module, LPSTR name, DWORD size), (module, name, size), 0) \
+  X(GetSystemDirectoryA, UINT, (LPSTR path, UINT size), (path, size), 0)                      \
+  X(LoadLibraryExA, HMODULE, (LPCSTR name, HANDLE file, DWORD flags), (name, file, flags), nullptr) \
+  X(FreeLibrary, BOOL, (HMODULE module), (module), FALSE)                                     \
+  X(SetDllDirectoryA, BOOL, (LPCSTR path), (path), FALSE)                                     \
+  X(SetEvent, BOOL, (HANDLE event), (event), FALSE)                                           \
+  X(GlobalAlloc, HGLOBAL, (UINT flags, SIZE_T size), (flags, size), nullptr)                  \
+  X(GlobalFree, HGLOBAL, (HGLOBAL memory), (memory), memory)                                  \
+  X(GetStartupInfoA, VOID, (LPSTARTUPINFOA startup), (startup), void())                       \
+  /* The host's links (Win32Links.h), for secpack and the tests. */                           \
+  X(GetFileAttributesW, DWORD, (LPCWSTR name), (name), INVALID_FILE_ATTRIBUTES)
+
+// Imported from user32 and gdi32 by the toolkit and the message box.
+#define PLATFORM_WIN32_WINDOW_CALLS(X)                                                          \
+  X(CharLowerA, LPSTR, (LPSTR text), (text), text)                                            \
+  X(CreateWindowExA, HWND,                                                                    \
+    (DWORD extendedStyle, LPCSTR className, LPCSTR caption, DWORD style, int x, int y, int width, \
+     int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID parameter),              \
+    (extendedStyle, className, caption, style, x, y, width, height, parent, menu, instance,   \
+     parameter),                                                                              \
+    nullptr)                                                                                  \
+  X(DefWindowProcA, LRESULT, (HWND window, UINT message, WPARAM wParam, LPARAM lParam),       \
+    (window, message, wParam, lParam), 0)                                                     \
+  X(DestroyWindow, BOOL, (HWND window), (window), FALSE)                                      \
+  X(DispatchMessageA, LRESULT, (const MSG* message), (message), 0)                            \
+  X(GetDC, HDC, (HWND window), (window), nullptr)                                             \
+  X(GetMessageA, BOOL, (LPMSG message, HWND window, UINT first, UINT last),                   \
+    (message, window, first, last), -1)                                                       \
+  X(GetSystemMetrics, int, (int which), (which), 0)                                           \
+  X(GetWindowRect, BOOL, (HWND window, LPRECT rect), (window, rect), FALSE)                   \
+  X(InvalidateRect, BOOL, (HWND window, const RECT* rect, BOOL erase), (window, rect, erase), FALSE) \
+  X(IsWindowEnabled, BOOL, (HWND window), (window), FALSE)                                    \
+  X(IsWindowVisible, BOOL, (HWND window), (window), FALSE)                                    \
+  X(KillTimer, BOOL, (HWND window, UINT_PTR id), (window, id), FALSE)                         \
+  X(LoadCursorA, HCURSOR, (HINSTANCE instance, LPCSTR name), (instance, name), nullptr)       \
+  X(LoadIconA, HICON, (HINSTANCE instance, LPCSTR name), (instance, name), nullptr)           \
+  X(LoadImageA, HANDLE,                                                                       \
+    (HINSTANCE instance, LPCSTR name, UINT type, int width, int height, UINT flags),          \
+    (instance, name, type, width, height, flags), nullptr)                                    \
+  X(MessageBoxA, int, (HWND owner, LPCSTR text, LPCSTR caption, UINT type),                   \
+    (owner, text, caption, type), 0)                                                          \
+  X(PostMessageA, BOOL, (HWND window, UINT message, WPARAM wParam, LPARAM lParam),            \
+    (window, message, wParam, lParam), FALSE)                                                 \
+  X(PostQuitMessage, VOID, (int code), (code), void())                                        \
+  X(RegisterClassExA, ATOM, (const WNDCLASSEXA* windowClass), (windowClass), 0)               \
+  X(ReleaseDC, int, (HWND window, HDC dc), (window, dc), 0)                                   \
+  X(SendMessageA, LRESULT, (HWND window, UINT message, WPARAM wParam, LPARAM lParam),         \
+    (window, message, wParam, lParam), 0)                                                     \
+  X(SetActiveWindow, HWND, (HWND window), (window), nullptr)                                  \
+  X(SetFocus, HWND, (HWND window), (window), nullptr)                                         \
+  X(SetTimer, UINT_PTR, (HWND window, UINT_PTR id, UINT elapse, TIMERPROC procedure),         \
+    (window, id, elapse, procedure), 0)                                                       \
+  X(SetWindowPos, BOOL,                                                                       \
+    (HWND window, HWND after, int x, int y, int width, int height, UINT flags),              \
+    (window, after, x, y, width, height, flags), FALSE)                                       \
+  X(ShowWindow, BOOL, (HWND window, int command), (window, command), FALSE)                   \
+  X(TranslateMessage, BOOL, (const MSG* message), (message), FALSE)                           \
+  X(CreateFontIndirectA, HFONT, (const LOGFONTA* font), (font), nullptr)                      \
+  X(DeleteObject, BOOL, (HGDIOBJ object), (object), FALSE)                                    \
+  X(GetDeviceCaps, int, (HDC dc, int index), (dc, index), 0)                                  \
+  X(GetObjectA, int, (HANDLE object, int size, LPVOID into), (object, size, into), 0)         \
+  X(GetStockObject, HGDIOBJ, (int which), (which), nullptr)                                   \
+  X(GetTextExtentPoint32A, BOOL, (HDC dc, LPCSTR text, int length, LPSIZE size),              \
+    (dc, text, length, size), FALSE)                                                          \
+  X(GetTextFaceA, int, (HDC dc, int size, LPSTR face), (dc, size, face), 0)                   \
+  X(GetTextMetricsA, BOOL, (HDC dc, LPTEXTMETRICA metrics), (dc, metrics), FALSE)             \
+  X(SelectObject, HGDIOBJ, (HDC dc, HGDIOBJ object), (dc, object), nullptr)
+
+// The whole table; the sweeps replace the calls up to kFaultedCallCount.
+#define PLATFORM_WIN32_CALLS(X)                                                  \
+  PLATFORM_WIN32_LOOKED_UP_CALLS(X) PLATFORM_WIN32_OS_CALLS(X) PLATFORM_WIN32_C_CALLS(X) \
+  PLATFORM_WIN32_PROCESS_CALLS(X) PLATFORM_WIN32_WINDOW_CALLS(X)
+
+// The C library's own functions that the backends, the logic or the
+// compiler use (msvcrt, where Install.exe takes them from): no system
+// calls, but listed, so that a new import shows here too. X(name).
+#define PLATFORM_WIN32_C_LIBRARY(X)                                                     \
+  X(exit) X(memchr) X(memcmp) X(memcpy) X(memmove) X(memset) X(strchr) X(strcmp) X(strlen) \
+  X(strncmp) X(abort) X(fprintf) X(fwrite) X(fputc) X(__acrt_iob_func) X(__iob_func) X(_iob)
 
 enum Win32Call {
 #define PLATFORM_WIN32_CALL_ID(name, result, parameters, arguments, failure) k##name,
@@ -125,7 +227,9 @@ enum Win32Call {
 #undef PLATFORM_WIN32_CALL_ID
   kWin32CallCount,
   kFirstKernel32Call = kCreateBoundaryDescriptorA,  // the looked-up ones from here
+  kFirstUser32Call = kGetDpiForWindow,
   kLookedUpCallCount = kCreateFileA,
+  kFaultedCallCount = kGetLastError,  // the sweeps' calls end here
 };
 
 // Each call's type, as Win32CallType<kName>::Fn.
@@ -137,7 +241,9 @@ struct Win32CallType;
     using Fn = result(WINAPI*) parameters;                                     \
   };
 PLATFORM_WIN32_LOOKED_UP_CALLS(PLATFORM_WIN32_CALL_TYPE)
-PLATFORM_WIN32_IMPORTED_CALLS(PLATFORM_WIN32_CALL_TYPE)
+PLATFORM_WIN32_OS_CALLS(PLATFORM_WIN32_CALL_TYPE)
+PLATFORM_WIN32_PROCESS_CALLS(PLATFORM_WIN32_CALL_TYPE)
+PLATFORM_WIN32_WINDOW_CALLS(PLATFORM_WIN32_CALL_TYPE)
 #undef PLATFORM_WIN32_CALL_TYPE
 #define PLATFORM_WIN32_C_CALL_TYPE(name, result, parameters, arguments, failure) \
   template <>                                                                    \
@@ -155,10 +261,24 @@ FARPROC* SystemCalls();
 // The entry of one looked-up call, typed.
 template <Win32Call call>
 typename Win32CallType<call>::Fn SystemCall() {
-  static_assert(call < kLookedUpCallCount, "imports are called by their names");
+  static_assert(call < kLookedUpCallCount, "imports are called through their slots");
   // Through void(*)() so the compiler accepts the change of signature.
   return reinterpret_cast<typename Win32CallType<call>::Fn>(
       reinterpret_cast<void (*)()>(SystemCalls()[call]));
 }
+
+// The names the backends call them by: osName, inlined into the call of
+// the import's slot or of the looked-up entry, no byte of its own.
+#define PLATFORM_WIN32_LOOKED_UP_NAME(name, result, parameters, arguments, failure) \
+  [[gnu::always_inline]] inline result os##name parameters { return SystemCall<k##name>() arguments; }
+#define PLATFORM_WIN32_IMPORTED_NAME(name, result, parameters, arguments, failure) \
+  [[gnu::always_inline]] inline result os##name parameters { return ::name arguments; }
+PLATFORM_WIN32_LOOKED_UP_CALLS(PLATFORM_WIN32_LOOKED_UP_NAME)
+PLATFORM_WIN32_OS_CALLS(PLATFORM_WIN32_IMPORTED_NAME)
+PLATFORM_WIN32_C_CALLS(PLATFORM_WIN32_IMPORTED_NAME)
+PLATFORM_WIN32_PROCESS_CALLS(PLATFORM_WIN32_IMPORTED_NAME)
+PLATFORM_WIN32_WINDOW_CALLS(PLATFORM_WIN32_IMPORTED_NAME)
+#undef PLATFORM_WIN32_IMPORTED_NAME
+#undef PLATFORM_WIN32_LOOKED_UP_NAME
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/win32/Win32Title.h"
+#include "platform/win32/Win32Calls.h"
 
 namespace platform {
 
@@ -12,7 +13,7 @@ void ShowModalMessage(const char* text, unsigned icon) {
   // Task-modal: every window of the installer waits for it. It is often
   // shown while the installer's window is hidden, with another program's
   // window in front: the box brings itself to the foreground and stays on top.
-  MessageBoxA(nullptr, text, title, MB_OK | icon | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST);
+  osMessageBoxA(nullptr, text, title, MB_OK | icon | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST);
 }
 
 }  // namespace platform

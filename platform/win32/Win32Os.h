@@ -1,6 +1,11 @@
 // The Win32 backend: the product's own file system, the package's digest,
 // the install lock, process launch, device open, sleep and standard
-// output, on the ANSI Win32 calls.
+// output, on the ANSI Win32 calls. Its operations live by concern:
+// Win32Files.cpp (files, the package's copy and digest, directories by
+// their paths), Win32HeldDirectory.cpp (held directories and their
+// entries: the tree walks' operations), Win32Process.cpp (the claim, what
+// another process holds, launch, the device) and Win32Os.cpp (the
+// backend itself, its error numbers, sleep and output).
 #pragma once
 
 #include "platform/Os.h"
@@ -12,14 +17,12 @@ class Win32Os final : public Os {
   PLATFORM_OS_OVERRIDES
 
  private:
-  int Fail();  // records the last Win32 error as an errno value, returns -1
   // Deletes the entry name of dir through a handle to the entry itself;
   // options: whether it must be a file or a directory.
   int DeleteAt(Dir dir, const char* name, unsigned long options);
   // The machine-wide lock's mutex name; nullptr when there is none to use.
   const char* LockName();
 
-  int lastError_ = 0;
   void* installLock_ = nullptr;  // the mutex, while held
   void* lockNamespace_ = nullptr;  // the private namespace it lives in, once opened
 };

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <tapi.h>
 
+#include "platform/win32/Win32Calls.h"
 #include "platform/win32/Win32TelephonyInternal.h"
 
 namespace platform {
@@ -42,7 +43,7 @@ struct TapiEntries {
 template <typename Fn>
 bool Resolve(HMODULE module, const char* name, Fn* entry) {
   // Through void(*)() so the compiler accepts the change of signature.
-  *entry = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+  *entry = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(osGetProcAddress(module, name)));
   return *entry != nullptr;
 }
 
@@ -92,13 +93,13 @@ class Win32Telephony final : public Telephony {
     return tapi_.lineSetStatusMessages(line, lineStates, addressStates);
   }
   int SetEvent(Event event) override {
-    return ::SetEvent(reinterpret_cast<HANDLE>(event)) ? 1 : 0;
+    return osSetEvent(reinterpret_cast<HANDLE>(event)) ? 1 : 0;
   }
   void* AllocateZeroed(uint32_t size) override {
-    return reinterpret_cast<void*>(GlobalAlloc(GPTR, size));
+    return reinterpret_cast<void*>(osGlobalAlloc(GPTR, size));
   }
   void Release(void* block) override {
-    if (block != nullptr) GlobalFree(reinterpret_cast<HGLOBAL>(block));
+    if (block != nullptr) osGlobalFree(reinterpret_cast<HGLOBAL>(block));
   }
 
  private:
@@ -106,7 +107,7 @@ class Win32Telephony final : public Telephony {
   bool Load() {
     if (tried_) return loaded_;
     tried_ = true;
-    HMODULE module = LoadSystemLibrary("tapi32.dll", LoadLibraryExA);
+    HMODULE module = LoadSystemLibrary("tapi32.dll");
     if (module == nullptr) return false;
     TapiEntries entries;
     if (!Resolve(module, "lineInitialize", &entries.lineInitialize) ||
@@ -115,7 +116,7 @@ class Win32Telephony final : public Telephony {
         !Resolve(module, "lineOpen", &entries.lineOpen) ||
         !Resolve(module, "lineGetStatusMessages", &entries.lineGetStatusMessages) ||
         !Resolve(module, "lineSetStatusMessages", &entries.lineSetStatusMessages)) {
-      FreeLibrary(module);
+      osFreeLibrary(module);
       return false;
     }
     tapi_ = entries;
@@ -135,21 +136,21 @@ Telephony& TheWin32Telephony() {
   return telephony;
 }
 
-HMODULE LoadSystemLibrary(const char* name, LoadLibraryExFn load) {
-  HMODULE module = load(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (module != nullptr || GetLastError() != ERROR_INVALID_PARAMETER) return module;
+HMODULE LoadSystemLibrary(const char* name) {
+  HMODULE module = osLoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (module != nullptr || osGetLastError() != ERROR_INVALID_PARAMETER) return module;
 
   // A loader from before the search flags: name the file in full, and let
   // its own dependencies be looked up beside it rather than beside us.
   char path[MAX_PATH];
-  const UINT length = GetSystemDirectoryA(path, sizeof path);
+  const UINT length = osGetSystemDirectoryA(path, sizeof path);
   const size_t nameLength = strlen(name);
   if (length == 0 || length >= sizeof path || nameLength >= sizeof path - length - 1) {
     return nullptr;
   }
   path[length] = '\\';
   memcpy(path + length + 1, name, nameLength + 1);
-  return load(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  return osLoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 void CALLBACK ForwardLineCallback(DWORD device, DWORD message, DWORD_PTR instance,

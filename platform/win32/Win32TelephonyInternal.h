@@ -5,13 +5,11 @@
 
 namespace platform {
 
-// LoadLibraryExA, or a stand-in with its signature.
-using LoadLibraryExFn = HMODULE(WINAPI*)(LPCSTR name, HANDLE file, DWORD flags);
-
 // Loads the DLL of that bare name from the system directory and nowhere
 // else: with LOAD_LIBRARY_SEARCH_SYSTEM32 where the loader knows the flag,
 // else by its full path in the system directory. nullptr when it cannot.
-HMODULE LoadSystemLibrary(const char* name, LoadLibraryExFn load);
+// Through osLoadLibraryExA, which a test replaces (Win32Calls.h).
+HMODULE LoadSystemLibrary(const char* name);
 
 // What the service calls: forwards to the callback given to LineInitialize.
 void CALLBACK ForwardLineCallback(DWORD device, DWORD message, DWORD_PTR instance,

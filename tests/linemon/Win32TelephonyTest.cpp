@@ -10,6 +10,7 @@
 #include "linemon/LineMonitor.h"
 #include "platform/win32/Win32Telephony.h"
 #include "platform/win32/Win32TelephonyInternal.h"
+#include "tests/support/Win32Replaced.h"
 
 namespace {
 
@@ -37,14 +38,16 @@ TEST(Win32Telephony, MonitorWithoutLineDevicesReturnsZeroAndLoadsTheSystemTapi) 
   EXPECT_TRUE(SamePath(SystemPath("tapi32.dll"), std::string(loaded, length))) << loaded;
 }
 
-// A stand-in for LoadLibraryExA that records its calls and, like a loader
-// from before the search flags, can refuse LOAD_LIBRARY_SEARCH_SYSTEM32.
+// A stand-in for LoadLibraryExA, in the call table's entry, that records
+// its calls and, like a loader from before the search flags, can refuse
+// LOAD_LIBRARY_SEARCH_SYSTEM32.
 struct LoadCall {
   std::string name;
   DWORD flags;
 };
 std::vector<LoadCall> gLoads;
 DWORD gRefusal;  // the error for LOAD_LIBRARY_SEARCH_SYSTEM32; 0: accept it
+platform::Win32CallType<platform::kLoadLibraryExA>::Fn gLoad;  // the system's
 
 HMODULE WINAPI ScriptedLoad(LPCSTR name, HANDLE file, DWORD flags) {
   gLoads.push_back({name, flags});
@@ -52,13 +55,15 @@ HMODULE WINAPI ScriptedLoad(LPCSTR name, HANDLE file, DWORD flags) {
     SetLastError(gRefusal);
     return nullptr;
   }
-  return LoadLibraryExA(name, file, flags);
+  return gLoad(name, file, flags);
 }
 
 TEST(Win32Telephony, LoadsFromTheSystemDirectoryOnly) {
+  testing_support::Replaced load(platform::kLoadLibraryExA, ScriptedLoad);
+  gLoad = testing_support::Replaced::Original<platform::kLoadLibraryExA>(load);
   gLoads.clear();
   gRefusal = 0;
-  EXPECT_NE(nullptr, platform::LoadSystemLibrary("tapi32.dll", ScriptedLoad));
+  EXPECT_NE(nullptr, platform::LoadSystemLibrary("tapi32.dll"));
   ASSERT_EQ(1u, gLoads.size());
   EXPECT_EQ("tapi32.dll", gLoads[0].name);
   EXPECT_EQ(static_cast<DWORD>(LOAD_LIBRARY_SEARCH_SYSTEM32), gLoads[0].flags);
@@ -66,7 +71,7 @@ TEST(Win32Telephony, LoadsFromTheSystemDirectoryOnly) {
   // A loader without the flag: the full path in the system directory.
   gLoads.clear();
   gRefusal = ERROR_INVALID_PARAMETER;
-  EXPECT_NE(nullptr, platform::LoadSystemLibrary("tapi32.dll", ScriptedLoad));
+  EXPECT_NE(nullptr, platform::LoadSystemLibrary("tapi32.dll"));
   ASSERT_EQ(2u, gLoads.size());
   EXPECT_TRUE(SamePath(SystemPath("tapi32.dll"), gLoads[1].name)) << gLoads[1].name;
   EXPECT_EQ(static_cast<DWORD>(LOAD_WITH_ALTERED_SEARCH_PATH), gLoads[1].flags);
@@ -74,14 +79,14 @@ TEST(Win32Telephony, LoadsFromTheSystemDirectoryOnly) {
   // Any other failure is final: no second attempt by another route.
   gLoads.clear();
   gRefusal = ERROR_MOD_NOT_FOUND;
-  EXPECT_EQ(nullptr, platform::LoadSystemLibrary("tapi32.dll", ScriptedLoad));
+  EXPECT_EQ(nullptr, platform::LoadSystemLibrary("tapi32.dll"));
   EXPECT_EQ(1u, gLoads.size());
 
   // A name that cannot fit beside the system directory is not cut short.
   gLoads.clear();
   gRefusal = ERROR_INVALID_PARAMETER;
   const std::string longName(MAX_PATH, 'a');
-  EXPECT_EQ(nullptr, platform::LoadSystemLibrary(longName.c_str(), ScriptedLoad));
+  EXPECT_EQ(nullptr, platform::LoadSystemLibrary(longName.c_str()));
   EXPECT_EQ(1u, gLoads.size());
 }
 

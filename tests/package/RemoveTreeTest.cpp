@@ -329,7 +329,8 @@ TEST_F(RemoveTreeTest, TheSearchCountsWhatItCannotExamineAsHeld) {
           drive.os().busy.insert(Root() + name);
         }
       }
-      platform::Dir root = drive.os().OpenDirectory(Root().c_str());
+      platform::Dir root;
+      drive.os().OpenDirectory(Root().c_str(), &root);
       const bool listingFails = failure.op == Op::kNextEntry;
       const TreeUse use = FindTreeUse(root, Root().c_str());
       drive.os().CloseDirectory(root);

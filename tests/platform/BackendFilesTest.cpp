@@ -1,4 +1,5 @@
 // Files as every backend reads them: reading ahead must not show.
+#include <errno.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,8 +23,8 @@ TEST(BackendFiles, ReadsAndSeeksSeeTheFileAsItIs) {
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + (i >> 9));
   drive.WriteFile("f", content);
   platform::Os& os = drive.backend();
-  platform::File file = os.OpenRead("f");
-  ASSERT_NE(nullptr, file);
+  platform::File file;
+  ASSERT_EQ(0, os.OpenRead("f", &file));
   const int64_t size = static_cast<int64_t>(content.size());
   int64_t position = 0;
   uint32_t random = 12345;
@@ -35,18 +36,25 @@ TEST(BackendFiles, ReadsAndSeeksSeeTheFileAsItIs) {
       const SeekFrom from = static_cast<SeekFrom>(pick % 9 / 3);
       const int64_t base = from == SeekFrom::kStart ? 0 : from == SeekFrom::kCurrent ? position : size;
       const int64_t offset = static_cast<int64_t>(pick >> 4) % (size + 1) - base;
-      ASSERT_EQ(base + offset, os.Seek(file, offset, from)) << "step " << step;
+      int64_t now = -1;
+      ASSERT_EQ(0, os.Seek(file, offset, from, &now)) << "step " << step;
+      ASSERT_EQ(base + offset, now) << "step " << step;
       position = base + offset;
     } else {
       const int32_t want = static_cast<int32_t>((pick >> 3) % (pick % 2 ? 300 : 150 * 1024));
       const int32_t expected = static_cast<int32_t>(std::min<int64_t>(want, size - position));
-      ASSERT_EQ(expected, os.Read(file, &buffer[0], want)) << "step " << step;
+      int32_t got = -1;
+      ASSERT_EQ(0, os.Read(file, &buffer[0], want, &got)) << "step " << step;
+      ASSERT_EQ(expected, got) << "step " << step;
       ASSERT_EQ(0, content.compare(position, expected, buffer, 0, expected)) << "step " << step;
       position += expected;
     }
   }
-  EXPECT_EQ(-1, os.Seek(file, -1, SeekFrom::kStart));
-  EXPECT_EQ(position, os.Seek(file, 0, SeekFrom::kCurrent));
+  int64_t now = -1;
+  EXPECT_EQ(EINVAL, os.Seek(file, -1, SeekFrom::kStart, &now));
+  EXPECT_EQ(0, now);
+  EXPECT_EQ(0, os.Seek(file, 0, SeekFrom::kCurrent, &now));
+  EXPECT_EQ(position, now);
   os.Close(file);
 }
 
@@ -58,12 +66,14 @@ TEST(BackendFiles, DigestCopyIsOfTheWholeFileAndReadingGoesOnAfterASeek) {
   platform::Os& os = drive.backend();
   for (const std::string& content : {std::string(), testing_support::BytePattern(300 * 1024 + 5, 9)}) {
     drive.WriteFile("f", content);
-    platform::File file = os.OpenRead("f");
-    platform::File copy = os.OpenWrite("g");
-    ASSERT_NE(nullptr, file);
-    ASSERT_NE(nullptr, copy);
+    platform::File file;
+    platform::File copy;
+    ASSERT_EQ(0, os.OpenRead("f", &file));
+    ASSERT_EQ(0, os.OpenWrite("g", &copy));
     char head[100];
-    EXPECT_EQ(std::min<int32_t>(100, content.size()), os.Read(file, head, sizeof head));
+    int32_t got = -1;
+    EXPECT_EQ(0, os.Read(file, head, sizeof head, &got));
+    EXPECT_EQ(std::min<int32_t>(100, content.size()), got);
     unsigned char digest[32];
     ASSERT_EQ(0, os.DigestCopy(file, copy, digest));
     os.Close(copy);
@@ -72,9 +82,12 @@ TEST(BackendFiles, DigestCopyIsOfTheWholeFileAndReadingGoesOnAfterASeek) {
     std::string copied;
     ASSERT_TRUE(drive.ReadFile("g", &copied));
     EXPECT_TRUE(copied == content);
-    ASSERT_EQ(1000, os.Seek(file, 1000, SeekFrom::kStart));
+    int64_t position = -1;
+    ASSERT_EQ(0, os.Seek(file, 1000, SeekFrom::kStart, &position));
+    ASSERT_EQ(1000, position);
     std::string next(200, '\0');
-    next.resize(std::max<int32_t>(0, os.Read(file, &next[0], 200)));
+    ASSERT_EQ(0, os.Read(file, &next[0], 200, &got));
+    next.resize(got);
     EXPECT_EQ(content.substr(std::min<size_t>(1000, content.size()), 200), next);
     os.Close(file);
   }
@@ -86,10 +99,12 @@ TEST(BackendFiles, HostOsTakesTheHostsOwnPaths) {
   TestDrive drive;
   drive.WriteFile("f", "host");
   platform::Os& os = platform::HostOs();
-  platform::File file = os.OpenRead(drive.Native("f").c_str());
-  ASSERT_NE(nullptr, file);
+  platform::File file;
+  ASSERT_EQ(0, os.OpenRead(drive.Native("f").c_str(), &file));
   char text[8];
-  EXPECT_EQ(4, os.Read(file, text, sizeof text));
+  int32_t got = -1;
+  EXPECT_EQ(0, os.Read(file, text, sizeof text, &got));
+  EXPECT_EQ(4, got);
   EXPECT_EQ("host", std::string(text, 4));
   os.Close(file);
 }

@@ -19,16 +19,15 @@ TEST(PosixOsFiles, OpenForWritingKeepsReadOnlyFilesAndFollowsLinksAsBefore) {
   platform::Os& os = drive.backend();
   drive.WriteFile("kept", "old");
   ASSERT_EQ(0, chmod(drive.Native("kept").c_str(), 0444));
-  EXPECT_EQ(nullptr, os.OpenWrite("kept"));
-  EXPECT_EQ(EACCES, os.ErrorNumber());
+  platform::File file;
+  EXPECT_EQ(EACCES, os.OpenWrite("kept", &file));
+  EXPECT_EQ(nullptr, file);
   drive.WriteFile("cut", "old");
-  platform::File file = os.OpenWrite("cut");
-  ASSERT_NE(nullptr, file);
-  EXPECT_EQ(2, os.Write(file, "ab", 2));
+  ASSERT_EQ(0, os.OpenWrite("cut", &file));
+  EXPECT_EQ(0, os.Write(file, "ab", 2));
   os.Close(file);
   ASSERT_EQ(0, symlink("target", drive.Native("dangling").c_str()));
-  file = os.OpenWrite("dangling");
-  ASSERT_NE(nullptr, file);
+  ASSERT_EQ(0, os.OpenWrite("dangling", &file));
   os.Close(file);
   std::string text;
   EXPECT_TRUE(drive.ReadFile("kept", &text) && text == "old");
@@ -45,17 +44,17 @@ TEST(PosixOsAttributes, DeletionTakesOnlyTheAnswerJustGivenForItsEntry) {
   drive.MakeDirectories("d");
   drive.WriteFile("d/a", "");
   drive.WriteFile("d/b", "");
-  platform::Dir dir = os.OpenDirectory("d");
-  ASSERT_NE(nullptr, dir);
+  platform::Dir dir;
+  ASSERT_EQ(0, os.OpenDirectory("d", &dir));
   platform::Attributes attributes;
   ASSERT_EQ(0, os.GetAttributesAt(dir, "a", &attributes));
   ASSERT_EQ(0, chmod(drive.Native("d/b").c_str(), 0444));
-  EXPECT_EQ(-1, os.RemoveFileAt(dir, "b"));  // not the entry asked about
+  EXPECT_EQ(EACCES, os.RemoveFileAt(dir, "b"));  // not the entry asked about
   ASSERT_EQ(0, os.GetAttributesAt(dir, "a", &attributes));
   EXPECT_FALSE(attributes.readOnly);
-  EXPECT_EQ(-1, os.RemoveEmptyDirectoryAt(dir, "a"));  // a file, as asked: not a directory
+  EXPECT_EQ(ENOTDIR, os.RemoveEmptyDirectoryAt(dir, "a"));  // a file, as asked: not a directory
   ASSERT_EQ(0, chmod(drive.Native("d/a").c_str(), 0444));
-  EXPECT_EQ(-1, os.RemoveFileAt(dir, "a"));  // the answer was used up
+  EXPECT_EQ(EACCES, os.RemoveFileAt(dir, "a"));  // the answer was used up
   EXPECT_TRUE(drive.Exists("d/a") && drive.Exists("d/b"));
   os.CloseDirectory(dir);
   chmod(drive.Native("d/a").c_str(), 0644);
@@ -72,7 +71,8 @@ TEST(PosixOsDirectories, QueryReadsTheOwnerTheModeAndTheBirth) {
   for (int i = 0; i < 2; ++i) {
     drive.MakeDirectories("d");
     ASSERT_EQ(0, chmod(drive.Native("d").c_str(), i == 0 ? 0755 : 0775));
-    platform::Dir dir = os.OpenDirectory("d");
+    platform::Dir dir;
+    ASSERT_EQ(0, os.OpenDirectory("d", &dir));
     ASSERT_EQ(0, os.QueryDirectory(dir, &info[i]));
     os.CloseDirectory(dir);
     drive.Remove("d");

@@ -5,6 +5,7 @@
 // through the backend's system-call table). Wine keeps no descriptors on its
 // files (it derives one from the Unix mode), so the descriptor is checked as
 // the backend builds it, before Windows would apply it.
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <sddl.h>
@@ -82,7 +83,7 @@ TEST(Win32PrivateDirectory, IsMadeOnce) {
   testing_support::TestDrive drive;
   const std::string path = drive.Path("private");
   EXPECT_EQ(0, platform::TheWin32Os().MakePrivateDirectory(path.c_str()));
-  EXPECT_EQ(-1, platform::TheWin32Os().MakePrivateDirectory(path.c_str()));  // exists
+  EXPECT_EQ(EEXIST, platform::TheWin32Os().MakePrivateDirectory(path.c_str()));
   EXPECT_TRUE(drive.Exists("private"));
 }
 
@@ -111,9 +112,10 @@ TEST(Win32HeldDirectory, NamesWithoutAnExactSpellingAreLeftAlone) {
 // then everything below through the hold.
 TreeUse UseOf(const std::string& path) {
   platform::Os& os = platform::GetOs();
-  if (os.InUse(path.c_str()) == 1) return TreeUse::kBusy;
-  platform::Dir root = os.OpenDirectory(path.c_str());
-  const TreeUse use = root != nullptr ? FindTreeUse(root, path.c_str()) : TreeUse::kUnknown;
+  bool held;
+  if (os.InUse(path.c_str(), &held) == 0 && held) return TreeUse::kBusy;
+  platform::Dir root;
+  const TreeUse use = os.OpenDirectory(path.c_str(), &root) == 0 ? FindTreeUse(root, path.c_str()) : TreeUse::kUnknown;
   os.CloseDirectory(root);
   return use;
 }
@@ -166,8 +168,10 @@ TEST(Win32HeldDirectory, QueryTellsWhoseItIsAndWhoMayChangeIt) {
   ASSERT_EQ(0, os.MakePrivateDirectory(drive.Path("private").c_str()));
   for (const char* name : {"private", "made by the user"}) {
     SCOPED_TRACE(name);
-    platform::Dir first = os.OpenDirectory(drive.Path(name).c_str());
-    platform::Dir second = os.OpenDirectory(drive.Path(name).c_str());
+    platform::Dir first;
+    platform::Dir second;
+    ASSERT_EQ(0, os.OpenDirectory(drive.Path(name).c_str(), &first));
+    ASSERT_EQ(0, os.OpenDirectory(drive.Path(name).c_str(), &second));
     platform::DirectoryInfo a;
     platform::DirectoryInfo b;
     ASSERT_EQ(0, os.QueryDirectory(first, &a));
@@ -188,8 +192,8 @@ TEST(Win32Archive, ReadIsSharedWithWritersAsTheCLibraryShares) {
   testing_support::TestDrive drive;
   drive.WriteFile("data.sec", "archive");
   const std::string path = drive.Path("data.sec");
-  platform::File held = platform::TheWin32Os().OpenRead(path.c_str());
-  ASSERT_NE(nullptr, held);
+  platform::File held;
+  ASSERT_EQ(0, platform::TheWin32Os().OpenRead(path.c_str(), &held));
   const DWORD everyone = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE writer = CreateFileA(path.c_str(), GENERIC_WRITE, everyone, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_NE(INVALID_HANDLE_VALUE, writer);
@@ -208,13 +212,13 @@ TEST(Win32Device, FoundWhenItExistsWhoeverHoldsIt) {
   drive.WriteFile("device", "");
   const std::string standIn = drive.Path("device");  // opened as a device name is
   platform::Win32Os os;
-  EXPECT_EQ(1, os.OpenDevice("\\\\.\\NUL"));
-  EXPECT_EQ(0, os.OpenDevice("\\\\.\\ADSLUSB-not-there"));
-  EXPECT_EQ(0, os.OpenDevice(drive.Path("missing").c_str()));
-  EXPECT_EQ(1, os.OpenDevice(standIn.c_str()));
+  EXPECT_EQ(0, os.OpenDevice("\\\\.\\NUL"));
+  EXPECT_EQ(ENOENT, os.OpenDevice("\\\\.\\ADSLUSB-not-there"));
+  EXPECT_EQ(ENOENT, os.OpenDevice(drive.Path("missing").c_str()));
+  EXPECT_EQ(0, os.OpenDevice(standIn.c_str()));
   HANDLE holder = CreateFileA(standIn.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-  EXPECT_EQ(1, os.OpenDevice(standIn.c_str()));
+  EXPECT_EQ(0, os.OpenDevice(standIn.c_str()));
   CloseHandle(holder);
 }
 
@@ -280,7 +284,7 @@ TEST(Win32InstallLock, LivesInTheAdministratorsPrivateNamespaceWhereNoSquatterRe
     // global name is the lock's, and the squatter blocks it.
     platform::Win32Os os;
     Replaced boundary(platform::kCreateBoundaryDescriptorA, nullptr);
-    EXPECT_EQ(-1, os.LockInstall());
+    EXPECT_NE(0, os.LockInstall());
   }
   for (bool exists : {false, true}) {
     SCOPED_TRACE(exists ? "namespace made by another installer" : "namespace made here");

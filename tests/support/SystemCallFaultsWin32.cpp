@@ -23,8 +23,9 @@ SystemCallFaults* gFaults = nullptr;
 // own threads call through it too (its thread-local watcher waits and
 // closes handles): their calls pass straight on, neither failed nor counted.
 DWORD gOwner = 0;
-FARPROC* gSlots[platform::kWin32CallCount];
-FARPROC gSystem[platform::kWin32CallCount];  // what the stand-ins replaced
+// The sweeps' calls: the OS backend's, the first kFaultedCallCount of the table.
+FARPROC* gSlots[platform::kFaultedCallCount];
+FARPROC gSystem[platform::kFaultedCallCount];  // what the stand-ins replaced
 
 template <typename Value>
 intptr_t AsNumber(Value value) {
@@ -111,7 +112,7 @@ auto Through(Call system) {
 #define C_STAND_IN(name, result, parameters, arguments, failure) \
   result __cdecl StandIn_##name parameters STAND_IN_BODY(name, result, parameters, arguments, failure)
 PLATFORM_WIN32_LOOKED_UP_CALLS(STAND_IN)
-PLATFORM_WIN32_IMPORTED_CALLS(STAND_IN)
+PLATFORM_WIN32_OS_CALLS(STAND_IN)
 PLATFORM_WIN32_C_CALLS(C_STAND_IN)
 #undef C_STAND_IN
 #undef STAND_IN
@@ -123,12 +124,13 @@ SystemCallFaults::SystemCallFaults() {
   static const FARPROC kStandIns[] = {
 #define STAND_IN_ENTRY(name, result, parameters, arguments, failure) \
   reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(StandIn_##name)),
-      PLATFORM_WIN32_CALLS(STAND_IN_ENTRY)
+      PLATFORM_WIN32_LOOKED_UP_CALLS(STAND_IN_ENTRY) PLATFORM_WIN32_OS_CALLS(STAND_IN_ENTRY)
+      PLATFORM_WIN32_C_CALLS(STAND_IN_ENTRY)
 #undef STAND_IN_ENTRY
   };
   gFaults = this;
   gOwner = GetCurrentThreadId();
-  for (int call = 0; call < platform::kWin32CallCount; ++call) {
+  for (int call = 0; call < platform::kFaultedCallCount; ++call) {
     FARPROC* slot = SlotOf(static_cast<Win32Call>(call));
     if (slot == nullptr || *slot == nullptr) continue;  // a call the system lacks stays missing
     gSlots[call] = slot;
@@ -140,7 +142,7 @@ SystemCallFaults::SystemCallFaults() {
 int64_t SystemCallFaults::OpenDescriptors() { return 0; }  // handles: the stand-ins count them
 
 SystemCallFaults::~SystemCallFaults() {
-  for (int call = 0; call < platform::kWin32CallCount; ++call) {
+  for (int call = 0; call < platform::kFaultedCallCount; ++call) {
     if (gSlots[call] != nullptr) WriteSlot(gSlots[call], gSystem[call]);
     gSlots[call] = nullptr;
   }

@@ -7,11 +7,11 @@
 namespace platform {
 
 template <typename Service>
-class Installed {
+class ServiceSlot {
  public:
   // constexpr: the slots are set up before any code runs, with no static
   // constructor (Install.exe has no C runtime start-up to run one).
-  constexpr Installed() = default;
+  constexpr ServiceSlot() = default;
   Service& Get() const { return *current_; }
   bool Empty() const { return current_ == nullptr; }
   // Installs service; returns the previous one.
