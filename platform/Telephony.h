@@ -2,7 +2,8 @@
 // line calls, event signalling and zero-filled memory blocks).
 //
 // The operations keep TAPI's names, argument order and results (0 on
-// success, a negative LINEERR_ value on failure), with portable types, so
+// success, a negative LINEERR_ value on failure: already 0 or an error
+// code, as the OS seam's are, in TAPI's own codes), with portable types, so
 // the monitor reads like the API it drives and a backend forwards each call
 // unchanged. Backends: Win32 (the product; tapi32.dll loaded from the system
 // directory only) and the scripted double in testing/. No OS type ever

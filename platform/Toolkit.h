@@ -1,12 +1,15 @@
 // The windowing toolkit: the application object with its message loop, the
 // installer's one window with its controls and timer, and the exception
 // display. Beside Os.h and like it: one portable interface, a plain Win32
-// backend (win32/Win32Toolkit.cpp) and a headless one for tests
-// (testing/HeadlessToolkit.h). No OS type crosses this header.
+// backend (win32/Win32Toolkit.cpp, Win32ToolkitMessages.cpp, Win32Fonts.cpp)
+// and a headless one for tests (testing/HeadlessToolkit.h). No OS type
+// crosses this header.
 //
 // The toolkit's exception is not a C++ exception (the product is built
 // without them): a toolkit call that fails raises it by recording its
-// message and returning false. The caller gives up at once, as unwinding
+// message and returning false. So a bool result here is whether the call
+// went through, and the reason travels as the exception's message, not as
+// the OS seam's error numbers (Os.h). The caller gives up at once, as unwinding
 // would, and the toolkit shows the message with the exception display as
 // soon as the event handler that made the call returns; the loop goes on.
 #pragma once

@@ -106,10 +106,14 @@ else
   # ctest's emulator would refuse every 32-bit program here: the checks that
   # run none. Called as its ctest test is, not through ctest, which lists
   # the test programs' cases by running them before it runs any test.
-  step "check the 32-bit Install.exe without running it (size, imports, entry point)" \
+  step "check the 32-bit Install.exe without running it (size, imports, entry point, the call table)" \
     "the check that said FAIL is above; the link map build/windows/app/Install.map shows what went in"
   bash tests/app/check-install-exe.sh build/windows/app/Install.exe \
     "$(sed -n 's/^CMAKE_OBJDUMP:FILEPATH=//p' build/windows/CMakeCache.txt)" build/windows/app/Install.map
+  bash tests/platform/check-win32-imports.sh i686-w64-mingw32-g++-posix \
+    "$(sed -n 's/^CMAKE_OBJDUMP:FILEPATH=//p' build/windows/CMakeCache.txt)" \
+    "$(sed -n 's/^CMAKE_NM:FILEPATH=//p' build/windows/CMakeCache.txt)" build/windows/app/Install.exe \
+    build/windows/platform/libplatform_win32.a build/windows/platform/libplatform.a
 fi
 step "test windows64 (Wine, 64-bit prefix)" "$(rerun_windows_tests windows64 win64)"
 windows_tests windows64 win64

@@ -138,6 +138,13 @@ int PosixOs::OpenScratch(const char* path, File* file) {
   return Keep(fd, true, file);
 }
 
+void PosixOs::Close(File handle) {
+  if (handle == nullptr) return;
+  PosixFile* file = ToPosix(handle);
+  gPosixCalls.close(file->fd);
+  ReadAhead::Free(file);
+}
+
 int PosixOs::Read(File handle, void* buffer, int32_t size, int32_t* got) {
   *got = 0;
   if (handle == nullptr || size < 0) return EINVAL;
@@ -198,13 +205,6 @@ int PosixOs::Seek(File handle, int64_t offset, SeekFrom from, int64_t* position)
   }
   if (position != nullptr) *position = target;
   return 0;
-}
-
-void PosixOs::Close(File handle) {
-  if (handle == nullptr) return;
-  PosixFile* file = ToPosix(handle);
-  gPosixCalls.close(file->fd);
-  ReadAhead::Free(file);
 }
 
 int PosixOs::DigestCopy(File source, File copy, unsigned char* digest) {

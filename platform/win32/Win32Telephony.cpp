@@ -136,7 +136,8 @@ Telephony& TheWin32Telephony() {
   return telephony;
 }
 
-HMODULE LoadSystemLibrary(const char* name) {
+// Not inlined into the telephony's first call, which would split it in two.
+[[gnu::noinline]] HMODULE LoadSystemLibrary(const char* name) {
   HMODULE module = osLoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (module != nullptr || osGetLastError() != ERROR_INVALID_PARAMETER) return module;
 

@@ -1,22 +1,14 @@
 #include "platform/win32/Win32Toolkit.h"
 
-#include <string.h>
 #include <windows.h>
 
 #include "platform/win32/Win32Calls.h"
 #include "platform/win32/Win32Fonts.h"
-#include "platform/win32/Win32MessageBox.h"
 #include "platform/win32/Win32Title.h"
+#include "platform/win32/Win32ToolkitInternal.h"
 
 namespace platform {
 namespace {
-
-constexpr int kBaseDpi = 96;
-constexpr int kMaxControls = 8;
-constexpr int kFirstControlId = 100;
-constexpr UINT_PTR kTimerId = 1;
-constexpr UINT kDpiChanged = 0x02E0;  // WM_DPICHANGED
-constexpr UINT kReplace = WM_APP + 1;  // puts the window back where it was shown
 
 int Scale(int value, int dpi) { return MulDivRounded(value, dpi, kBaseDpi); }
 
@@ -28,58 +20,9 @@ int SystemDpi() {
   return dpi > 0 ? dpi : kBaseDpi;
 }
 
-LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-LRESULT CALLBACK TaskBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-class Win32Toolkit final : public Toolkit {
- public:
-  bool Initialize() override;
-  bool CreateForm(const FormDescription& form, FormEvents* events) override;
-  void Run() override;
-  void Terminate() override { osPostQuitMessage(0); }
-  void HideForm() override;
-  bool SetTimerEnabled(bool enabled) override;
-  void ShowMessage(const char* text) override { ShowModalMessage(text, 0); }
-  void ShowException(const char* message) override;
-
-  LRESULT FormMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT TaskBarMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
- private:
-  bool Fail();
-  bool RegisterWindowClass(const char* name, WNDPROC procedure);
-  HFONT MakeFont(const FontDescription& font) const;
-  void Layout(int dpi);
-  int BevelInnerRight(int x, int y, int dpi) const;
-  void DeleteFonts();
-  HWND FocusControl() const;
-  void ShowPlaced(int command);
-
-  HINSTANCE instance_ = nullptr;
-  HWND taskBar_ = nullptr;
-  HWND form_ = nullptr;
-  const FormDescription* description_ = nullptr;
-  FormEvents* events_ = nullptr;
-  HWND controls_[kMaxControls] = {};
-  HFONT fonts_[kMaxControls + 1] = {};  // the window's, then each control's own
-  int dpi_ = kBaseDpi;
-  bool timerEnabled_ = false;
-  bool running_ = false;
-  bool hiddenByMinimise_ = false;
-  // Set while the window has just been shown and nothing has moved it yet.
-  bool settling_ = false;
-  RECT placed_ = {};
-};
+}  // namespace
 
 Win32Toolkit gToolkit;
-
-LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return gToolkit.FormMessage(window, message, wParam, lParam);
-}
-
-LRESULT CALLBACK TaskBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  return gToolkit.TaskBarMessage(window, message, wParam, lParam);
-}
 
 bool Win32Toolkit::Fail() {
   Raise(kNoWindowMessage);
@@ -280,19 +223,6 @@ void Win32Toolkit::Run() {
   DeleteFonts();
 }
 
-// A window manager may report an owned window, once it has framed it, at
-// another place than where it is (icewm puts the client area of a window
-// that is transient for another 19 px lower than it is drawn); the system
-// takes the report as a move, and clicks then land off what is shown. The
-// first move that comes from outside before the user has touched the window
-// is that report: the window goes back to where it was shown, which the
-// window manager then confirms. Later moves are the user's.
-void Win32Toolkit::ShowPlaced(int command) {
-  osGetWindowRect(form_, &placed_);
-  settling_ = true;
-  osShowWindow(form_, command);
-}
-
 void Win32Toolkit::HideForm() {
   settling_ = false;
   hiddenByMinimise_ = false;  // hidden for good
@@ -320,114 +250,6 @@ void Win32Toolkit::ShowException(const char* message) {
   ExceptionText(message, text, sizeof text);
   ShowModalMessage(text, MB_ICONSTOP);
 }
-
-LRESULT Win32Toolkit::FormMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_COMMAND: {
-      const int index = static_cast<int>(LOWORD(wParam)) - kFirstControlId;
-      if (HIWORD(wParam) == BN_CLICKED && events_ != nullptr && index >= 0 &&
-          index < description_->controlCount &&
-          description_->controls[index].kind == ControlKind::kButton) {
-        events_->OnClick(index);
-        HandleException();
-      }
-      return 0;
-    }
-    case WM_TIMER:
-      if (wParam == kTimerId && events_ != nullptr) {
-        events_->OnTimer();
-        HandleException();
-      }
-      return 0;
-    case WM_CLOSE:
-      if (events_ != nullptr) {
-        events_->OnClose();
-        HandleException();
-      }
-      osDestroyWindow(window);
-      return 0;
-    case WM_DESTROY:
-      if (running_) osPostQuitMessage(0);
-      return 0;
-    case WM_NCDESTROY:
-      if (window == form_) {
-        form_ = nullptr;
-        timerEnabled_ = false;
-      }
-      break;
-    case WM_SETFOCUS: {
-      HWND focus = FocusControl();
-      if (focus != nullptr) osSetFocus(focus);
-      return 0;
-    }
-    case WM_SYSCOMMAND:
-      // The task-bar entry is the owner's: minimising means minimising it.
-      if ((wParam & 0xFFF0) == SC_MINIMIZE && taskBar_ != nullptr) {
-        osShowWindow(taskBar_, SW_MINIMIZE);
-        return 0;
-      }
-      break;
-    case WM_WINDOWPOSCHANGED: {
-      const WINDOWPOS* position = reinterpret_cast<const WINDOWPOS*>(lParam);
-      if (settling_ && (position->flags & SWP_NOMOVE) == 0 &&
-          (position->x != placed_.left || position->y != placed_.top)) {
-        settling_ = false;
-        // Not from inside the report's own handling.
-        osPostMessageA(window, kReplace, 0, 0);
-      }
-      break;
-    }
-    case kReplace:
-      osSetWindowPos(window, nullptr, placed_.left, placed_.top, 0, 0,
-                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-      return 0;
-    case WM_PARENTNOTIFY:  // a click in a control
-    case WM_NCLBUTTONDOWN:
-    case WM_ENTERSIZEMOVE:
-      settling_ = false;
-      break;
-    case kDpiChanged: {
-      settling_ = false;
-      Layout(HIWORD(wParam));
-      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-      osSetWindowPos(window, nullptr, suggested->left, suggested->top,
-                   suggested->right - suggested->left, suggested->bottom - suggested->top,
-                   SWP_NOZORDER | SWP_NOACTIVATE);
-      return 0;
-    }
-    default:
-      break;
-  }
-  return osDefWindowProcA(window, message, wParam, lParam);
-}
-
-LRESULT Win32Toolkit::TaskBarMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_CLOSE:  // the task-bar entry's close command closes the window
-      if (form_ != nullptr) osSendMessageA(form_, WM_CLOSE, 0, 0);
-      return 0;
-    case WM_SIZE:
-      // Not every system hides owned windows with their minimised owner.
-      if (wParam == SIZE_MINIMIZED && form_ != nullptr && osIsWindowVisible(form_)) {
-        hiddenByMinimise_ = true;
-        osShowWindow(form_, SW_HIDE);
-      } else if (wParam != SIZE_MINIMIZED && hiddenByMinimise_) {
-        hiddenByMinimise_ = false;
-        if (form_ != nullptr) ShowPlaced(SW_SHOW);
-      }
-      break;
-    case WM_SETFOCUS:  // restored from the task bar: the window takes over
-      if (form_ != nullptr && osIsWindowVisible(form_) && osIsWindowEnabled(form_)) {
-        osSetActiveWindow(form_);
-      }
-      return 0;
-    default:
-      break;
-  }
-  return osDefWindowProcA(window, message, wParam, lParam);
-}
-
-}  // namespace
 
 Toolkit& TheWin32Toolkit() { return gToolkit; }
 
