@@ -8,6 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "package/PackageArchive.h"
+#include "platform/StandIns.h"
+#include "platform/posix/PosixOs.h"
+
 namespace fuzz_drive {
 namespace {
 
@@ -85,6 +89,17 @@ void Drive::Write(const char* name, const uint8_t* data, size_t size) const {
 
 void Drive::Walk(const std::function<void(const std::string&, const std::string&, bool)>& visit) const {
   WalkBelow(root_, "", visit);
+}
+
+int Drive::Extract(const uint8_t* data, size_t size) const {
+  Write("data.sec", data, size);
+  platform::PosixOs os(root_.c_str());
+  platform::InstallStandIns();  // no window: the reader's messages go nowhere
+  platform::Os* previous = platform::SetOs(&os);
+  if (chdir(root_.c_str()) != 0) Die("chdir", root_);
+  const int result = ExtractPackage("data.sec", "c:\\ZUV_tmp");
+  platform::SetOs(previous);
+  return result;
 }
 
 }  // namespace fuzz_drive

@@ -12,11 +12,8 @@
 
 #include <string>
 
-#include "package/PackageArchive.h"
-#include "platform/posix/PosixOs.h"
 #include "tests/fuzz/FuzzDrive.h"
 #include "tests/support/Files.h"
-#include "platform/StandIns.h"
 
 namespace {
 
@@ -36,15 +33,7 @@ void CheckFile(const std::string& path, const std::string& name) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_drive::Drive drive;
-  drive.Write("data.sec", data, size);
-  platform::PosixOs os(drive.Root().c_str());
-  platform::InstallStandIns();  // no window: the reader's messages go nowhere
-  platform::Os* previous = platform::SetOs(&os);
-  if (chdir(drive.Root().c_str()) != 0) fuzz_drive::Die("chdir", drive.Root());
-
-  ExtractPackage("data.sec", "c:\\ZUV_tmp");
-
-  platform::SetOs(previous);
+  drive.Extract(data, size);
   gInput = data;
   gInputSize = size;
   drive.Walk([](const std::string& path, const std::string& name, bool directory) {
