@@ -6,7 +6,6 @@
 #pragma once
 
 #include <stdint.h>
-#include <stdlib.h>
 #include <string.h>
 
 namespace platform {
@@ -28,20 +27,11 @@ struct ReadAhead {
   int64_t blockEnd = 0;   // file offset just after the block (= the file's own)
 
   // Takes a block of kReadAhead bytes from malloc (the backend's own call
-  // of it); false when there was none.
+  // of it), which the backend frees with the file's record; false when
+  // there was none.
   bool Adopt(void* allocated) {
     block = static_cast<char*>(allocated);
     return block != nullptr;
-  }
-  void Release() {
-    free(block);
-    block = nullptr;
-  }
-  // Frees a backend's file record, which holds its ReadAhead as ahead.
-  template <typename FileRecord>
-  static void Free(FileRecord* file) {
-    file->ahead.Release();
-    free(file);
   }
 
   // Where the reader is, which is not where the file's own offset is.

@@ -142,7 +142,8 @@ void PosixOs::Close(File handle) {
   if (handle == nullptr) return;
   PosixFile* file = ToPosix(handle);
   gPosixCalls.close(file->fd);
-  ReadAhead::Free(file);
+  free(file->ahead.block);
+  free(file);
 }
 
 int PosixOs::Read(File handle, void* buffer, int32_t size, int32_t* got) {

@@ -148,7 +148,8 @@ void Win32Os::Close(File handle) {
   if (handle == nullptr) return;
   Win32File* file = ToWin32(handle);
   osCloseHandle(file->handle);
-  ReadAhead::Free(file);
+  osfree(file->ahead.block);
+  osfree(file);
 }
 
 int Win32Os::DigestCopy(File source, File copy, unsigned char* digest) {
