@@ -252,6 +252,19 @@ TEST_F(ExtractDirectoryClaim, AForeignTreeIsNotWalkedAndNothingInItIsDeleted) {
     EXPECT_EQ(0u, Launches());
   }
   drive.os().directoryInfo = nullptr;
+
+  // Nor one whose root the in-use probe cannot tell about.
+  ResetInstaller();
+  toolkit.terminateRequested = false;
+  toolkit.messages.clear();
+  drive.os().ClearLog();
+  drive.os().FailCall(Op::kInUse, 1);
+  const std::vector<std::string> before = ExtractedTree();
+  CreateForm1();
+  Form1.Button1Click();
+  ExpectToldAndEnded("c:\\ZUV_tmp holds files that cannot be removed. Remove the folder, then "
+                     "start the installer again.");
+  EXPECT_EQ(before, ExtractedTree());
 }
 
 // What is unpacked is what was checked, whatever a second read of
