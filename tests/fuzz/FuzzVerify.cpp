@@ -7,10 +7,10 @@
 
 #include <string>
 
-#include "package/PackageArchive.h"
+#include "package/ExtractPackage.h"
 #include "platform/posix/PosixOs.h"
 #include "tests/fuzz/FuzzDrive.h"
-#include "tests/support/Files.h"
+#include "tests/support/ReadAll.h"
 #include "tools/secpack/VerifyArchive.h"
 #include "platform/StandIns.h"
 

@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "package/ExtractPackage.h"
 #include "package/PackageArchive.h"
 #include "platform/testing/HeadlessToolkit.h"
 #include "tests/support/ArchiveBytes.h"
-#include "tests/support/Files.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/Sweep.h"
 #include "tests/support/TestDrive.h"
 

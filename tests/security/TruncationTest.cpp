@@ -21,9 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "package/ExtractPackage.h"
 #include "package/PackageArchive.h"
 #include "tests/support/ArchiveBytes.h"
-#include "tests/support/Files.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/TestDrive.h"
 
 using platform::Op;
