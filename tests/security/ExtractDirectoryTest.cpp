@@ -260,8 +260,8 @@ TEST_F(ExtractDirectoryClaim, AForeignTreeIsNotWalkedAndNothingInItIsDeleted) {
   drive.os().ClearLog();
   drive.os().FailCall(Op::kInUse, 1);
   const std::vector<std::string> before = ExtractedTree();
-  CreateForm1();
-  Form1.Button1Click();
+  CreateInstallerWindow();
+  gInstallerWindow.SetupNowClicked();
   ExpectToldAndEnded("c:\\ZUV_tmp holds files that cannot be removed. Remove the folder, then "
                      "start the installer again.");
   EXPECT_EQ(before, ExtractedTree());
