@@ -2,8 +2,8 @@
 
 #include "app/FixedNames.h"
 #include "app/InstallerState.h"
+#include "package/BoundedText.h"
 #include "package/RemoveTree.h"
-#include "package/Text.h"
 #include "platform/EntryName.h"
 #include "platform/Os.h"
 #include "platform/Toolkit.h"

@@ -13,9 +13,9 @@ struct InstallerState {
   char launchPath[kPathBufferSize];      // the setup program started by "Setup Now"
   LineMonitor lineMonitor;
   uint32_t apiVersion;                   // negotiated telephony API version
-  // What the installer's own defences add to the record:
-  // the SHA-256 (32 bytes) of the one "data.sec" this build may unpack, set
-  // by the process entry before the window is made; nullptr: any archive.
+  // The SHA-256 (32 bytes) of the one "data.sec" this build may unpack, so
+  // that a package swapped beside a release's program is refused; set by
+  // the process entry before the window is made; nullptr: any archive.
   const unsigned char* packageDigest;
   bool installStarted;                   // "Setup Now" has run: it runs once
   // The directory "Setup Now" made as "c:\ZUV_tmp", as the object it is

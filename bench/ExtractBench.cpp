@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "package/PackageArchive.h"
+#include "package/ExtractPackage.h"
 #include "platform/posix/PosixOs.h"
 #include "tests/support/ArchiveBytes.h"
 #include "platform/StandIns.h"

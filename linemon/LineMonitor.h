@@ -10,7 +10,10 @@
 
 // The monitor's record (one instance, inside InstallerState).
 struct LineMonitor {
-  platform::Event completionEvent;   // never created in this program
+  // Signalled by a successful completion reply (LineCallback), which also
+  // clears pendingRequest. The installer issues no asynchronous request and
+  // creates no event: the handle stays empty and the signal does nothing.
+  platform::Event completionEvent;
   platform::LineApp lineApplication;
   platform::Line line;
   uint32_t deviceId;                 // 0 until registered, then kNoLine until chosen

@@ -1,8 +1,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "package/PackageArchive.h"
-#include "package/Text.h"
+#include "package/BoundedText.h"
+#include "package/ExtractPackage.h"
 #include "platform/EntryName.h"
 #include "platform/Sha256.h"
 #include "platform/Toolkit.h"
@@ -106,9 +106,10 @@ int CopyEntry(PackageArchive* archive, const char* name, int32_t contentLength, 
       return -1;
     }
     if (os.Write(output, buffer, n) != 0) {
-      // A bare "?" line per chunk, naming nothing: the installer's own
-      // diagnostic for it, which whoever reads its output knows. The
-      // extraction goes on and fails at its end.
+      // One bare "?" line for each chunk not written whole: only a parent
+      // that redirected the installer's output reads it, as the mark of a
+      // write that came short. The user hears of it as a damaged package:
+      // the extraction goes on and fails at its end.
       PrintDiagnostic("?\n");
       *writeFailed = true;
     }

@@ -1,7 +1,7 @@
 #include <string.h>
 
 #include "package/RemoveTree.h"
-#include "package/Text.h"
+#include "package/BoundedText.h"
 #include "platform/EntryName.h"
 #include "platform/Os.h"
 

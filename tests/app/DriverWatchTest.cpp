@@ -1,5 +1,5 @@
-// The driver watch: OpenDriverTimerTimer's probe on every tick, and the end
-// of the run once the device opens. On the headless toolkit, with devices
+// The driver watch: PollDevice's probe on every tick, and the end of the
+// run once the device opens. On the headless toolkit, with devices
 // simulated by the recording OS; ProbeDevice also on the real backends.
 #include <gtest/gtest.h>
 
@@ -30,11 +30,12 @@ const std::vector<Op> kWatchOps = {Op::kOpenDevice, Op::kRemoveFileAt, Op::kRemo
 
 class DriverWatch : public InstallerTest {
  protected:
-  // Form1 created, "Setup Now" clicked (without an archive): the timer is
-  // armed. What the setup program leaves in "c:\ZUV_tmp" is made after.
+  // The window created, "Setup Now" clicked (without an archive): the
+  // timer is armed. What the setup program leaves in "c:\ZUV_tmp" is made
+  // after.
   void Arm() {
-    CreateForm1();
-    Form1.Button1Click();
+    CreateInstallerWindow();
+    gInstallerWindow.SetupNowClicked();
     ASSERT_TRUE(toolkit.timerEnabled);
     toolkit.events.clear();
     toolkit.messages.clear();  // the not-found message: there is no archive
@@ -104,7 +105,7 @@ TEST_F(DriverWatch, RunEndsThroughTheWatchWithExitCode0AndWithoutTheCloseHandler
                                                  {{"Setup.exe", "MZ"}, {"drivers\\a.sys", "A"}}));
   int ticks = 0;
   toolkit.whileRunning = [&](platform::HeadlessToolkit& tk) {
-    ASSERT_TRUE(tk.Click(kButton1));
+    ASSERT_TRUE(tk.Click(kSetupNowButton));
     while (tk.Tick()) {
       if (++ticks == 3) drive.os().devices.insert(kDeviceName);
       ASSERT_LT(ticks, 10);

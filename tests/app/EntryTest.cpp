@@ -1,4 +1,4 @@
-// The process entry and Form1's creation, on the headless toolkit.
+// The process entry and the window's creation, on the headless toolkit.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -24,6 +24,7 @@ TEST_F(Entry, CreatesTheWindowRecordsTheStartDirectoryShowsItAndEndsWhenItIsClos
             Timeline({platform::Op::kCurrentDirectory}));
   EXPECT_EQ(drive.Path("downloads"), gInstallerState.startDirectory);
   ASSERT_NE(nullptr, toolkit.form);
+  // The class other programs find the window by.
   EXPECT_STREQ("TForm1", toolkit.form->className);
   EXPECT_FALSE(toolkit.timerEnabled);
 }

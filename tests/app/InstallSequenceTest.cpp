@@ -1,4 +1,4 @@
-// "Setup Now": the install sequence of Button1Click, on the headless
+// "Setup Now": the install sequence of SetupNowClicked, on the headless
 // toolkit and the recording OS over the real file system.
 #include <gtest/gtest.h>
 
@@ -32,11 +32,11 @@ using InstallSequence = InstallerTest;
 TEST_F(InstallSequence, RunsItsStepsInOrderAndLaunchesTheUnpackedSetupOnce) {
   StartIn("package");
   drive.WriteFile("package/data.sec", Package());
-  CreateForm1();
+  CreateInstallerWindow();
   const std::string start = drive.Path("package");
   EXPECT_EQ(start, gInstallerState.startDirectory);
 
-  Form1.Button1Click();
+  gInstallerWindow.SetupNowClicked();
 
   // The claim is held while the tree changes, never during the pause or
   // the watch, which would keep a retry waiting.
@@ -69,11 +69,11 @@ TEST_F(InstallSequence, RunsItsStepsInOrderAndLaunchesTheUnpackedSetupOnce) {
 TEST_F(InstallSequence, LooksUpTheArchiveInTheStartDirectoryWhateverIsCurrentAtTheClick) {
   StartIn("start");
   drive.WriteFile("start/data.sec", Package("from the start directory"));
-  CreateForm1();
+  CreateInstallerWindow();
   StartIn("elsewhere");
   drive.WriteFile("elsewhere/data.sec", Package("decoy"));
 
-  Form1.Button1Click();
+  gInstallerWindow.SetupNowClicked();
 
   EXPECT_EQ(1u, drive.os().CallsOf(Op::kLaunch).size());
   std::ifstream in(ExtractDirectory() + "/Setup.exe", std::ios::binary);
@@ -84,8 +84,8 @@ TEST_F(InstallSequence, LooksUpTheArchiveInTheStartDirectoryWhateverIsCurrentAtT
 
 TEST_F(InstallSequence, MissingArchiveIsReportedOnceAndNothingIsLaunched) {
   StartIn("empty");
-  CreateForm1();
-  Form1.Button1Click();
+  CreateInstallerWindow();
+  gInstallerWindow.SetupNowClicked();
 
   EXPECT_EQ(std::vector<std::string>{kNotFound}, toolkit.messages);
   EXPECT_EQ((std::vector<std::string>{"Hide", "LockInstall", "ChangeDirectory " + drive.Path("empty"),
@@ -102,7 +102,8 @@ TEST_F(InstallSequence, MissingArchiveIsReportedOnceAndNothingIsLaunched) {
 // user, left in the shared extraction directory. And a package that came
 // and was refused, for whatever reason, is told once and lets go of
 // everything: what was unpacked, the claim, the watch; the user can try
-// again at once. Only a missing one is watched on, as before.
+// again at once. Only a missing one is watched on: a driver installed by
+// other means still ends the run.
 TEST_F(InstallSequence, ARefusedPackageIsToldAndLetGoAStaleSetupNeverLaunched) {
   const std::string damaged = "data.sec is damaged, please contact your ISP";
   const struct {
@@ -127,9 +128,9 @@ TEST_F(InstallSequence, ARefusedPackageIsToldAndLetGoAStaleSetupNeverLaunched) {
     std::ofstream(ExtractDirectory() + "/Setup.exe") << "left behind";
     StartIn(c.what);
     if (!c.archive.empty()) drive.WriteFile(std::string(c.what) + "/data.sec", c.archive);
-    CreateForm1();
+    CreateInstallerWindow();
 
-    Form1.Button1Click();
+    gInstallerWindow.SetupNowClicked();
 
     EXPECT_EQ(std::vector<std::string>{c.message}, toolkit.messages);
     EXPECT_TRUE(drive.os().CallsOf(Op::kLaunch).empty());
@@ -146,14 +147,14 @@ TEST_F(InstallSequence, ARefusedPackageIsToldAndLetGoAStaleSetupNeverLaunched) {
 // the not-found message's nested loop.
 TEST_F(InstallSequence, ClickDeliveredWhileTheMessageIsOpenDoesNothing) {
   StartIn("empty");
-  CreateForm1();
+  CreateInstallerWindow();
   int nested = 0;
   toolkit.whileMessageShown = [&](const std::string&) {
-    if (nested++ == 0) toolkit.DeliverQueuedClick(kButton1);
+    if (nested++ == 0) toolkit.DeliverQueuedClick(kSetupNowButton);
   };
 
-  Form1.Button1Click();
-  toolkit.DeliverQueuedClick(kButton1);  // and once more after the sequence
+  gInstallerWindow.SetupNowClicked();
+  toolkit.DeliverQueuedClick(kSetupNowButton);  // and once more after the sequence
 
   EXPECT_EQ(1, nested);
   EXPECT_EQ(1u, drive.os().CallsOf(Op::kOpenRead).size());
@@ -170,7 +171,7 @@ TEST_F(InstallSequence, TimerFailureIsShownByTheLoopWithItsFullStopAndTheLoopGoe
   bool clicked = false;
   bool loopWentOn = false;
   toolkit.whileRunning = [&](platform::HeadlessToolkit& tk) {
-    clicked = tk.Click(kButton1);
+    clicked = tk.Click(kSetupNowButton);
     loopWentOn = tk.exceptionBoxes.size() == 1;  // shown when the handler returned
     tk.Terminate();
   };
@@ -189,7 +190,7 @@ TEST_F(InstallSequence, TimerFailureIsShownByTheLoopWithItsFullStopAndTheLoopGoe
 
 TEST_F(InstallSequence, StartedAtADriveRootTheStartDirectoryKeepsItsBackslash) {
   ASSERT_EQ(0, drive.backend().ChangeDirectory("c:\\"));
-  CreateForm1();
+  CreateInstallerWindow();
   EXPECT_STRCASEEQ("c:\\", gInstallerState.startDirectory);
 }
 
@@ -201,19 +202,19 @@ TEST_F(InstallSequence, StartDirectoryOf127CharactersIsRecordedAnd128IsNot) {
   ASSERT_EQ(127u, drive.Path(fits).size());
 
   StartIn(fits);
-  CreateForm1();
+  CreateInstallerWindow();
   EXPECT_EQ(drive.Path(fits), gInstallerState.startDirectory);
 
   ResetInstaller();
   StartIn(tooLong);
   drive.WriteFile(tooLong + "/data.sec", Package());
-  CreateForm1();
+  CreateInstallerWindow();
   EXPECT_STREQ("", gInstallerState.startDirectory);
 
   // The sequence then stays in the directory that is current, silently,
   // also when a leftover "c:\ZUV_tmp" is removed first.
   std::filesystem::create_directories(ExtractDirectory() + "/old");
-  Form1.Button1Click();
+  gInstallerWindow.SetupNowClicked();
   const auto changes = drive.os().CallsOf(Op::kChangeDirectory);
   EXPECT_TRUE(std::any_of(changes.begin(), changes.end(),
                           [](const platform::Call& call) { return call.path.empty(); }));

@@ -187,7 +187,9 @@ case_typical() {
   check "35 s after the click the installer still runs" running
   check "... hidden" hidden
   plug_device
-  check "it ends within 3 s after the device appears" wait_until 3 ended
+  # One of the next ticks: 10 s leaves room for two cores that run every
+  # case of two passes at once, and still tells a watch that never ends.
+  check "it ends within 10 s after the device appears (the next ticks)" wait_until 10 ended
   ended_note "$t_device" "the device appeared"
   check "... with exit code 0" [ "$(exit_code)" = 0 ]
   check "c:\\ZUV_tmp is gone" gone "$drive_c/ZUV_tmp"
@@ -239,7 +241,7 @@ case_missing_archive() {
   check "... from its own package" same_tree "$dir/package" "$drive_c/ZUV_tmp"
   check "... whose setup ends" wait_until 20 standin_logged ended
   plug_device
-  check "the first watch ends with the device, within 3 s" wait_until 3 ended
+  check "the first watch ends with the device, within 10 s" wait_until 10 ended
   check "... with exit code 0" [ "$(exit_code)" = 0 ]
   check "the later run ends by 36 s after its click" wait_until 36 other_ended later
   check "... with exit code 0" other_ended_with later 0
@@ -386,7 +388,7 @@ case_retry_after_setup_ended() {
   check "the retry's setup ended" wait_until 20 ended_times 2
   t_click=$t_first sleep_until 35  # both watches have begun
   plug_device
-  check "the first watch ends with the device, within 3 s" wait_until 3 ended
+  check "the first watch ends with the device, within 10 s" wait_until 10 ended
   check "... with exit code 0" [ "$(exit_code)" = 0 ]
   check "the retry ends by 36 s after its click" wait_until 36 other_ended retry
   check "... with exit code 0" other_ended_with retry 0

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "package/PackageArchive.h"
+#include "package/ExtractPackage.h"
 #include "platform/StandIns.h"
 #include "platform/posix/PosixOs.h"
 

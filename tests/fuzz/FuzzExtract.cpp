@@ -13,7 +13,7 @@
 #include <string>
 
 #include "tests/fuzz/FuzzDrive.h"
-#include "tests/support/Files.h"
+#include "tests/support/ReadAll.h"
 
 namespace {
 

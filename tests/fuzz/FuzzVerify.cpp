@@ -8,7 +8,7 @@
 #include <string>
 
 #include "tests/fuzz/FuzzDrive.h"
-#include "tests/support/Files.h"
+#include "tests/support/ReadAll.h"
 #include "tools/secpack/VerifyArchive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

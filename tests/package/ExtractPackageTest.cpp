@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "package/ExtractPackage.h"
 #include "package/PackageArchive.h"
 #include "platform/testing/HeadlessToolkit.h"
 #include "tests/support/ArchiveBytes.h"
-#include "tests/support/Files.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/Sweep.h"
 #include "tests/support/TestDrive.h"
 
@@ -318,6 +319,15 @@ TEST_F(Extraction, ADestinationThatCannotBeEnteredStopsEverything) {
   EXPECT_EQ((Names{"ZUV_tmp", "data.sec=" + std::to_string(EncodeArchive({"d"}, {{"f", "x"}}).size())}),
             Everything());
   EXPECT_EQ(0, drive.os().OpenFiles());
+
+  // Nor can an archive that cannot be read on, at the directory table.
+  drive.os().ClearLog();
+  drive.os().ClearFaults();
+  drive.os().FailCall(Op::kSeek, 3);  // its size, its start, then the table
+  EXPECT_EQ(-1, ExtractPackage("data.sec", destination.c_str()));
+  EXPECT_EQ("data.sec: cannot read the archive\n", drive.os().Output());
+  EXPECT_EQ((Names{"ZUV_tmp", "data.sec=" + std::to_string(EncodeArchive({"d"}, {{"f", "x"}}).size())}),
+            Everything());
 }
 
 // Fails each platform call of one extraction in turn, until a run no fault

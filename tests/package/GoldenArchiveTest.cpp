@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "package/PackageArchive.h"
+#include "package/ExtractPackage.h"
 #include "tests/support/GoldenArchive.h"
 #include "tests/support/TestDrive.h"
 

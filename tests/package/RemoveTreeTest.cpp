@@ -30,7 +30,8 @@ void MakeThreeLevels(const TestDrive& drive, const std::string& base) {
   drive.MakeDirectories(base + "\\a\\b\\c");
   drive.MakeDirectories(base + "\\d");
   for (const char* level : {"", "\\a", "\\a\\b", "\\a\\b\\c", "\\d"}) {
-    for (const char* name : {"f1.txt", "f2.bin", "f3"}) {
+    // "+f4" sorts before "." and "..", which the walk skips by name.
+    for (const char* name : {"f1.txt", "f2.bin", "f3", "+f4"}) {
       drive.WriteFile(base + level + "\\" + name, "content");
     }
   }
@@ -252,6 +253,14 @@ TEST_F(RemoveTreeTest, UnopenableDirectoryIsLeftAndParentCarriesOn) {
   EXPECT_GT(removedAfter, 0u) << "the parent goes on with its next entry";
   EXPECT_EQ(Root(), drive.CurrentDirectory());
   EXPECT_EQ(0, drive.os().OpenDirectories());
+
+  // One that cannot be opened but is empty (or became a link) goes.
+  drive.Remove("ZUV_tmp");
+  drive.MakeDirectories("ZUV_tmp\\empty");
+  drive.os().ClearLog();
+  drive.os().FailCall(Op::kOpenSubdirectory, 1);
+  EXPECT_EQ(0, RemoveTree(Root().c_str()));
+  EXPECT_EQ(std::vector<std::string>{}, drive.Tree("ZUV_tmp"));
 }
 
 TEST_F(RemoveTreeTest, AttributeFailureStopsItsLevelWithDiagnostic) {
@@ -339,6 +348,22 @@ TEST_F(RemoveTreeTest, TheSearchCountsWhatItCannotExamineAsHeld) {
     }
   }
   drive.os().busy.clear();
+
+  // A sub-directory whose own probe fails, or that cannot be opened, is
+  // not known to be free either.
+  drive.Remove("ZUV_tmp");
+  drive.MakeDirectories("ZUV_tmp\\d");
+  drive.WriteFile("ZUV_tmp\\d\\f", "x");
+  for (const Op op : {Op::kInUseAt, Op::kOpenSubdirectory}) {
+    SCOPED_TRACE(platform::OpName(op));
+    drive.os().ClearLog();
+    drive.os().ClearFaults();
+    drive.os().FailCall(op, 1);
+    platform::Dir root;
+    drive.os().OpenDirectory(Root().c_str(), &root);
+    EXPECT_EQ(TreeUse::kUnknown, FindTreeUse(root, Root().c_str()));
+    drive.os().CloseDirectory(root);
+  }
 }
 
 // Child paths of 255 characters fit the 256-byte buffer; one more does not,

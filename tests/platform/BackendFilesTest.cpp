@@ -6,7 +6,8 @@
 #include <string>
 
 #include "platform/HostOs.h"
-#include "tests/support/Files.h"
+#include "tests/support/Bytes.h"
+#include "tests/support/Sha256Of.h"
 #include "tests/support/TestDrive.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "package/RemoveTree.h"
 #include "platform/testing/ForwardingOs.h"
-#include "tests/support/Files.h"
+#include "tests/support/Sha256Of.h"
 #include "tests/support/SystemCallFaults.h"
 #include "tests/support/Sweep.h"
 #include "tests/support/TestDrive.h"

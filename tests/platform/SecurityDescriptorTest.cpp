@@ -83,6 +83,11 @@ TEST(SecurityDescriptor, WhoseItIsAndWhetherOthersMayChangeIt) {
       {"an entry of a kind it does not read", kSystem, Acl({Ace(9, 0, 0x2, kUser)}),
        platform::OwnerKind::kSystem, true},
       {"no DACL at all: everyone may", kAdministrators, "", kAdmins, true},
+      {"an empty DACL: only the owner may", kUser, Acl({}), kOther, false},
+      {"another user may only write its attributes", kUser, Acl({Ace(0, 0, 0x100, kUsers)}), kOther, true},
+      {"another user may only delete it", kUser, Acl({Ace(0, 0, 0x10000, kUsers)}), kOther, true},
+      {"an owner of fifteen sub-authorities", Sid(5, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}),
+       Acl({}), kOther, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -109,6 +114,11 @@ TEST(SecurityDescriptor, WhatCannotBeReadIsNeverTakenForSafe) {
   EXPECT_FALSE(read(good.substr(0, 20 + 10)));         // an owner cut short
   EXPECT_FALSE(read(std::string(1, 2) + good.substr(1)));  // another revision
   ASSERT_TRUE(read(good.substr(0, good.size() - 4)));  // the ACE cut short
+  EXPECT_TRUE(info.othersMayChange);
+  // A SID of sixteen sub-authorities is no SID: as an owner, or in an ACE.
+  const std::string sixteen = Sid(5, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
+  EXPECT_FALSE(read(Descriptor(sixteen, Acl({}))));
+  ASSERT_TRUE(read(Descriptor(kAdministrators, Acl({Ace(0, 0, kReadAndExecute, sixteen)}))));
   EXPECT_TRUE(info.othersMayChange);
 }
 

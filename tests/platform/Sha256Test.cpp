@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/Sha256.h"
-#include "tests/support/Files.h"
+#include "tests/support/Bytes.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "app/ExtractDirectory.h"
 #include "tests/support/ArchiveBytes.h"
-#include "tests/support/Files.h"
+#include "tests/support/Sha256Of.h"
 #include "tests/support/InstallerTest.h"
 #include "tests/support/HostLinks.h"
 
@@ -55,8 +55,8 @@ class ExtractDirectoryClaim : public InstallerTest {
 };
 
 TEST_F(ExtractDirectoryClaim, IsMadeAfreshAndPrivateBeforeTheArchiveIsRead) {
-  CreateForm1();
-  Form1.Button1Click();
+  CreateInstallerWindow();
+  gInstallerWindow.SetupNowClicked();
   const std::vector<Op> ops = drive.os().Ops();
   const auto made = std::find(ops.begin(), ops.end(), Op::kMakePrivateDirectory);
   ASSERT_NE(ops.end(), made);
@@ -69,9 +69,9 @@ TEST_F(ExtractDirectoryClaim, IsMadeAfreshAndPrivateBeforeTheArchiveIsRead) {
 
 TEST_F(ExtractDirectoryClaim, ALinkThereIsNeitherUnpackedThroughNorEmptied) {
   ASSERT_TRUE(testing_support::MakeDirectoryLink(ExtractDirectory(), drive.Native("outside")));
-  CreateForm1();
+  CreateInstallerWindow();
 
-  Form1.Button1Click();
+  gInstallerWindow.SetupNowClicked();
 
   EXPECT_EQ(0u, Launches());
   EXPECT_EQ(outsideBefore, drive.Tree("outside"));
@@ -90,9 +90,9 @@ TEST_F(ExtractDirectoryClaim, WhatOthersLeftThereIsRemovedBeforeUnpacking) {
   std::ofstream(ExtractDirectory() + "/Setup.exe") << "planted";
   ASSERT_TRUE(testing_support::MakeDirectoryLink(ExtractDirectory() + "/drivers",
                                                  drive.Native("outside/drivers")));
-  CreateForm1();
+  CreateInstallerWindow();
 
-  Form1.Button1Click();
+  gInstallerWindow.SetupNowClicked();
 
   EXPECT_EQ(outsideBefore, drive.Tree("outside"));
   if (!drive.host().removesLinks) {
@@ -118,9 +118,9 @@ TEST_F(ExtractDirectoryClaim, ALeftoverThatCannotBeRemovedBlocksTheUnpacking) {
   std::ofstream(stuck) << "read-only";
   fs::permissions(stuck, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
-  CreateForm1();
+  CreateInstallerWindow();
 
-  Form1.Button1Click();
+  gInstallerWindow.SetupNowClicked();
 
   EXPECT_EQ(0u, Launches());
   EXPECT_TRUE(fs::exists(stuck));
@@ -162,15 +162,15 @@ TEST_F(ExtractDirectoryClaim, WhatAnotherInstallOrARunningSetupHoldsIsNeverTouch
     drive.os().ClearLog();
     drive.os().busy = {c.busy};
     drive.os().otherInstallerHoldsLock = c.otherInstaller;
-    CreateForm1();
+    CreateInstallerWindow();
 
-    Form1.Button1Click();
+    gInstallerWindow.SetupNowClicked();
 
     ExpectToldAndEnded(c.message);
     EXPECT_EQ(0u, Launches());
     EXPECT_EQ(held, ExtractedTree());
-    Form1 = TForm1{};
-    Form1.FormClose();
+    gInstallerWindow = InstallerWindow{};
+    gInstallerWindow.WindowClosed();
     EXPECT_EQ(held, ExtractedTree());
   }
 }
@@ -183,8 +183,8 @@ TEST_F(ExtractDirectoryClaim, WhatAnotherInstallOrARunningSetupHoldsIsNeverTouch
 // ends; the first leaves the tree it did not make (the retry's setup still
 // runs from it), the retry removes its own.
 TEST_F(ExtractDirectoryClaim, ARetryWorksOnceTheEarlierSetupHasEndedAndEachWatchEnds) {
-  CreateForm1();
-  Form1.Button1Click();
+  CreateInstallerWindow();
+  gInstallerWindow.SetupNowClicked();
   ASSERT_EQ(1u, Launches());
   EXPECT_FALSE(drive.os().HoldsInstallLock());  // the first watch holds nothing
   const InstallerState first = gInstallerState;
@@ -197,8 +197,8 @@ TEST_F(ExtractDirectoryClaim, ARetryWorksOnceTheEarlierSetupHasEndedAndEachWatch
     toolkit.messages.clear();
     drive.os().ClearLog();
     StartIn("package");
-    CreateForm1();
-    Form1.Button1Click();
+    CreateInstallerWindow();
+    gInstallerWindow.SetupNowClicked();
   };
   drive.os().busy = {"c:\\ZUV_tmp\\Setup.exe"};  // the first setup still runs
   pressSetupNow();
@@ -217,10 +217,10 @@ TEST_F(ExtractDirectoryClaim, ARetryWorksOnceTheEarlierSetupHasEndedAndEachWatch
   drive.os().busy = {"c:\\ZUV_tmp\\Setup.exe"};  // the retry's setup still runs
   drive.os().devices.insert("\\\\.\\ADSLUSB");
   gInstallerState = first;
-  Form1.OpenDriverTimerTimer();
+  gInstallerWindow.PollDevice();
   EXPECT_EQ(std::vector<std::string>{"Setup.exe=8"}, ExtractedTree());
   gInstallerState = retry;
-  Form1.OpenDriverTimerTimer();
+  gInstallerWindow.PollDevice();
   EXPECT_FALSE(fs::exists(ExtractDirectory()));
   EXPECT_FALSE(drive.os().HoldsInstallLock());
 }
@@ -243,8 +243,8 @@ TEST_F(ExtractDirectoryClaim, AForeignTreeIsNotWalkedAndNothingInItIsDeleted) {
       info->ownerKind = root ? platform::OwnerKind::kOther : platform::OwnerKind::kAdministrators;
       info->owner[0] = root ? 'u' : 'a';
     };
-    CreateForm1();
-    Form1.Button1Click();
+    CreateInstallerWindow();
+    gInstallerWindow.SetupNowClicked();
     ExpectToldAndEnded("c:\\ZUV_tmp holds files that cannot be removed. Remove the folder, then "
                        "start the installer again.");
     EXPECT_TRUE(fs::exists(ExtractDirectory() + "/protected/keep.txt"));
@@ -252,6 +252,19 @@ TEST_F(ExtractDirectoryClaim, AForeignTreeIsNotWalkedAndNothingInItIsDeleted) {
     EXPECT_EQ(0u, Launches());
   }
   drive.os().directoryInfo = nullptr;
+
+  // Nor one whose root the in-use probe cannot tell about.
+  ResetInstaller();
+  toolkit.terminateRequested = false;
+  toolkit.messages.clear();
+  drive.os().ClearLog();
+  drive.os().FailCall(Op::kInUse, 1);
+  const std::vector<std::string> before = ExtractedTree();
+  CreateInstallerWindow();
+  gInstallerWindow.SetupNowClicked();
+  ExpectToldAndEnded("c:\\ZUV_tmp holds files that cannot be removed. Remove the folder, then "
+                     "start the installer again.");
+  EXPECT_EQ(before, ExtractedTree());
 }
 
 // What is unpacked is what was checked, whatever a second read of
@@ -261,7 +274,7 @@ TEST_F(ExtractDirectoryClaim, TheCheckedPackageIsReadOnce) {
   const std::string checked =
       testing_support::EncodeArchive({"drivers"}, {{"Setup.exe", "MZ setup"}, {"drivers\\modem.inf", "[Version]"}});
   const std::string digest = testing_support::Sha256Of(checked);
-  CreateForm1();
+  CreateInstallerWindow();
   gInstallerState.packageDigest = reinterpret_cast<const unsigned char*>(digest.data());
   bool swapped = false;
   drive.os().betweenCalls = [&](uint64_t) {
@@ -270,7 +283,7 @@ TEST_F(ExtractDirectoryClaim, TheCheckedPackageIsReadOnce) {
     drive.WriteFile("package/data.sec", testing_support::EncodeArchive({}, {{"Setup.exe", "MZ other one"}}));
     swapped = true;
   };
-  Form1.Button1Click();
+  gInstallerWindow.SetupNowClicked();
   drive.os().betweenCalls = nullptr;
   EXPECT_TRUE(swapped);
   EXPECT_EQ(1u, drive.os().CallsOf(Op::kOpenRead).size());  // "data.sec", once
@@ -284,8 +297,8 @@ TEST_F(ExtractDirectoryClaim, TheCheckedPackageIsReadOnce) {
 // end of the watch leaves its package alone.
 TEST_F(ExtractDirectoryClaim, AWatchWithoutAPackageNeitherBlocksNorCleansUpAnother) {
   StartIn("empty");
-  CreateForm1();
-  Form1.Button1Click();
+  CreateInstallerWindow();
+  gInstallerWindow.SetupNowClicked();
   EXPECT_FALSE(drive.os().HoldsInstallLock());
   EXPECT_TRUE(toolkit.timerEnabled);
 
@@ -323,18 +336,18 @@ TEST_F(ExtractDirectoryClaim, StartedInsideItNothingThereIsRemoved) {
     toolkit.terminateRequested = false;
     toolkit.messages.clear();
     fs::current_path(ExtractDirectory() + "/" + c.start);
-    CreateForm1();
+    CreateInstallerWindow();
     EXPECT_EQ(c.start == deep, gInstallerState.startDirectory[0] == '\0');
     if (c.recordedAs != nullptr) strcpy(gInstallerState.startDirectory, c.recordedAs);
     const InstallerState state = gInstallerState;
 
-    Form1.Button1Click();
+    gInstallerWindow.SetupNowClicked();
 
     ExpectToldAndEnded(message);
     EXPECT_EQ(0u, Launches());
     EXPECT_EQ(kit, ExtractedTree());
     gInstallerState = state;
-    Form1.FormClose();
+    gInstallerWindow.WindowClosed();
     EXPECT_EQ(kit, ExtractedTree());
   }
   EXPECT_EQ(outsideBefore, drive.Tree("outside"));
@@ -348,9 +361,9 @@ TEST_F(ExtractDirectoryClaim, StartedInsideItNothingThereIsRemoved) {
   toolkit.messages.clear();
   drive.os().ClearLog();
   fs::current_path(lookAlike);
-  CreateForm1();
+  CreateInstallerWindow();
   testing_support::ForceRemoveTree(ExtractDirectory());
-  Form1.Button1Click();
+  gInstallerWindow.SetupNowClicked();
   EXPECT_TRUE(toolkit.messages.empty());
   EXPECT_EQ(1u, Launches());
   fs::current_path(drive.Native(""));
@@ -373,9 +386,9 @@ TEST_F(ExtractDirectoryClaim, ARefusedArchiveLeavesNeitherTheDirectoryNorTheClai
     ResetInstaller();
     StartIn(c.start);
     drive.WriteFile(c.start + "/data.sec", testing_support::EncodeArchive({"..\\up"}, {}));
-    CreateForm1();
+    CreateInstallerWindow();
 
-    Form1.Button1Click();
+    gInstallerWindow.SetupNowClicked();
 
     EXPECT_FALSE(fs::exists(ExtractDirectory()));
     EXPECT_FALSE(drive.os().HoldsInstallLock());

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "tests/support/ArchiveBytes.h"
-#include "tests/support/Files.h"
+#include "tests/support/Sha256Of.h"
 #include "tests/support/InstallerTest.h"
 #include "tests/support/Sweep.h"
 
@@ -38,12 +38,12 @@ bool RunWithFault(uint64_t n) {
   std::filesystem::create_directories(run.ExtractDirectory() + "/old");
   std::ofstream(run.ExtractDirectory() + "/old/Setup.exe") << "stale";
   const std::vector<std::string> before = testing_support::Without(drive.Tree(), "ZUV_tmp");
-  run.CreateForm1();
+  run.CreateInstallerWindow();
   gInstallerState.packageDigest = reinterpret_cast<const unsigned char*>(digest.data());
   drive.os().ClearLog();
   drive.os().FailCall(n);
 
-  Form1.Button1Click();
+  gInstallerWindow.SetupNowClicked();
 
   EXPECT_EQ(0, drive.os().OpenFiles());
   EXPECT_EQ(0, drive.os().OpenDirectories());

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tests/support/ArchiveBytes.h"
-#include "tests/support/Files.h"
+#include "tests/support/Sha256Of.h"
 #include "tests/support/InstallerTest.h"
 
 using platform::Op;
@@ -37,10 +37,10 @@ Outcome SetupNow(const std::string& archive, const std::string& digest) {
   InstallerHarness installer;
   installer.StartIn("package");
   if (!archive.empty()) installer.drive.WriteFile("package/data.sec", archive);
-  installer.CreateForm1();
+  installer.CreateInstallerWindow();
   gInstallerState.packageDigest =
       digest.empty() ? nullptr : reinterpret_cast<const unsigned char*>(digest.data());
-  Form1.Button1Click();
+  gInstallerWindow.SetupNowClicked();
   platform::RecordingOs& os = installer.drive.os();
   return Outcome{installer.toolkit.messages,
              std::filesystem::exists(installer.ExtractDirectory()) ? installer.ExtractedTree()
@@ -83,8 +83,9 @@ TEST(PackageDigest, OnlyThePackageTheInstallerWasMadeForIsUnpacked) {
   }
 }
 
-// Developer builds carry no digest: any archive is unpacked, as before;
-// and a missing archive is told as before, with the watch going on.
+// Developer builds carry no digest: any archive is unpacked. And a missing
+// archive is told with the not-found message whether or not the build
+// carries one, with the watch going on.
 TEST(PackageDigest, WithoutADigestOrWithoutAnArchiveNothingChanges) {
   std::string other = kArchive;
   other[kArchive.size() - 1] = 'x';

@@ -1,6 +1,10 @@
-// An archive cut short at every byte offset: the reader never crashes,
-// never writes bytes the archive did not hold where they belong, never
-// writes a file twice, and fails wherever the cut breaks an entry.
+// An archive cut short at every byte offset of its headers, names and
+// directory table, and inside its files' contents at their edges, around
+// the copy's chunk boundary and every 47th byte (a cut anywhere inside a
+// content is the same cut to the reader, and the test runs under Wine in
+// every Windows pass): the reader never crashes, never writes bytes the
+// archive did not hold where they belong, never writes a file twice, and
+// fails wherever the cut breaks an entry.
 //
 // The only cuts that leave a well-formed shorter archive are at offset 0
 // (an empty file: entry count and file-section length read as 0) and at the
@@ -17,9 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "package/ExtractPackage.h"
 #include "package/PackageArchive.h"
 #include "tests/support/ArchiveBytes.h"
-#include "tests/support/Files.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/TestDrive.h"
 
 using platform::Op;
@@ -42,7 +47,24 @@ TEST(Truncation, EveryCutIsRefusedOrExtractsWholeFilesOnly) {
   TestDrive drive;
   const std::string destination = drive.Path("ZUV_tmp");
   std::set<size_t> succeeded;
+  // Where each file's content lies, and the cuts inside it that are made.
+  std::vector<std::pair<size_t, size_t>> contents;
+  size_t at = kArchiveHeaderSize;
+  for (const testing_support::FileEntry& file : files) {
+    at += kEntryHeaderSize;
+    contents.emplace_back(at, at + file.content.size());
+    at += file.content.size();
+  }
+  auto made = [&](size_t cut) {
+    for (const auto& [begin, end] : contents) {
+      if (cut <= begin + 2 || cut + 2 >= end) continue;
+      const size_t into = cut - begin;
+      if (into % 47 != 0 && (into + 2 < kCopyChunk || into > kCopyChunk + 2)) return false;
+    }
+    return true;
+  };
   for (size_t cut = 0; cut <= archive.size(); ++cut) {
+    if (!made(cut)) continue;
     SCOPED_TRACE(cut);
     drive.Remove("ZUV_tmp");
     drive.WriteFile("data.sec", archive.substr(0, cut));

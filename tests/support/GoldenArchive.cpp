@@ -1,6 +1,6 @@
 #include "tests/support/GoldenArchive.h"
 
-#include "tests/support/Files.h"
+#include "tests/support/ReadAll.h"
 
 namespace testing_support {
 

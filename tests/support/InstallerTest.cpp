@@ -17,15 +17,15 @@ InstallerHarness::~InstallerHarness() {
 
 void InstallerHarness::ResetInstaller() {
   gInstallerState = InstallerState{};
-  Form1 = TForm1{};
+  gInstallerWindow = InstallerWindow{};
 }
 
 std::vector<std::string> InstallerHarness::ExtractedTree() const {
   return testing_support::ListTree(ExtractDirectory());
 }
 
-void InstallerHarness::CreateForm1() {
-  ASSERT_TRUE(toolkit.CreateForm(kForm1Description, &Form1));
+void InstallerHarness::CreateInstallerWindow() {
+  ASSERT_TRUE(toolkit.CreateForm(kInstallerWindowDescription, &gInstallerWindow));
   toolkit.events.clear();  // the tests look at what follows
 }
 

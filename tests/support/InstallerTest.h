@@ -1,5 +1,5 @@
-// A test drive, the headless toolkit and a fresh Form1 and InstallerState
-// for each test of the installer's logic.
+// A test drive, the headless toolkit and a fresh installer window and
+// InstallerState for each test of the installer's logic.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/InstallerState.h"
-#include "app/Setupwizard.h"
+#include "app/InstallerWindow.h"
 #include "platform/testing/HeadlessToolkit.h"
 #include "tests/support/TestDrive.h"
 
@@ -22,13 +22,13 @@ class InstallerHarness {
   // The extraction directory "c:\ZUV_tmp" as a host path: inside the test
   // drive natively, the prefix's real one under Wine.
   std::string ExtractDirectory() const { return drive.ExtractDirectory(); }
-  // A fresh Form1 and InstallerState, as at the start of a run.
+  // A fresh window and InstallerState, as at the start of a run.
   static void ResetInstaller();
   // What it holds, as TestDrive::Tree lists it.
   std::vector<std::string> ExtractedTree() const;
-  // Creates Form1 through the toolkit, which runs FormCreate; the
+  // Creates the window through the toolkit, which runs WindowCreated; the
   // toolkit's events start after it.
-  void CreateForm1();
+  void CreateInstallerWindow();
   // Makes a directory of the drive current, as a user starting the
   // installer there would.
   void StartIn(const std::string& relative);

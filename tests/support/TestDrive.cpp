@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/support/Files.h"
+#include "tests/support/ReadAll.h"
 
 namespace fs = std::filesystem;
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/support/ArchiveBytes.h"
-#include "tests/support/Files.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/HostLinks.h"
 #include "tests/support/TestDrive.h"
 #include "tools/secpack/CreateArchive.h"

@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "package/PackageArchive.h"
+#include "package/PackageSeal.h"
 #include "tests/support/ArchiveBytes.h"
-#include "tests/support/Files.h"
+#include "tests/support/Bytes.h"
+#include "tests/support/Sha256Of.h"
 #include "tests/support/GoldenArchive.h"
 #include "tests/support/TestDrive.h"
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "package/PackageArchive.h"
+#include "package/ExtractPackage.h"
 #include "tests/support/ArchiveBytes.h"
-#include "tests/support/Files.h"
+#include "tests/support/Bytes.h"
 #include "tests/support/TestDrive.h"
 #include "tools/secpack/VerifyArchive.h"
 

@@ -1,10 +1,10 @@
 // The SHA-256 of the package an Install.exe was made for, as the program
-// itself holds it (package/PackageArchive.h: PackageSeal).
+// itself holds it (package/PackageSeal.h).
 #pragma once
 
 #include <string>
 
-#include "package/PackageArchive.h"
+#include "package/PackageSeal.h"
 #include "tools/secpack/VerifyArchive.h"
 
 namespace secpack {

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "package/PackageArchive.h"
+#include "package/ExtractPackage.h"
+#include "package/PackageSeal.h"
 #include "platform/HostOs.h"
 #include "platform/Sha256.h"
 #include "tools/secpack/CarriedDigest.h"

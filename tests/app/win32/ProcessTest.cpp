@@ -12,7 +12,7 @@
 
 #include "platform/win32/Win32Toolkit.h"
 #include "tests/support/ArchiveBytes.h"
-#include "tests/support/Files.h"
+#include "tests/support/ReadAll.h"
 #include "tests/support/TestDrive.h"
 #include "tests/support/Win32Windows.h"
 

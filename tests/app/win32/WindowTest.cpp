@@ -441,7 +441,7 @@ TEST(Win32Toolkit, TerminateEndsTheLoopAfterTheWaitingMessagesWithoutTheCloseHan
   platform::Toolkit& toolkit = platform::TheWin32Toolkit();
   CountingEvents events;
   ASSERT_TRUE(toolkit.Initialize());
-  ASSERT_TRUE(toolkit.CreateForm(kForm1Description, &events));
+  ASSERT_TRUE(toolkit.CreateForm(kInstallerWindowDescription, &events));
   EXPECT_EQ(1, events.creates);
   HWND form = OwnWindow("TForm1");
   SetTimer(nullptr, 0, 50, ClickThenTerminate);

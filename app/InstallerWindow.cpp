@@ -1,12 +1,12 @@
-#include "app/Setupwizard.h"
+#include "app/InstallerWindow.h"
 
 #include "app/ExtractDirectory.h"
 #include "app/FixedNames.h"
 #include "app/InstallerState.h"
 #include "app/ProbeDevice.h"
 #include "linemon/LineMonitor.h"
-#include "package/PackageArchive.h"
-#include "package/Text.h"
+#include "package/BoundedText.h"
+#include "package/ExtractPackage.h"
 #include "platform/Os.h"
 
 namespace {
@@ -14,36 +14,49 @@ namespace {
 using platform::ControlKind;
 
 constexpr const char* kCaption = "USB ADSL Modem Installer";
-const platform::FontDescription kLabel1Font = {"MS Sans Serif", -13, true};
+const platform::FontDescription kTitleFont = {"MS Sans Serif", -13, true};
 
-// Indexed by TForm1::Control.
-const platform::ControlDescription kForm1Controls[TForm1::ControlCount] = {
-    /* Bevel1 */ {ControlKind::kBevel, 56, 17, 201, 33, nullptr, nullptr},
-    /* Label1 */ {ControlKind::kLabel, 63, 26, 189, 16, kCaption, &kLabel1Font},
-    /* Button1 */ {ControlKind::kButton, 64, 129, 75, 25, "Setup Now", nullptr},
+// Indexed by WindowControl.
+const platform::ControlDescription kWindowControls[kWindowControlCount] = {
+    /* kTitleFrame */ {ControlKind::kBevel, 56, 17, 201, 33, nullptr, nullptr},
+    /* kTitleLabel */ {ControlKind::kLabel, 63, 26, 189, 16, kCaption, &kTitleFont},
+    /* kSetupNowButton */ {ControlKind::kButton, 64, 129, 75, 25, "Setup Now", nullptr},
 };
+
+// The class the window is registered under. Unlike the names in the code,
+// other programs see it and may find the window by it (FindWindow, as the
+// tests of Install.exe as a program do), so it stays "TForm1".
+constexpr const char* kWindowClass = "TForm1";
 
 }  // namespace
 
-const platform::FormDescription kForm1Description = {
-    "TForm1", kCaption, 320, 215, {"MS Sans Serif", -11, false},
-    kForm1Controls, TForm1::ControlCount, TForm1::OpenDriverTimer};
+const platform::FormDescription kInstallerWindowDescription = {
+    kWindowClass, kCaption, 320, 215, {"MS Sans Serif", -11, false},
+    kWindowControls, kWindowControlCount, InstallerWindow::kDevicePoll};
 
-TForm1 Form1;
+InstallerWindow gInstallerWindow;
 
-void TForm1::FormCreate() {
+void InstallerWindow::WindowCreated() {
   // A directory that does not fit is not recorded: the buffer stays empty.
   platform::GetOs().CurrentDirectory(gInstallerState.startDirectory,
                                      sizeof gInstallerState.startDirectory);
-  // The window works the same without a monitored line.
+  // Every start, whether or not "Setup Now" follows, registers with the
+  // telephony service as "RMO CPL Icon" and opens the modem's data line for
+  // monitoring until the process ends, asking for its device-specific state
+  // messages: for as long as the installer runs, the service counts it
+  // among the monitors of that line and reports the line's states to it.
+  // That registration is all the installer wants of telephony; nothing here
+  // reads those reports. So the result is not looked at: without a
+  // telephony service, without a data line, or with a line that will not
+  // open, the window works the same.
   InitLineMonitor();
 }
 
 // Only runs before "Setup Now": whatever is in "c:\ZUV_tmp" is not this
 // run's.
-void TForm1::FormClose() { CleanUpTempDir(); }
+void InstallerWindow::WindowClosed() { CleanUpTempDir(); }
 
-void TForm1::Button1Click() {
+void InstallerWindow::SetupNowClicked() {
   InstallerState& state = gInstallerState;
   // A click queued before the window was hidden may be delivered by the
   // nested loop of a message box below: the sequence runs once.
@@ -82,11 +95,11 @@ void TForm1::Button1Click() {
       return;
     }
   }
-  os.Sleep(kSetupSettle);
+  os.Sleep(kSetupPause);
   toolkit.SetTimerEnabled(true);  // a failure is raised and shown by the loop
 }
 
-void TForm1::OpenDriverTimerTimer() {
+void InstallerWindow::PollDevice() {
   // Not there yet: the driver may load at any time, so no limit, no report.
   if (ProbeDevice(kDeviceName) == 0) return;
   platform::Toolkit& toolkit = platform::GetToolkit();

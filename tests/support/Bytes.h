@@ -1,5 +1,5 @@
-// Small helpers on bytes and files that every suite shares (the fuzz
-// targets too: nothing here needs GoogleTest).
+// Byte strings the suites share: a pattern to fill files with, a patched
+// field, and any bytes in hexadecimal.
 #pragma once
 
 #include <stddef.h>
@@ -14,12 +14,7 @@ namespace testing_support {
 std::string BytePattern(size_t size, unsigned seed);
 // Overwrites the 32-bit little-endian field at offset.
 void PatchLe32(std::string* bytes, size_t offset, int32_t value);
-// The whole file; false when it cannot be read.
-bool ReadAll(const std::string& path, std::string* content);
-std::string ReadAll(const std::string& path);  // "" when it cannot be read
-// The 32 bytes of the SHA-256 of bytes (platform/Sha256.h: the system's),
-// and any bytes in lower-case hexadecimal.
-std::string Sha256Of(const std::string& bytes);
+// Any bytes in lower-case hexadecimal.
 std::string Hex(const std::string& bytes);
 
 }  // namespace testing_support

@@ -1,4 +1,4 @@
-// Form1's creation and close handlers: the start directory, the line
+// The window's creation and close handlers: the start directory, the line
 // monitor started last, and the clean-up when the window is closed.
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 
 namespace {
 
-using FormHandlers = InstallerTest;
+using WindowHandlers = InstallerTest;
 
 void MakeLeftover(const std::string& root) {
   std::filesystem::create_directories(root + "/drivers/inf");
@@ -25,13 +25,13 @@ void MakeLeftover(const std::string& root) {
   }
 }
 
-TEST_F(FormHandlers, CreationRecordsTheStartDirectoryAndOpensTheDataLine) {
+TEST_F(WindowHandlers, CreationRecordsTheStartDirectoryAndOpensTheDataLine) {
   platform::ScriptedTelephony telephony;
   telephony.devices = {{platform::kBearerModeVoice, 400}, {platform::kBearerModeData, 400}};
   platform::Telephony* previous = platform::SetTelephony(&telephony);
   StartIn("package");
 
-  CreateForm1();
+  CreateInstallerWindow();
 
   EXPECT_EQ(drive.Path("package"), gInstallerState.startDirectory);
   ASSERT_FALSE(telephony.Calls().empty());
@@ -44,7 +44,7 @@ TEST_F(FormHandlers, CreationRecordsTheStartDirectoryAndOpensTheDataLine) {
 // Without a telephony service (every call fails, as on a system without
 // one), or with one that has no line devices at all, the window comes up
 // and "Setup Now" works.
-TEST(FormHandlersProgram, WithoutTelephonyOrLinesTheWindowComesUpAndWorks) {
+TEST(WindowHandlersProgram, WithoutTelephonyOrLinesTheWindowComesUpAndWorks) {
   platform::ScriptedTelephony noLines;  // registers, with zero devices
   for (platform::Telephony* telephony : {static_cast<platform::Telephony*>(nullptr),
                                          static_cast<platform::Telephony*>(&noLines)}) {
@@ -55,7 +55,7 @@ TEST(FormHandlersProgram, WithoutTelephonyOrLinesTheWindowComesUpAndWorks) {
     program.StartIn("package");
     program.drive.WriteFile("package/data.sec", testing_support::EncodeArchive({}, {{"Setup.exe", "MZ"}}));
     program.toolkit.whileRunning = [](platform::HeadlessToolkit& window) {
-      EXPECT_TRUE(window.Click(kButton1));
+      EXPECT_TRUE(window.Click(kSetupNowButton));
       window.Terminate();
     };
 
@@ -74,7 +74,7 @@ TEST(FormHandlersProgram, WithoutTelephonyOrLinesTheWindowComesUpAndWorks) {
   }
 }
 
-TEST_F(FormHandlers, ClosingTheWindowRemovesWhatAnEarlierRunLeft) {
+TEST_F(WindowHandlers, ClosingTheWindowRemovesWhatAnEarlierRunLeft) {
   MakeLeftover(ExtractDirectory());
   StartIn("package");
   toolkit.whileRunning = [](platform::HeadlessToolkit& window) { window.Close(); };
@@ -86,7 +86,7 @@ TEST_F(FormHandlers, ClosingTheWindowRemovesWhatAnEarlierRunLeft) {
   EXPECT_EQ(0u, drive.os().CallsOf(platform::Op::kLaunch).size());
 }
 
-TEST_F(FormHandlers, ClosingWithNothingLeftChangesNothingButTheCurrentDirectory) {
+TEST_F(WindowHandlers, ClosingWithNothingLeftChangesNothingButTheCurrentDirectory) {
   StartIn("package");
   toolkit.whileRunning = [](platform::HeadlessToolkit& window) { window.Close(); };
   EXPECT_EQ(0, InstallerMain());

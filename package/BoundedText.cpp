@@ -1,4 +1,4 @@
-#include "package/Text.h"
+#include "package/BoundedText.h"
 
 #include <string.h>
 
