@@ -27,6 +27,6 @@ extern "C" __attribute__((force_align_arg_pointer, noreturn, used)) void Install
   platform::SetOs(&platform::TheWin32Os());
   platform::SetTelephony(&platform::TheWin32Telephony());
   platform::SetToolkit(&platform::TheWin32Toolkit());
-  gInstallerState.packageDigest = kBuiltInPackageDigest;
+  gInstallerState.packageDigest = BuiltInPackageDigest();
   exit(InstallerMain());
 }

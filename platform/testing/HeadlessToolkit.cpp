@@ -2,12 +2,13 @@
 
 #include <ctype.h>
 
+#include "platform/Os.h"
 #include "platform/Title.h"
 
 namespace platform {
 
 std::string HeadlessToolkit::Title() const {
-  char title[260];
+  char title[kMaxPath];
   // The C library's mapping stands in for the system's: the same on ASCII.
   ApplicationTitleOf(programFile.c_str(), title, sizeof title, [](char* text) {
     for (; *text != '\0'; ++text) *text = static_cast<char>(tolower(static_cast<unsigned char>(*text)));

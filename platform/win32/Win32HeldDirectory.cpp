@@ -27,7 +27,7 @@ struct HeldDirectory {
   DWORD next;          // offset of the next record in records, kNoRecord: ask
   DWORD listedAttributes;
   LONGLONG listedId;   // the file system's id of that entry, 0 if it gives none
-  char listed[260];    // the name last yielded, "" when none
+  char listed[kMaxPath];  // the name last yielded, "" when none
   alignas(8) unsigned char records[8 * 1024];
 };
 

@@ -469,8 +469,8 @@ case_foreign_package() {
   check "the installer ends within 15 s" wait_until 15 ended
   check "... with exit code 0" [ "$(exit_code)" = 0 ]
   wait_boxes
-  check "one message box: data.sec is not the package" boxes_are "Install|data.sec is not the \
-package this installer was made for, please contact your ISP"
+  check "one message box: data.sec is damaged or is not the package" boxes_are "Install|data.sec is damaged \
+or is not the package this installer was made for, please contact your ISP"
   check "nothing was launched" launched 0
   check "no c:\\ZUV_tmp" gone "$drive_c/ZUV_tmp"
 }

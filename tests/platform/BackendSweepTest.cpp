@@ -156,7 +156,7 @@ TEST(BackendSweep, Directories) {
       os.GetAttributes(plain.c_str(), &attributes);
       platform::Dir dir;
       if (os.OpenDirectory(plain.c_str(), &dir) == 0) {
-        char name[260];
+        char name[platform::kMaxPath];
         while (os.NextEntry(dir, name, sizeof name) == 0 && name[0] != '\0') {
         }
         platform::DirectoryInfo info;
