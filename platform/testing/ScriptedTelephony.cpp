@@ -10,6 +10,7 @@ namespace {
 
 constexpr int32_t kLineErrBadDeviceId = static_cast<int32_t>(0x80000002);
 constexpr int32_t kLineErrIncompatibleApiVersion = static_cast<int32_t>(0x8000000C);
+constexpr int32_t kLineErrIncompatibleExtVersion = static_cast<int32_t>(0x8000000D);
 constexpr int32_t kLineErrInvalAppHandle = static_cast<int32_t>(0x80000015);
 constexpr int32_t kLineErrInvalLineHandle = static_cast<int32_t>(0x8000002B);
 constexpr int32_t kLineErrInvalPointer = static_cast<int32_t>(0x80000035);
@@ -150,6 +151,8 @@ int32_t ScriptedTelephony::LineOpen(LineApp lineApp, uint32_t device, Line* line
   }
   if (!KnownDevice(lineApp, device)) return End(kLineErrBadDeviceId);
   if (line == nullptr) return End(kLineErrInvalPointer);
+  // As TAPI: an extension version needs lineNegotiateExtVersion first.
+  if (extVersion != 0) return End(kLineErrIncompatibleExtVersion);
   *line = lineHandle;
   lineOpen_ = true;
   return End(0);

@@ -94,6 +94,13 @@ TEST(VerifyArchive, NamesTheFirstBrokenRule) {
        "file entry 1 name \"d\\.\" refused: a component ending in a dot or a space, which Windows drops"},
       {EncodeArchive({"d "}, {}),
        "directory record 1 \"d \" refused: a component ending in a dot or a space, which Windows drops"},
+      // DEL is not printable either: shown as its code.
+      {EncodeArchive({}, {{"a\x7F", "x"}}),
+       "file entry 1 name \"a\\x7F\" refused: a character outside printable ASCII: name the customers' "
+       "Windows code page with --code-page N"},
+      // An empty component is no component to Windows: the same file.
+      {EncodeArchive({"d"}, {{"d\\f", "x"}, {"d\\\\f", "y"}}), "file \"d\\\\f\" is stored twice"},
+      {EncodeArchive({"d"}, {{"d\\\\f", "y"}, {"d\\g", "y"}}), "valid"},
       {EncodeArchive({}, {{"Donn\xE9""es", "x"}}),
        "file entry 1 name \"Donn\\xE9es\" refused: a character outside printable ASCII: name the customers' "
        "Windows code page with --code-page N"},
@@ -137,6 +144,11 @@ TEST(VerifyArchive, NamesTheSetupProgramInAnyCaseAndWhatItIs) {
       {{{"Setup.exe", program.substr(0, 64)}}, "Setup.exe", "not a Windows executable (no PE header)"},
       {{{"Setup.exe", image("\x4C\x01", 0x00)}}, "Setup.exe", "not a Windows executable (not an executable image)"},
       {{{"Setup.exe", image("\x4C\x01", 0x2002)}}, "Setup.exe", "not a Windows executable (a DLL)"},
+      // Stripped of relocations, yet not marked executable: no program.
+      {{{"Setup.exe", image("\x4C\x01", 0x01)}}, "Setup.exe", "not a Windows executable (not an executable image)"},
+      {{{"Setup.exe", image("\x64\xAA", 0x02)}}, "Setup.exe", "Windows executable, ARM64"},
+      {{{"Setup.exe", image("\xC4\x01", 0x02)}}, "Setup.exe", "Windows executable, ARM"},
+      {{{"Setup.exe", image("\x34\x12", 0x02)}}, "Setup.exe", "Windows executable, machine 0x1234"},
       {{{"d\\Setup.exe", program}}, "", ""},
   };
   for (const Case& c : cases) {
