@@ -3,7 +3,7 @@
 # is built incrementally and the native tests of the programs that link
 # its file run against it. Every source file is put back whatever happens.
 #
-#   scripts/mutate.sh                   the full sample (about 20 minutes on 2 cores)
+#   scripts/mutate.sh                   the full sample (about 7 minutes on 2 cores)
 #   scripts/mutate.sh --smoke           a few mutants, as CI runs it
 #   scripts/mutate.sh --list FILE...    the mutants of a file, nothing built
 #   scripts/mutate.sh --help            the options (seed, sample size, files)

@@ -117,6 +117,11 @@ TEST(VerifyArchive, NamesInACodePageAreCheckedAndComparedByIt) {
   EXPECT_EQ(std::string("file \"\\xC9t\\xE9\" and file \"\\xE9t\\xE9\"") + kCaseCollision,
             Verify(EncodeArchive({}, {{"\xC9t\xE9", "x"}, {"\xE9t\xE9", "y"}}), 1252));
   EXPECT_EQ("valid", Verify(EncodeArchive({}, {{"\xDF", "x"}, {"SS", "y"}}), 1252));  // no one-to-one case
+  // DEL is in no code page's names; the byte after it, in 1252, is "\u20AC".
+  EXPECT_EQ("file entry 1 name \"a\\x7F\" refused: a character outside printable ASCII: name the customers' "
+            "Windows code page with --code-page N",
+            Verify(EncodeArchive({}, {{"a\x7F", "x"}}), 1252));
+  EXPECT_EQ("valid", Verify(EncodeArchive({}, {{"\x80", "x"}}), 1252));
 }
 
 // The program the installer starts, found as Windows finds it, and what
