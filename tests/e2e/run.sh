@@ -208,11 +208,13 @@ case_device_before_watch() {
   check "... and ended" wait_until 5 standin_logged ended
   sleep_until 29
   check "29 s after the click the installer still pauses" running
-  check "it ends by 36 s after the click" wait_until 7 ended
+  # The first tick comes 31-34 s after the click on an idle machine; the
+  # bound above leaves room for a loaded one, the one below proves the pause.
+  check "it ends by 40 s after the click" wait_until 11 ended
   local took
   took=$(since "$t_click")
   ended_note "$t_click" "the click"
-  check "... not before the first tick (31-34 s)" between "$took" 31 34
+  check "... not before the first tick (31-40 s)" between "$took" 31 40
   check "... with exit code 0" [ "$(exit_code)" = 0 ]
   check "c:\\ZUV_tmp is gone" gone "$drive_c/ZUV_tmp"
   check "the close handler did not run" eval '! close_handler_ran'
