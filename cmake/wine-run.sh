@@ -15,13 +15,25 @@ if [ -z "${WINEPREFIX:-}" ]; then
   fi
   export WINEPREFIX=$prefix
 fi
-# Wine 8 itself (not the program: a Windows exception ends a program with
-# its exception code) now and then dies of SIGSEGV as a test program ends
-# under load, after the program reported success; seen about once in a
-# thousand runs, never twice in a row. Such a run is made once more, and
-# says so; any other result stands.
-"$ADSL_WINE" "$@"
+# Wine 8 itself, not the program, now and then fails a run under load:
+# it dies of SIGSEGV as a test program ends, after the program reported
+# success (a Windows exception ends a program with its exception code
+# instead), or it cannot start the program at all ("Application could not
+# be started ... ShellExecuteEx failed: Internal error."), which then never
+# ran. Each is seen about once in a thousand runs, never twice in a row:
+# such a run is made once more, and says so; any other result stands.
+err=$(mktemp "${TMPDIR:-/tmp}/wine-run-XXXXXX")
+"$ADSL_WINE" "$@" 2>"$err"
 status=$?
-[ "$status" -eq 139 ] || exit "$status"
-echo "wine-run: Wine died of SIGSEGV running $*; running it once more" >&2
+cat "$err" >&2
+if [ "$status" -eq 139 ]; then
+  why="Wine died of SIGSEGV"
+elif [ "$status" -ne 0 ] && grep -q '^Application could not be started' "$err"; then
+  why="Wine could not start the program"
+else
+  rm -f "$err"
+  exit "$status"
+fi
+rm -f "$err"
+echo "wine-run: $why running $*; running it once more" >&2
 exec "$ADSL_WINE" "$@"
