@@ -26,14 +26,13 @@ err=$(mktemp "${TMPDIR:-/tmp}/wine-run-XXXXXX")
 "$ADSL_WINE" "$@" 2>"$err"
 status=$?
 cat "$err" >&2
+why=""
 if [ "$status" -eq 139 ]; then
   why="Wine died of SIGSEGV"
 elif [ "$status" -ne 0 ] && grep -q '^Application could not be started' "$err"; then
   why="Wine could not start the program"
-else
-  rm -f "$err"
-  exit "$status"
 fi
 rm -f "$err"
+[ -n "$why" ] || exit "$status"
 echo "wine-run: $why running $*; running it once more" >&2
 exec "$ADSL_WINE" "$@"
