@@ -22,17 +22,20 @@ fi
 # be started ... ShellExecuteEx failed: Internal error."), which then never
 # ran. Each is seen about once in a thousand runs, never twice in a row:
 # such a run is made once more, and says so; any other result stands.
+# Wine's starter prints its complaint on standard output, not on standard
+# error, so both are watched; both still reach ctest as they come.
+out=$(mktemp "${TMPDIR:-/tmp}/wine-run-XXXXXX")
 err=$(mktemp "${TMPDIR:-/tmp}/wine-run-XXXXXX")
-"$ADSL_WINE" "$@" 2>"$err"
-status=$?
-cat "$err" >&2
+"$ADSL_WINE" "$@" 2> >(tee "$err" >&2) | tee "$out"
+status=${PIPESTATUS[0]}
+wait
 why=""
 if [ "$status" -eq 139 ]; then
   why="Wine died of SIGSEGV"
-elif [ "$status" -ne 0 ] && grep -q '^Application could not be started' "$err"; then
+elif [ "$status" -ne 0 ] && grep -q '^Application could not be started' "$out" "$err"; then
   why="Wine could not start the program"
 fi
-rm -f "$err"
+rm -f "$out" "$err"
 [ -n "$why" ] || exit "$status"
 echo "wine-run: $why running $*; running it once more" >&2
 exec "$ADSL_WINE" "$@"
