@@ -68,8 +68,8 @@ bash scripts/mutate.sh --smoke --jobs "$jobs"
 step "benchmark smoke (bench/run.sh on tiny data)" "its messages are above; bash bench/run.sh --smoke runs it again"
 bash bench/run.sh --smoke
 
-step "fuzz smoke (libFuzzer, ASan + UBSan)" "its findings are above; bash scripts/fuzz.sh 60 30 runs it again"
-bash scripts/fuzz.sh 60 30
+step "fuzz smoke (libFuzzer, ASan + UBSan)" "its findings are above; bash scripts/fuzz.sh 30 15 runs it again"
+bash scripts/fuzz.sh 30 15
 
 for preset in windows windows64; do
   step "build $preset" "the compiler's messages are above; cmake --build --preset $preset shows them again"
