@@ -330,6 +330,9 @@ xvfb_start() {
   wait_until 30 test -s "$1/display" || { echo "Xvfb did not start within 30 s" >&2; return 1; }
   DISPLAY=":$(head -n1 "$1/display")"
   export DISPLAY XVFB_PID
+  # Ready once a client is served, not only once it has its number.
+  wait_until 30 xdotool getdisplaygeometry >/dev/null 2>&1 ||
+    { echo "Xvfb on $DISPLAY served no client within 30 s" >&2; return 1; }
 }
 
 xvfb_stop() {

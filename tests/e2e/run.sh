@@ -129,11 +129,14 @@ start_other_installer() {  # start_other_installer DIR TAG
 # "Cannot create the installer window". Such a case ends with
 # kWineMadeNoWindow, and is run once more.
 kWineMadeNoWindow=75
+window_or_end() { installer_window_shown || [ -s "$1" ]; }
 wait_window() {  # wait_window RC_FILE (the installer's exit code, once it ends)
-  if ! window=$(installer_window_wait 60); then
-    [ ! -s "$1" ] || fail_at "case $name" "the installer ended (exit code $(cat "$1")) without a window" \
-      "$(see_wine_log)" "$kWineMadeNoWindow"
+  window=$(wait_until 60 window_or_end "$1") ||
     fail_at "case $name" "no installer window within 60 s" "$(see_wine_log)"
+  if [ -z "$window" ]; then
+    grep -s -m5 ':err:' "$dir/wine.log" | sed 's/^/    Wine: /'
+    fail_at "case $name" "the installer ended (exit code $(cat "$1")) without a window" \
+      "$(see_wine_log)" "$kWineMadeNoWindow"
   fi
   wait_until 30 installer_ready "$locate" ||
     fail_at "case $name" "the window never became ready for a click within 30 s" "$(see_wine_log)"
