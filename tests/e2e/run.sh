@@ -519,17 +519,20 @@ echo "e2e: template ready after $(since "$t_suite") s; running ${cases[*]}"
 # together on two cores kept a window from appearing within its minute.
 jobs=${E2E_JOBS:-6}
 started=0
-for name in "${cases[@]}"; do
-  (
+# run_case_once_more_if_needed: run_case, and once more should Wine have
+# made no window for its installer; its exit status to $work/$name.rc.
+run_case_once_more_if_needed() {
+  (run_case "$name")
+  local status=$?
+  if [ "$status" = "$kWineMadeNoWindow" ]; then
+    echo "  e2e: Wine made no window for the installer; the case runs once more"
     (run_case "$name")
     status=$?
-    if [ "$status" = "$kWineMadeNoWindow" ]; then
-      echo "  e2e: Wine made no window for the installer; the case runs once more"
-      (run_case "$name")
-      status=$?
-    fi
-    echo "$status" >"$work/$name.rc"
-  ) >"$work/$name.log" 2>&1 </dev/null &
+  fi
+  echo "$status" >"$work/$name.rc"
+}
+for name in "${cases[@]}"; do
+  run_case_once_more_if_needed >"$work/$name.log" 2>&1 </dev/null &
   started=$((started + 1))
   if [ "$started" -ge "$jobs" ]; then wait -n || true; started=$((started - 1)); fi
 done
